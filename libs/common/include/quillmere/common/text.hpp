@@ -1,0 +1,30 @@
+// Small text helpers for messages and reports (GCC 12 has no <format>).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace quillmere::common {
+
+/// `value` as exactly eight upper-case hexadecimal digits: 0x1B gives "0000001B".
+[[nodiscard]] std::string hex8(std::uint32_t value);
+
+/// `value` in lower-case hexadecimal without leading zeros: 0x1C gives "1c", 0 gives "0".
+[[nodiscard]] std::string hex_lower(std::uint64_t value);
+
+/// `text` padded with blanks on the right to `width` characters; longer text is kept whole.
+[[nodiscard]] std::string pad_right(std::string_view text, std::size_t width);
+
+/// `text` padded with blanks on the left to `width` characters; longer text is kept whole.
+[[nodiscard]] std::string pad_left(std::string_view text, std::size_t width);
+
+/// Diagnostic form of a text: in double quotes, with `"`, `\` and control characters escaped
+/// (`\n`, `\r`, `\t`, `\0`, others as `\u{1b}`). Other bytes, UTF-8 included, pass unchanged.
+[[nodiscard]] std::string quoted(std::string_view text);
+
+/// Diagnostic form of a byte sequence: "[1, 2, 3]".
+[[nodiscard]] std::string byte_list(std::span<const std::uint8_t> bytes);
+
+} // namespace quillmere::common

@@ -1,0 +1,77 @@
+// Small text helpers for messages and reports.
+#include "quillmere/common/text.hpp"
+
+#include <array>
+#include <charconv>
+
+namespace quillmere::common {
+
+std::string hex8(std::uint32_t value) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string out(8, '0');
+    for (std::size_t i = 8; i-- > 0; value >>= 4) {
+        out[i] = kDigits[value & 0xF];
+    }
+    return out;
+}
+
+std::string hex_lower(std::uint64_t value) {
+    std::array<char, 16> buffer{};
+    auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, 16);
+    return std::string(buffer.data(), end);
+}
+
+std::string pad_right(std::string_view text, std::size_t width) {
+    std::string out(text);
+    if (out.size() < width) {
+        out.append(width - out.size(), ' ');
+    }
+    return out;
+}
+
+std::string pad_left(std::string_view text, std::size_t width) {
+    std::string out;
+    if (text.size() < width) {
+        out.assign(width - text.size(), ' ');
+    }
+    out.append(text);
+    return out;
+}
+
+std::string quoted(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out.push_back('"');
+    for (char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\0': out += "\\0"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+                out += "\\u{" + hex_lower(static_cast<unsigned char>(c)) + "}";
+            } else {
+                out.push_back(c);
+            }
+        }
+    }
+    out.push_back('"');
+    return out;
+}
+
+std::string byte_list(std::span<const std::uint8_t> bytes) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i != 0) {
+            out += ", ";
+        }
+        out += std::to_string(bytes[i]);
+    }
+    out += "]";
+    return out;
+}
+
+} // namespace quillmere::common
