@@ -1,13 +1,11 @@
 // Tests of the byte cursor, its primitive reads, the byte writer and the record rule.
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/common/byte_writer.hpp"
-
 #include "quillmere/testkit/bytes.hpp"
-
-#include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
+#include <gtest/gtest.h>
 
 namespace quillmere::common {
 namespace {
@@ -15,14 +13,8 @@ namespace {
 using testkit::Bytes;
 
 TEST(ByteCursorTest, PrimitivesAreLittleEndian) {
-    const auto data = Bytes()
-                          .u8(0xAB)
-                          .u16(0x1234)
-                          .u32(0xDEADBEEF)
-                          .i32(-2)
-                          .f32(0.5f)
-                          .f64(-0.25)
-                          .take();
+    const auto data =
+        Bytes().u8(0xAB).u16(0x1234).u32(0xDEADBEEF).i32(-2).f32(0.5f).f64(-0.25).take();
     ByteCursor c(data);
     EXPECT_EQ(*c.read_u8(), 0xAB);
     EXPECT_EQ(*c.read_u16(), 0x1234);

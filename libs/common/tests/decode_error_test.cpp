@@ -34,9 +34,12 @@ TEST(DecodeErrorTest, BacktraceShowsInnerTextThenEveryContextInnermostFirst) {
     const std::string file = "libs/common/tests/decode_error_test.cpp";
     EXPECT_EQ(e.message(), "failed to fill whole buffer\n"
                            " 0: While parsing field 'y' in Quaternion\n"
-                           "     at " + file + ":" + std::to_string(line - 2) + "\n"
-                           " 1: While parsing field 'orientation' in Frame\n"
-                           "     at " + file + ":" + std::to_string(line) );
+                           "     at " +
+                               file + ":" + std::to_string(line - 2) +
+                               "\n"
+                               " 1: While parsing field 'orientation' in Frame\n"
+                               "     at " +
+                               file + ":" + std::to_string(line));
     EXPECT_EQ(e.diagnostic(),
               "Backtrace { error: Io(Error { kind: UnexpectedEof, message: \"failed to fill whole "
               "buffer\" }), contexts: [\"While parsing field 'y' in Quaternion\", \"While parsing "
@@ -47,7 +50,8 @@ TEST(DecodeErrorTest, OsErrorsRenderLikeThePlatform) {
     const auto io = IoError::from_errno(2);
     EXPECT_EQ(io.message(), "No such file or directory");
     EXPECT_EQ(io.kind(), IoError::Kind::NotFound);
-    EXPECT_EQ(io.diagnostic(), "Os { code: 2, kind: NotFound, message: \"No such file or directory\" }");
+    EXPECT_EQ(io.diagnostic(),
+              "Os { code: 2, kind: NotFound, message: \"No such file or directory\" }");
 }
 
 } // namespace

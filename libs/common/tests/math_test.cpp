@@ -1,12 +1,10 @@
 // Tests of the float records and of the record-reading rule they follow.
 #include "quillmere/common/math.hpp"
-
 #include "quillmere/testkit/bytes.hpp"
 #include "quillmere/testkit/matchers.hpp"
 
-#include <gtest/gtest.h>
-
 #include <bit>
+#include <gtest/gtest.h>
 
 namespace quillmere::common {
 namespace {

@@ -20,7 +20,7 @@ namespace quillmere::common {
 /// - `read_u8` ... `read_f64`: on success advance by the width; on a short read return the same
 ///   error and leave the position where the read started.
 class ByteCursor {
-public:
+  public:
     explicit ByteCursor(std::span<const std::uint8_t> data) noexcept : data_(data) {}
 
     [[nodiscard]] std::uint64_t position() const noexcept { return pos_; }
@@ -31,7 +31,8 @@ public:
         return pos_ < data_.size() ? data_.size() - pos_ : 0;
     }
 
-    [[nodiscard]] std::expected<std::span<const std::uint8_t>, IoError> read_exact(std::uint64_t n) {
+    [[nodiscard]] std::expected<std::span<const std::uint8_t>, IoError>
+    read_exact(std::uint64_t n) {
         if (n > remaining()) {
             pos_ = std::max<std::uint64_t>(pos_, data_.size());
             return std::unexpected(IoError::unexpected_eof());
@@ -59,7 +60,7 @@ public:
         return value;
     }
 
-private:
+  private:
     std::span<const std::uint8_t> data_;
     std::uint64_t pos_ = 0;
 };

@@ -12,7 +12,7 @@ namespace quillmere::common {
 /// Writes at its position into a borrowed vector, which grows as needed; the position
 /// advances by what was written. Writing into memory cannot fail.
 class ByteWriter {
-public:
+  public:
     explicit ByteWriter(std::vector<std::uint8_t>& out, std::uint64_t pos = 0) noexcept
         : out_(&out), pos_(pos) {}
 
@@ -37,7 +37,7 @@ public:
         store_le(claim(sizeof(T)), value);
     }
 
-private:
+  private:
     // Makes room for n bytes at the position and advances past them.
     std::uint8_t* claim(std::size_t n) {
         const auto start = static_cast<std::size_t>(pos_);

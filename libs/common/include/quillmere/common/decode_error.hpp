@@ -32,10 +32,10 @@ struct ErrorContext {
 /// - `Custom`: a decoder rejected a value (`pos` and message);
 /// - `Backtrace`: an `Io` or `Custom` error wrapped in field contexts, innermost first.
 class DecodeError {
-public:
+  public:
     enum class Kind : std::uint8_t { Io, Custom, Backtrace };
 
-    DecodeError(IoError error) : inner_(std::move(error)) {} // NOLINT: implicit by design
+    DecodeError(IoError error) : inner_(std::move(error)) {}     // NOLINT: implicit by design
     DecodeError(CustomError error) : inner_(std::move(error)) {} // NOLINT: implicit by design
 
     [[nodiscard]] static DecodeError custom(std::uint64_t pos, std::string message) {
@@ -45,7 +45,9 @@ public:
     [[nodiscard]] Kind kind() const noexcept;
 
     /// The innermost error, never a backtrace.
-    [[nodiscard]] const std::variant<IoError, CustomError>& inner() const noexcept { return inner_; }
+    [[nodiscard]] const std::variant<IoError, CustomError>& inner() const noexcept {
+        return inner_;
+    }
     /// The I/O error at the core, or null for a `Custom` core.
     [[nodiscard]] const IoError* io_error() const noexcept { return std::get_if<IoError>(&inner_); }
     /// The custom error at the core, or null for an `Io` core.
@@ -65,7 +67,7 @@ public:
     /// `Backtrace { error: ..., contexts: ["...", ...] }`.
     [[nodiscard]] std::string diagnostic() const;
 
-private:
+  private:
     std::variant<IoError, CustomError> inner_;
     std::vector<ErrorContext> contexts_;
 };

@@ -11,7 +11,7 @@ namespace quillmere::common {
 /// Short reads are `UnexpectedEof` with the message "failed to fill whole buffer"; failures of
 /// system calls keep their errno and the platform's text for it.
 class IoError {
-public:
+  public:
     enum class Kind : std::uint8_t {
         NotFound,
         PermissionDenied,
@@ -42,7 +42,7 @@ public:
 
     friend bool operator==(const IoError&, const IoError&) = default;
 
-private:
+  private:
     IoError(Kind kind, int os_code, std::string message)
         : kind_(kind), os_code_(os_code), message_(std::move(message)) {}
 

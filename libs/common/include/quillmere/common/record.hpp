@@ -21,7 +21,7 @@ namespace quillmere::common {
 ///     QM_TRY(auto orientation, r.field("orientation", Quaternion::read_le));
 ///     return Frame{origin, orientation};
 class RecordReader {
-public:
+  public:
     RecordReader(ByteCursor& cursor, std::string_view record) noexcept
         : cursor_(cursor), record_(record), start_(cursor.position()) {}
 
@@ -41,7 +41,7 @@ public:
     /// The cursor the record is read from.
     [[nodiscard]] ByteCursor& cursor() noexcept { return cursor_; }
 
-private:
+  private:
     void fail(DecodeError& error, std::string_view name, std::source_location location) {
         std::string message = "While parsing field '";
         message.append(name).append("' in ").append(record_);

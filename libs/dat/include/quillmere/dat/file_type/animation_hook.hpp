@@ -1,0 +1,95 @@
+// Animation hooks: the typed, timed events carried by animations, setup models and physics scripts.
+#pragma once
+
+#include "quillmere/common/byte_cursor.hpp"
+#include "quillmere/common/byte_writer.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace quillmere::dat::file_type::setup_model {
+
+/// Hook type numbers. The decoder accepts 0 to 26.
+enum class HookType : std::uint32_t {
+    NoOp = 0,
+    Sound = 1,
+    SoundTable = 2,
+    Attack = 3,
+    AnimationDone = 4,
+    ReplaceObject = 5,
+    Ethereal = 6,
+    TransparentPart = 7,
+    Luminous = 8,
+    LuminousPart = 9,
+    Diffuse = 10,
+    DiffusePart = 11,
+    Scale = 12,
+    CreateParticle = 13,
+    DestroyParticle = 14,
+    StopParticle = 15,
+    NoDraw = 16,
+    DefaultScript = 17,
+    DefaultScriptPart = 18,
+    CallPES = 19,
+    Transparent = 20,
+    SoundTweaked = 21,
+    SetOmega = 22,
+    TextureVelocity = 23,
+    TextureVelocityPart = 24,
+    SetLight = 25,
+    CreateBlockingParticle = 26,
+};
+
+/// Number of hook types; type numbers run from 0 to kHookTypeCount - 1.
+inline constexpr std::uint32_t kHookTypeCount = 27;
+
+/// Payload size in bytes (before padding) of a fixed-size hook type; empty for ReplaceObject
+/// (3 or 5 bytes, decided by the data) and for unknown types.
+[[nodiscard]] std::optional<std::uint32_t> fixed_payload_size(std::uint32_t hook_type) noexcept;
+
+/// One hook. `data` holds the payload exactly as read, followed by its alignment padding as read,
+/// so a decoded hook encodes back to the very bytes it came from.
+///
+/// | offset  | width          | type | field                                   |
+/// |---------|----------------|------|-----------------------------------------|
+/// | 0       | 4              | u32  | hook_type                               |
+/// | 4       | 4              | i32  | direction                               |
+/// | 8       | payload size   |      | payload (ReplaceObject: u8 part, u16, and a second u16 when
+/// bit 15 of the first is set) | | 8 + n   | 0..3           |      | padding to a multiple of 4 of
+/// payload + padding |
+struct AnimationHook {
+    std::uint32_t hook_type = 0;
+    std::int32_t direction = 0;
+    std::vector<std::uint8_t> data;
+
+    /// Decodes one hook at the cursor; on success the cursor stands after the last padding byte.
+    /// Errors (no field context is added; the cursor position after a failure is unspecified):
+    /// - `Io` "failed to fill whole buffer" when the header, payload or padding runs short;
+    /// - `Custom` "Unsupported AnimationHook type: 0x{type:08X}" at the payload's first offset
+    ///   for a type above 26.
+    [[nodiscard]] static common::DecodeResult<AnimationHook> read(common::ByteCursor& cursor);
+
+    /// Writes type, direction and `data` unchanged: no padding added, nothing checked.
+    /// Writing into memory cannot fail; the result type is the encoders' common one.
+    [[nodiscard]] common::DecodeResult<void> write(common::ByteWriter& writer) const;
+
+    /// Bytes the hook occupies when written: 8 + size of `data`.
+    [[nodiscard]] std::size_t encoded_size() const noexcept { return 8 + data.size(); }
+
+    friend bool operator==(const AnimationHook&, const AnimationHook&) = default;
+};
+
+namespace detail {
+
+/// Exactly `payload_size` bytes from the cursor (nothing read for 0), or `Io` on a short read.
+[[nodiscard]] common::DecodeResult<std::vector<std::uint8_t>>
+read_exact_payload(common::ByteCursor& cursor, std::uint32_t payload_size);
+
+/// The 3 or 5 bytes of a ReplaceObject payload as read: part byte, word, and a second word when
+/// bit 15 of the first is set. `Io` on a short read.
+[[nodiscard]] common::DecodeResult<std::vector<std::uint8_t>>
+read_replace_object_payload(common::ByteCursor& cursor);
+
+} // namespace detail
+} // namespace quillmere::dat::file_type::setup_model
