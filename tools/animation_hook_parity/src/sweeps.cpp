@@ -1,0 +1,149 @@
+// The per-file hook sweeps.
+#include "sweeps.hpp"
+
+#include "round_trip.hpp"
+
+#include "quillmere/case_runner/checks.hpp"
+#include "quillmere/common/text.hpp"
+#include "quillmere/dat/file_type/animation.hpp"
+#include "quillmere/dat/file_type/physics_script.hpp"
+#include "quillmere/dat/file_type/setup_model.hpp"
+#include "quillmere/dat/graphics.hpp"
+
+#include <vector>
+
+namespace quillmere::parity {
+
+using common::ByteCursor;
+using common::hex8;
+using dat::file_type::animation::Animation;
+using dat::file_type::animation::AnimationFlags;
+using dat::file_type::physics_script::PhysicsScript;
+using dat::file_type::setup_model::SetupModel;
+
+namespace {
+
+constexpr std::uint64_t kFrameSize = dat::graphics::Frame::kWireSize;
+
+std::string file_label(std::uint32_t file_id) { return "0x" + hex8(file_id); }
+
+// A word of a file the library decoder has already accepted; failing here is a checker bug.
+std::uint32_t rewalk_u32(ByteCursor& cursor, std::uint32_t file_id) {
+    return case_runner::require_ok(cursor.read_u32(),
+                                   "re-walk of animation " + file_label(file_id));
+}
+
+} // namespace
+
+SweepResult sweep_animation_hooks(std::span<const std::uint8_t> bytes, std::uint32_t file_id,
+                                  VariantStats& stats, std::uint64_t& bytes_walked) {
+    ByteCursor decoder(bytes);
+    auto animation = Animation::read(decoder);
+    if (!animation) {
+        return std::unexpected("Animation::read on " + file_label(file_id) + ": " +
+                               animation.error().message());
+    }
+
+    ByteCursor cursor(bytes);
+    rewalk_u32(cursor, file_id); // id
+    rewalk_u32(cursor, file_id); // flags
+    const std::uint64_t num_parts = rewalk_u32(cursor, file_id);
+    const std::uint64_t num_frames = rewalk_u32(cursor, file_id);
+    if (animation->flags.contains(AnimationFlags::POS_FRAMES)) {
+        cursor.set_position(cursor.position() + num_frames * kFrameSize);
+    }
+
+    std::size_t hook_count = 0;
+    for (std::uint64_t frame = 0; frame < num_frames; ++frame) {
+        cursor.set_position(cursor.position() + num_parts * kFrameSize);
+        const std::uint32_t num_hooks = rewalk_u32(cursor, file_id);
+        for (std::uint32_t hook_i = 0; hook_i < num_hooks; ++hook_i) {
+            const auto start = static_cast<std::size_t>(cursor.position());
+            auto read = read_one_with_slice(bytes, start);
+            if (!read) {
+                return std::unexpected("hook " + std::to_string(hook_i) + " of " +
+                                       file_label(file_id) + ": " + read.error().message());
+            }
+            assert_round_trip(file_id, hook_count, read->hook, read->slice);
+            stats.record(read->hook);
+            bytes_walked += read->slice.size();
+            cursor.set_position(start + read->slice.size());
+            ++hook_count;
+        }
+    }
+    return hook_count;
+}
+
+SweepResult sweep_setup_model_hooks(std::span<const std::uint8_t> bytes, std::uint32_t file_id,
+                                    VariantStats& stats, std::uint64_t& bytes_walked) {
+    ByteCursor decoder(bytes);
+    auto setup = SetupModel::read(decoder);
+    if (!setup) {
+        return std::unexpected("SetupModel::read on " + file_label(file_id) + ": " +
+                               setup.error().message());
+    }
+
+    std::size_t hook_count = 0;
+    std::vector<std::uint8_t> buffer;
+    for (const auto& [key, placement] : setup->placement_frames) {
+        const auto& hooks = placement.anim_frame.hooks;
+        for (std::size_t hook_i = 0; hook_i < hooks.size(); ++hook_i) {
+            const auto& hook = hooks[hook_i];
+            buffer.clear();
+            common::ByteWriter writer(buffer);
+            if (auto written = hook.write(writer); !written) {
+                case_runner::fail("write setup hook " + std::to_string(hook_i) + " of " +
+                                  file_label(file_id) + ": " + written.error().message());
+            }
+            ByteCursor reparse_cursor(buffer);
+            auto reparsed = AnimationHook::read(reparse_cursor);
+            if (!reparsed) {
+                return std::unexpected("reparse setup hook " + std::to_string(hook_i) + " of " +
+                                       file_label(file_id) + ": " + reparsed.error().message());
+            }
+            // Messages are built only for a drift, never on the common path.
+            auto require_same = [&](const auto& left, const auto& right, const char* what) {
+                if (!(left == right)) {
+                    case_runner::require_eq(left, right,
+                                            "setup-model " + file_label(file_id) + " hook #" +
+                                                std::to_string(hook_i) + ": " + what +
+                                                " drift on round-trip");
+                }
+            };
+            require_same(reparsed->hook_type, hook.hook_type, "type");
+            require_same(reparsed->direction, hook.direction, "direction");
+            require_same(reparsed->data, hook.data, "data");
+            stats.record(hook);
+            bytes_walked += buffer.size();
+            ++hook_count;
+        }
+    }
+    return hook_count;
+}
+
+SweepResult sweep_physics_script_hooks(std::span<const std::uint8_t> bytes,
+                                       std::uint32_t file_id, VariantStats& stats,
+                                       std::uint64_t& bytes_walked) {
+    auto script = PhysicsScript::unpack(bytes);
+    if (!script) {
+        return std::unexpected("PhysicsScript::unpack on " + file_label(file_id) + ": " +
+                               script.error().message());
+    }
+    auto packed = script->pack();
+    if (!packed) {
+        return std::unexpected("PhysicsScript::pack on " + file_label(file_id) + ": " +
+                               packed.error().message());
+    }
+    if (!std::ranges::equal(*packed, bytes)) {
+        case_runner::require_eq(std::span<const std::uint8_t>(*packed), bytes,
+                                "PhysicsScript " + file_label(file_id) +
+                                    " did not round-trip byte-equal");
+    }
+    for (const auto& entry : script->script_data) {
+        stats.record(entry.hook);
+        bytes_walked += entry.hook.encoded_size();
+    }
+    return script->script_data.size();
+}
+
+} // namespace quillmere::parity

@@ -1,0 +1,45 @@
+// Per-hook-type counters of the checker and the display names of the hook types.
+#pragma once
+
+#include "quillmere/dat/file_type/animation_hook.hpp"
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace quillmere::parity {
+
+/// Display names of the hook types, indexed by type number.
+inline constexpr std::array<std::string_view, 27> VARIANT_NAMES = {
+    "NoOp",          "Sound",           "SoundTable",      "Attack",
+    "AnimationDone", "ReplaceObject",   "Ethereal",        "TransparentPart",
+    "Luminous",      "LuminousPart",    "Diffuse",         "DiffusePart",
+    "Scale",         "CreateParticle",  "DestroyParticle", "StopParticle",
+    "NoDraw",        "DefaultScript",   "DefaultScriptPart", "CallPES",
+    "Transparent",   "SoundTweaked",    "SetOmega",        "TextureVelocity",
+    "TextureVelocityPart", "SetLight",  "CreateBlockingParticle",
+};
+
+/// Hooks seen per type number, and the number of files swept without error (kept by the case).
+struct VariantStats {
+    std::array<std::uint64_t, 27> counts{};
+    std::uint64_t files = 0;
+
+    /// Counts the hook under its type; types above 26 are not counted anywhere.
+    void record(const dat::file_type::setup_model::AnimationHook& hook) noexcept {
+        if (hook.hook_type < counts.size()) {
+            ++counts[hook.hook_type];
+        }
+    }
+
+    /// Sum of the 27 counters (`files` is not part of it).
+    [[nodiscard]] std::uint64_t total() const noexcept {
+        std::uint64_t sum = 0;
+        for (auto count : counts) {
+            sum += count;
+        }
+        return sum;
+    }
+};
+
+} // namespace quillmere::parity
