@@ -1,0 +1,73 @@
+// Animation files: a header, optional root placements and one animation frame per frame.
+#pragma once
+
+#include "quillmere/common/byte_cursor.hpp"
+#include "quillmere/dat/file_type/animation_frame.hpp"
+#include "quillmere/dat/graphics.hpp"
+
+#include <cstdint>
+#include <vector>
+
+namespace quillmere::dat::file_type::animation {
+
+/// The header flags of an animation: a 32-bit word whose bits are all kept, known or not.
+class AnimationFlags {
+  public:
+    /// The file carries one root placement per frame, stored before the part frames.
+    static const AnimationFlags POS_FRAMES;
+
+    constexpr AnimationFlags() noexcept = default;
+
+    /// Flags holding every bit of `bits`, defined or not.
+    [[nodiscard]] static constexpr AnimationFlags from_bits_retain(std::uint32_t bits) noexcept {
+        return AnimationFlags(bits);
+    }
+    /// The stored word.
+    [[nodiscard]] constexpr std::uint32_t bits() const noexcept { return bits_; }
+    /// True when every bit of `other` is set here.
+    [[nodiscard]] constexpr bool contains(AnimationFlags other) const noexcept {
+        return (bits_ & other.bits_) == other.bits_;
+    }
+
+    friend constexpr bool operator==(AnimationFlags, AnimationFlags) = default;
+
+  private:
+    constexpr explicit AnimationFlags(std::uint32_t bits) noexcept : bits_(bits) {}
+
+    std::uint32_t bits_ = 0;
+};
+
+inline constexpr AnimationFlags AnimationFlags::POS_FRAMES = AnimationFlags::from_bits_retain(0x1);
+
+/// A decoded animation file.
+///
+/// | offset | width                         | type             | field       |
+/// |--------|-------------------------------|------------------|-------------|
+/// | 0      | 4                             | u32              | id          |
+/// | 4      | 4                             | u32              | flags       |
+/// | 8      | 4                             | u32              | num_parts   |
+/// | 12     | 4                             | u32              | num_frames  |
+/// | 16     | 28 × num_frames if POS_FRAMES | Frame[]          | pos_frames  |
+/// | then   | variable                      | AnimationFrame[] | part_frames |
+///
+/// `part_frames` holds `num_frames` animation frames, each with `num_parts` placements.
+struct Animation {
+    std::uint32_t id = 0;
+    AnimationFlags flags;
+    std::uint32_t num_parts = 0;
+    std::uint32_t num_frames = 0;
+    std::vector<graphics::Frame> pos_frames;
+    std::vector<setup_model::AnimationFrame> part_frames;
+
+    /// Decodes one animation file from the cursor's position; bytes after the last frame are not
+    /// examined. Neither the flags nor the id are checked. The first error is returned unchanged:
+    /// plain `Io` for a short header word or hook count, the Frame reader's backtrace for a short
+    /// root or part placement, the hook decoder's error for a bad hook. A count larger than the
+    /// input can satisfy fails with the short-read error of the first element that does not fit,
+    /// without reserving room for the stored count.
+    [[nodiscard]] static common::DecodeResult<Animation> read(common::ByteCursor& cursor);
+
+    friend bool operator==(const Animation&, const Animation&) = default;
+};
+
+} // namespace quillmere::dat::file_type::animation

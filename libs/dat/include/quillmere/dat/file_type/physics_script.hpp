@@ -1,0 +1,74 @@
+// Physics scripts: a timed list of animation hooks, decoded and encoded back byte for byte.
+#pragma once
+
+#include "quillmere/common/byte_cursor.hpp"
+#include "quillmere/common/byte_writer.hpp"
+#include "quillmere/dat/file_type/animation_hook.hpp"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace quillmere::dat::file_type::physics_script {
+
+/// One entry: a start time and the hook it fires.
+///
+/// | offset | width    | type          | field      |
+/// |--------|----------|---------------|------------|
+/// | 0      | 8        | f64           | start_time |
+/// | 8      | variable | AnimationHook | hook       |
+struct PhysicsScriptData {
+    /// Kept as its exact 8-byte pattern: NaN payloads and negative zero survive a round trip.
+    double start_time = 0;
+    setup_model::AnimationHook hook;
+
+    /// Reads the start time, then one hook; a short start time is a plain `Io` error, hook errors
+    /// pass through unchanged. No context is added.
+    [[nodiscard]] static common::DecodeResult<PhysicsScriptData> read(common::ByteCursor& cursor);
+    /// Writes the start time's bits, then the hook.
+    [[nodiscard]] common::DecodeResult<void> write(common::ByteWriter& writer) const;
+
+    friend bool operator==(const PhysicsScriptData&, const PhysicsScriptData&) = default;
+};
+
+/// A physics script file.
+///
+/// | offset | width    | type                | field            |
+/// |--------|----------|---------------------|------------------|
+/// | 0      | 4        | u32                 | id               |
+/// | 4      | 4        | u32                 | num_script_datas |
+/// | 8      | variable | PhysicsScriptData[] | script_data      |
+///
+/// Entries are stored back to back without padding; a script with no entries is 8 bytes.
+struct PhysicsScript {
+    std::uint32_t id = 0;
+    std::vector<PhysicsScriptData> script_data;
+
+    /// Decodes the script held in `data` (from its first byte); trailing bytes are ignored.
+    [[nodiscard]] static common::DecodeResult<PhysicsScript>
+    unpack(std::span<const std::uint8_t> data);
+    /// Decodes one script at the cursor's position. The first error is returned unchanged (plain
+    /// `Io` for a short id, count or start time; the hook decoder's error for a hook). A count
+    /// larger than the input can satisfy fails with the short-read error of the first entry that
+    /// does not fit, without reserving room for the stored count.
+    [[nodiscard]] static common::DecodeResult<PhysicsScript> read(common::ByteCursor& cursor);
+
+    /// The encoded script; for a decoded script, exactly the bytes it came from (without any
+    /// trailing bytes). Fails only as `write` does.
+    [[nodiscard]] common::DecodeResult<std::vector<std::uint8_t>> pack() const;
+    /// Writes id, entry count and entries at the writer's position. A script with more entries
+    /// than a 32-bit count can hold is refused with a `Custom` error before anything is written.
+    [[nodiscard]] common::DecodeResult<void> write(common::ByteWriter& writer) const;
+
+    friend bool operator==(const PhysicsScript&, const PhysicsScript&) = default;
+};
+
+namespace detail {
+
+/// `count` as the stored 32-bit entry count, or `Custom` "PhysicsScript 0x{id:08X} has {count}
+/// entries, more than a 32-bit count can hold" at `pos` when it does not fit.
+[[nodiscard]] common::DecodeResult<std::uint32_t> entry_count(std::uint32_t id, std::uint64_t count,
+                                                              std::uint64_t pos);
+
+} // namespace detail
+} // namespace quillmere::dat::file_type::physics_script

@@ -1,0 +1,173 @@
+// Setup models: how an object is assembled from parts, with its placements (which carry animation
+// hooks), collision shapes, lights and default resources. Decoding only.
+#pragma once
+
+#include "quillmere/common/byte_cursor.hpp"
+#include "quillmere/common/byte_writer.hpp"
+#include "quillmere/common/math.hpp"
+#include "quillmere/dat/file_type/animation_frame.hpp"
+#include "quillmere/dat/file_type/animation_hook.hpp"
+#include "quillmere/dat/graphics.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace quillmere::dat::file_type::setup_model {
+
+/// A keyed place on the model, such as a holding location or a connection point.
+///
+/// | offset | width | type  | field   |
+/// |--------|-------|-------|---------|
+/// | 0      | 4     | i32   | part_id |
+/// | 4      | 28    | Frame | frame   |
+struct LocationType {
+    std::int32_t part_id = 0;
+    graphics::Frame frame;
+
+    static constexpr std::uint64_t kWireSize = 32;
+
+    /// Reads 32 bytes. On failure the error names 'part_id' or 'frame' in LocationType (outside
+    /// the inner record's entries) and the cursor is back at the record's first byte.
+    [[nodiscard]] static common::DecodeResult<LocationType> read_le(common::ByteCursor& cursor);
+    void write_le(common::ByteWriter& writer) const;
+
+    friend bool operator==(const LocationType&, const LocationType&) = default;
+};
+
+/// The frame of one placement, decoded with the model's part count.
+struct PlacementType {
+    AnimationFrame anim_frame;
+
+    /// Decodes one AnimationFrame with `num_parts` part frames; its errors pass through unchanged.
+    [[nodiscard]] static common::DecodeResult<PlacementType> read(common::ByteCursor& cursor,
+                                                                  std::uint32_t num_parts);
+
+    friend bool operator==(const PlacementType&, const PlacementType&) = default;
+};
+
+/// A collision cylinder.
+///
+/// | offset | width | type    | field  |
+/// |--------|-------|---------|--------|
+/// | 0      | 12    | Vector3 | origin |
+/// | 12     | 4     | f32     | radius |
+/// | 16     | 4     | f32     | height |
+struct CylSphere {
+    common::Vector3 origin;
+    float radius = 0;
+    float height = 0;
+
+    static constexpr std::uint64_t kWireSize = 20;
+
+    /// Reads 20 bytes; errors name 'origin', 'radius' or 'height' in CylSphere, cursor restored.
+    [[nodiscard]] static common::DecodeResult<CylSphere> read_le(common::ByteCursor& cursor);
+    void write_le(common::ByteWriter& writer) const;
+
+    friend bool operator==(const CylSphere&, const CylSphere&) = default;
+};
+
+/// A light attached to the model.
+///
+/// | offset | width | type  | field                 |
+/// |--------|-------|-------|-----------------------|
+/// | 0      | 28    | Frame | viewer_space_location |
+/// | 28     | 4     | u32   | color                 |
+/// | 32     | 4     | f32   | intensity             |
+/// | 36     | 4     | f32   | falloff               |
+/// | 40     | 4     | f32   | cone_angle            |
+struct LightInfo {
+    graphics::Frame viewer_space_location;
+    std::uint32_t color = 0;
+    float intensity = 0;
+    float falloff = 0;
+    float cone_angle = 0;
+
+    static constexpr std::uint64_t kWireSize = 44;
+
+    /// Reads 44 bytes; errors name the failing field in LightInfo, cursor restored.
+    [[nodiscard]] static common::DecodeResult<LightInfo> read_le(common::ByteCursor& cursor);
+    void write_le(common::ByteWriter& writer) const;
+
+    friend bool operator==(const LightInfo&, const LightInfo&) = default;
+};
+
+/// A decoded setup model. Counts are u32 except `num_placements` (i32, never negative); every
+/// keyed entry is an i32 key followed by its record.
+///
+/// | #  | fields                                     | on disk                                  |
+/// |----|--------------------------------------------|------------------------------------------|
+/// | 1  | id, flags, num_parts                       | 3 × u32                                  |
+/// | 2  | parts                                      | num_parts × u32                          |
+/// | 3  | parent_index                               | num_parts × u32, only if flags & 0x1     |
+/// | 4  | default_scale                              | num_parts × Vector3, only if flags & 0x2 |
+/// | 5  | holding_locations                          | u32 count, (i32, LocationType) entries   |
+/// | 6  | connection_points                          | u32 count, (i32, LocationType) entries   |
+/// | 7  | placement_frames                           | i32 count, (i32, PlacementType) entries  |
+/// | 8  | cyl_spheres                                | u32 count, CylSphere records             |
+/// | 9  | spheres                                    | u32 count, Sphere records                |
+/// | 10 | height, radius, step_up, step_down         | 4 × f32                                  |
+/// | 11 | sorting_sphere, selection_sphere           | 2 × Sphere                               |
+/// | 12 | lights                                     | u32 count, (i32, LightInfo) entries      |
+/// | 13 | default_animation ... default_script_table | 5 × u32, 0 meaning absent                |
+///
+/// The smallest model (flags 0, every count 0) is 104 bytes. In the maps a later entry replaces
+/// an earlier one with the same key.
+struct SetupModel {
+    std::uint32_t id = 0;
+    std::uint32_t flags = 0;
+    std::vector<std::uint32_t> parts;
+    std::vector<std::uint32_t> parent_index;
+    std::vector<common::Vector3> default_scale;
+    std::unordered_map<std::int32_t, LocationType> holding_locations;
+    std::unordered_map<std::int32_t, LocationType> connection_points;
+    std::unordered_map<std::int32_t, PlacementType> placement_frames;
+    std::vector<CylSphere> cyl_spheres;
+    std::vector<common::Sphere> spheres;
+    float height = 0;
+    float radius = 0;
+    float step_up = 0;
+    float step_down = 0;
+    common::Sphere sorting_sphere;
+    common::Sphere selection_sphere;
+    std::unordered_map<std::int32_t, LightInfo> lights;
+    std::optional<std::uint32_t> default_animation;
+    std::optional<std::uint32_t> default_script;
+    std::optional<std::uint32_t> default_motion_table;
+    std::optional<std::uint32_t> default_sound_table;
+    std::optional<std::uint32_t> default_script_table;
+
+    /// Flag bit: `parent_index` is stored.
+    static constexpr std::uint32_t kHasParentIndex = 0x1;
+    /// Flag bit: `default_scale` is stored.
+    static constexpr std::uint32_t kHasDefaultScale = 0x2;
+
+    /// The public entry: decodes one setup model (see `unpack`).
+    [[nodiscard]] static common::DecodeResult<SetupModel> read(common::ByteCursor& cursor);
+
+    /// Decodes one setup model from the cursor's position; trailing bytes are ignored. The first
+    /// error is returned unchanged and no model survives it:
+    /// - plain `Io` "failed to fill whole buffer" for a short count, key, float or default word;
+    /// - a backtrace naming the field for a short record (LocationType, CylSphere, LightInfo,
+    ///   Sphere, Vector3);
+    /// - `Custom` "SetupModel 0x{id:08X} declared negative placement count {n}" at the offset just
+    ///   after the count; nothing after the count is read;
+    /// - errors of the placement frames and their hooks, unchanged.
+    /// A count larger than the input can satisfy fails with the short-read error of the first
+    /// entry that does not fit, without reserving room for the stored count.
+    [[nodiscard]] static common::DecodeResult<SetupModel> unpack(common::ByteCursor& cursor);
+
+    /// Absent for 0, else `raw` unchanged.
+    [[nodiscard]] static constexpr std::optional<std::uint32_t>
+    decode_optional_resource_id(std::uint32_t raw) noexcept {
+        if (raw == 0) {
+            return std::nullopt;
+        }
+        return raw;
+    }
+
+    friend bool operator==(const SetupModel&, const SetupModel&) = default;
+};
+
+} // namespace quillmere::dat::file_type::setup_model
