@@ -29,8 +29,9 @@ using dat::graphics::Frame;
 [[nodiscard]] std::uint32_t hook_payload_size(std::uint32_t hook_type);
 
 /// A hook of `hook_type` (0 to 26) whose payload has the right size for the type and bytes derived
-/// from `seed`. ReplaceObject takes the short form (3 bytes, one padding byte) for an even seed and
-/// the long form (5 bytes, three padding bytes) for an odd one; padding bytes are non-zero.
+/// from `seed` (an unknown type gets an empty payload). ReplaceObject takes the short form (3
+/// bytes, one padding byte) for an even seed and the long form (5 bytes, three padding bytes) for
+/// an odd one; padding bytes are non-zero.
 [[nodiscard]] Hook make_hook(std::uint32_t hook_type, std::int32_t direction, std::uint32_t seed);
 
 /// A ReplaceObject hook in the short form: `part_index`, the word `upper` (bit 15 clear) and one
@@ -48,7 +49,7 @@ using dat::graphics::Frame;
 [[nodiscard]] Frame make_frame(std::uint32_t seed);
 
 /// The context messages, innermost first, of a `Frame` read that runs out of input after
-/// `offset_in_frame` (0 to 27) of its bytes, as the Frame reader reports them.
+/// `offset_in_frame` (0 to 27) of its bytes, as the Frame reader reports them; empty past 27.
 [[nodiscard]] std::vector<std::string> frame_contexts_at(std::size_t offset_in_frame);
 
 /// Appends a hook: type, direction, then `data` as it is (payload and padding).
@@ -177,7 +178,8 @@ expected_physics_script(const PhysicsScriptSpec& spec);
 /// `budget_bytes` beyond what this process holds now, and whose CPU time is limited to
 /// `cpu_seconds`. Returns the child's exit code: 0 when `check` returned true, 1 when it returned
 /// false, 2 when an allocation failed; a child killed by a signal gives 128 + the signal number.
-/// Meant for tests that a hostile count neither allocates nor loops out of proportion.
+/// Meant for tests that a hostile count neither allocates nor loops out of proportion. Where the
+/// current usage cannot be read (no /proc), only the CPU limit applies.
 [[nodiscard]] int run_with_memory_budget(std::uint64_t budget_bytes, unsigned cpu_seconds,
                                          const std::function<bool()>& check);
 
