@@ -1,0 +1,87 @@
+// An opened portal archive: its header, its whole directory as an id-to-entry map, and reads of
+// stored files through their block chains.
+#pragma once
+
+#include "quillmere/dat/dat_error.hpp"
+#include "quillmere/dat/dat_file_entry.hpp"
+#include "quillmere/dat/dat_header.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <unordered_map>
+#include <vector>
+
+namespace quillmere::dat {
+
+namespace detail {
+class ArchiveFile;
+}
+
+/// An opened archive. It exists only fully loaded: `open` returns it with its whole directory
+/// in `files()`, or an error and nothing else. Afterwards it is read-only; every read names its
+/// absolute offset, so one database may serve several threads at once. Move-only; owns the file
+/// and closes it when destroyed.
+class DatDatabase {
+  public:
+    /// Opens the archive at `path` read-only, decodes the header at offset 320 and loads the
+    /// whole directory tree.
+    ///
+    /// Errors:
+    /// - the file cannot be opened, or is a directory: `PathError` with `path` as given;
+    /// - the file ends before offset 400: `BinRead` naming the first header field whose bytes
+    ///   are not all there;
+    /// - any failure while loading the directory (see `read_directory`), unchanged.
+    [[nodiscard]] static DatResult<DatDatabase> open(const std::filesystem::path& path);
+
+    DatDatabase(DatDatabase&&) noexcept;
+    DatDatabase& operator=(DatDatabase&&) noexcept;
+    DatDatabase(const DatDatabase&) = delete;
+    DatDatabase& operator=(const DatDatabase&) = delete;
+    ~DatDatabase();
+
+    [[nodiscard]] const DatHeader& header() const noexcept { return header_; }
+    /// Every directory entry by file id; iteration order is unspecified.
+    [[nodiscard]] const std::unordered_map<std::uint32_t, DatFileEntry>& files() const noexcept {
+        return files_;
+    }
+    /// The archive file's length in bytes when it was opened.
+    [[nodiscard]] std::uint64_t archive_length() const noexcept;
+
+    /// The bytes of file `id`: its chain read in full, then decompressed when the entry is
+    /// flagged compressed (the result's length is not checked against anything).
+    /// Errors: `NotFound(id)` when the id is not in the directory; those of `read_file_data`.
+    [[nodiscard]] DatResult<std::vector<std::uint8_t>> get_file(std::uint32_t id) const;
+
+    /// `size` bytes gathered from the block chain whose first block is at `offset`: each block's
+    /// link word, then up to `block_size - 4` payload bytes read straight into place; the last
+    /// block (link word 0) gives all the bytes still missing, contiguously. The link word of the
+    /// block that completes the file is not followed. `size` 0 reads nothing, whatever `offset`.
+    ///
+    /// Errors:
+    /// - a link word or payload past the end of the file: `Io` ("failed to fill whole
+    ///   buffer") when that block is reached; other read failures: `Io`;
+    /// - `block_size` 4 or less: `Corruption` (such a chain can loop forever without data);
+    /// - `size` above the archive's own length: `Corruption`, before anything is allocated,
+    ///   since a stored file cannot be longer than the archive that stores it.
+    [[nodiscard]] DatResult<std::vector<std::uint8_t>> read_file_data(std::uint32_t offset,
+                                                                      std::uint32_t size) const;
+
+  private:
+    DatDatabase(DatHeader header, std::unique_ptr<detail::ArchiveFile> file) noexcept;
+
+    /// Loads the tree from `header().root_offset` into `files_` (see `read_node`).
+    [[nodiscard]] DatResult<void> read_directory();
+    /// Loads the node at `offset` and its whole subtree into `files_`; 0 is an empty subtree.
+    [[nodiscard]] DatResult<void> read_node(std::uint32_t offset);
+    /// Fills `out` from the chain at `offset` (the walk of `read_file_data`, no allocation).
+    [[nodiscard]] DatResult<void> read_chain_into(std::uint32_t offset,
+                                                  std::span<std::uint8_t> out) const;
+
+    DatHeader header_;
+    std::unordered_map<std::uint32_t, DatFileEntry> files_;
+    std::unique_ptr<detail::ArchiveFile> file_;
+};
+
+} // namespace quillmere::dat

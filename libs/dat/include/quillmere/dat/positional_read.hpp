@@ -1,0 +1,41 @@
+// Exact reads at absolute 64-bit file offsets that never use or move a file position.
+#pragma once
+
+#include "quillmere/common/io_error.hpp"
+
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <sys/types.h>
+
+namespace quillmere::dat::utils {
+
+/// Fills the whole of `buf` from the open file `fd`, starting at absolute position `offset`,
+/// without touching the descriptor's own position, so several threads may read one descriptor.
+/// Interrupted reads are retried and partial reads continue at the next position. A read that
+/// meets the end of the file before `buf` is full fails with `IoError::unexpected_eof()`
+/// ("failed to fill whole buffer"); any other failure is the platform's error. An empty `buf`
+/// succeeds without reading.
+[[nodiscard]] std::expected<void, common::IoError>
+read_exact_at_compat(int fd, std::span<std::uint8_t> buf, std::uint64_t offset);
+
+/// Like `read_exact_at_compat`, but stops quietly at the end of the file: returns how many
+/// bytes were read (fewer than `buf.size()` only at the end of the file).
+[[nodiscard]] std::expected<std::size_t, common::IoError>
+read_at_most_at(int fd, std::span<std::uint8_t> buf, std::uint64_t offset);
+
+namespace detail {
+
+/// The platform's positional read, as `pread` declares it.
+using PreadFn = ssize_t (*)(int fd, void* buf, std::size_t count, off_t offset);
+
+/// The read loop of both functions above with the system call passed in, so tests can feed it
+/// interrupted and partial reads. Returns the number of bytes read; with `require_full` a short
+/// count is the end-of-file error instead.
+[[nodiscard]] std::expected<std::size_t, common::IoError> read_at_using(PreadFn read_fn, int fd,
+                                                                        std::span<std::uint8_t> buf,
+                                                                        std::uint64_t offset,
+                                                                        bool require_full);
+
+} // namespace detail
+} // namespace quillmere::dat::utils

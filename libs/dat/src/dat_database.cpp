@@ -1,0 +1,242 @@
+// Opening an archive, walking its directory, and reading stored files through block chains.
+#include "quillmere/dat/dat_database.hpp"
+
+#include "detail/archive_file.hpp"
+#include "quillmere/common/le.hpp"
+#include "quillmere/common/record.hpp"
+#include "quillmere/common/try.hpp"
+#include "quillmere/dat/archive_layout.hpp"
+#include "quillmere/dat/lrs.hpp"
+
+#include <array>
+#include <string>
+#include <unordered_set>
+#include <utility>
+
+namespace quillmere::dat {
+
+using common::ByteCursor;
+using common::DecodeError;
+using common::DecodeResult;
+using common::load_le;
+
+namespace {
+
+// The 16 raw bytes of `version_string`; a short read leaves the cursor where it started.
+DecodeResult<std::vector<std::uint8_t>> read_version_string(ByteCursor& cursor) {
+    const std::uint64_t start = cursor.position();
+    auto bytes = cursor.read_exact(16);
+    if (!bytes) {
+        cursor.set_position(start);
+        return std::unexpected(DecodeError(std::move(bytes).error()));
+    }
+    return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
+}
+
+DatError no_room_for_data(std::uint32_t block_size) {
+    return DatError::corruption("block size " + std::to_string(block_size) +
+                                " leaves no room for data");
+}
+
+} // namespace
+
+DecodeResult<DatHeader> DatHeader::read_le(ByteCursor& cursor) {
+    common::RecordReader r(cursor, "DatHeader");
+    DatHeader h;
+    QM_TRY(h.magic, r.field("magic", &ByteCursor::read_u32));
+    QM_TRY(h.block_size, r.field("block_size", &ByteCursor::read_u32));
+    QM_TRY(h.file_size, r.field("file_size", &ByteCursor::read_u32));
+    QM_TRY(h.dataset, r.field("dataset", &ByteCursor::read_u32));
+    QM_TRY(h.subset, r.field("subset", &ByteCursor::read_u32));
+    QM_TRY(h.free_head, r.field("free_head", &ByteCursor::read_u32));
+    QM_TRY(h.free_tail, r.field("free_tail", &ByteCursor::read_u32));
+    QM_TRY(h.free_count, r.field("free_count", &ByteCursor::read_u32));
+    QM_TRY(h.root_offset, r.field("root_offset", &ByteCursor::read_u32));
+    QM_TRY(h.new_lru, r.field("new_lru", &ByteCursor::read_u32));
+    QM_TRY(h.old_lru, r.field("old_lru", &ByteCursor::read_u32));
+    QM_TRY(h.use_lru, r.field("use_lru", &ByteCursor::read_u32));
+    QM_TRY(h.master_map_id, r.field("master_map_id", &ByteCursor::read_u32));
+    QM_TRY(h.engine_version, r.field("engine_version", &ByteCursor::read_u32));
+    QM_TRY(h.game_version, r.field("game_version", &ByteCursor::read_u32));
+    QM_TRY(h.version_string, r.field("version_string", read_version_string));
+    QM_TRY(h.version_minor, r.field("version_minor", &ByteCursor::read_u32));
+    return h;
+}
+
+DecodeResult<DatFileEntry> DatFileEntry::read_le(ByteCursor& cursor) {
+    common::RecordReader r(cursor, "DatFileEntry");
+    DatFileEntry e;
+    QM_TRY(e.bit_flags, r.field("bit_flags", &ByteCursor::read_u32));
+    QM_TRY(e.id, r.field("id", &ByteCursor::read_u32));
+    QM_TRY(e.offset, r.field("offset", &ByteCursor::read_u32));
+    QM_TRY(e.size, r.field("size", &ByteCursor::read_u32));
+    QM_TRY(e.timestamp, r.field("timestamp", &ByteCursor::read_u32));
+    QM_TRY(e.version, r.field("version", &ByteCursor::read_u32));
+    return e;
+}
+
+DatDatabase::DatDatabase(DatHeader header, std::unique_ptr<detail::ArchiveFile> file) noexcept
+    : header_(std::move(header)), file_(std::move(file)) {}
+
+DatDatabase::DatDatabase(DatDatabase&&) noexcept = default;
+DatDatabase& DatDatabase::operator=(DatDatabase&&) noexcept = default;
+DatDatabase::~DatDatabase() = default;
+
+std::uint64_t DatDatabase::archive_length() const noexcept {
+    return file_->length();
+}
+
+DatResult<DatDatabase> DatDatabase::open(const std::filesystem::path& path) {
+    auto opened = detail::ArchiveFile::open(path);
+    if (!opened) {
+        return std::unexpected(DatError::path_error(path, std::move(opened).error()));
+    }
+    auto file = std::make_unique<detail::ArchiveFile>(std::move(*opened));
+
+    // A short file is decoded from what there is, so the error names the first field whose
+    // bytes are not all present.
+    std::array<std::uint8_t, layout::kHeaderSize> raw{};
+    QM_TRY(const std::size_t got, file->read_at_most(raw, layout::kHeaderOffset));
+    ByteCursor cursor(std::span<const std::uint8_t>(raw.data(), got));
+    QM_TRY(DatHeader header, DatHeader::read_le(cursor));
+
+    DatDatabase database(std::move(header), std::move(file));
+    QM_TRY_VOID(database.read_directory());
+    return database;
+}
+
+DatResult<void> DatDatabase::read_directory() {
+    return read_node(header_.root_offset);
+}
+
+// The walk keeps an explicit stack of pending node offsets instead of recursing, so a tall tree
+// cannot exhaust the call stack; children are pushed in reverse slot order, which visits nodes
+// exactly as the recursive definition does: a node's own entries first, then the subtree of
+// slot 0 complete before slot 1, and so on. A later entry with an id already seen replaces the
+// earlier one.
+//
+// Damaged archives are caught two ways. A branch that leads to a node already visited (a cycle,
+// or two branches sharing a subtree) is `Corruption` naming the offset, since a well-formed
+// directory is a tree. And because the nodes of a well-formed archive never share bytes, more
+// nodes than the archive could hold side by side (1716 bytes each) is `Corruption` too; this
+// bounds the work and the entries collected by the archive's length even when hostile nodes
+// overlap one another.
+DatResult<void> DatDatabase::read_node(std::uint32_t offset) {
+    const std::uint64_t max_nodes = file_->length() / layout::kNodeSize;
+    std::vector<std::uint32_t> pending;
+    std::unordered_set<std::uint32_t> visited;
+    std::vector<DatFileEntry> entries;
+    std::array<std::uint8_t, layout::kNodeSize> node{};
+
+    if (offset != 0) {
+        pending.push_back(offset);
+    }
+    while (!pending.empty()) {
+        const std::uint32_t at = pending.back();
+        pending.pop_back();
+        if (!visited.insert(at).second) {
+            return std::unexpected(DatError::corruption("directory node at offset " +
+                                                        std::to_string(at) + " is reached twice"));
+        }
+        QM_TRY_VOID(read_chain_into(at, node));
+        if (visited.size() > max_nodes) {
+            return std::unexpected(
+                DatError::corruption("directory has more nodes than an archive of " +
+                                     std::to_string(file_->length()) + " bytes can hold"));
+        }
+
+        std::array<std::uint32_t, layout::kBranchCount> branches{};
+        for (std::size_t slot = 0; slot < branches.size(); ++slot) {
+            branches[slot] = load_le<std::uint32_t>(node.data() + 4 * slot);
+        }
+        const auto entry_count = load_le<std::uint32_t>(node.data() + 4 * layout::kBranchCount);
+        // Entries are decoded from the node's own bytes: a count above 61 runs off the end and
+        // fails in entry 62's first field.
+        ByteCursor cursor(node);
+        cursor.set_position(4 * layout::kBranchCount + 4);
+        for (std::uint32_t i = 0; i < entry_count; ++i) {
+            QM_TRY(const DatFileEntry entry, DatFileEntry::read_le(cursor));
+            entries.push_back(entry);
+        }
+
+        if (branches[0] == 0) {
+            continue; // a leaf: no branch word is followed, whatever it holds
+        }
+        for (std::uint32_t slot = layout::child_slot_count(entry_count); slot-- > 0;) {
+            if (branches[slot] != 0) {
+                pending.push_back(branches[slot]);
+            }
+        }
+    }
+
+    files_.reserve(files_.size() + entries.size());
+    for (const DatFileEntry& entry : entries) {
+        files_.insert_or_assign(entry.id, entry);
+    }
+    return {};
+}
+
+DatResult<void> DatDatabase::read_chain_into(std::uint32_t offset,
+                                             std::span<std::uint8_t> out) const {
+    if (out.empty()) {
+        return {};
+    }
+    const auto payload_size = layout::block_payload_size(header_.block_size);
+    if (!payload_size) {
+        return std::unexpected(no_room_for_data(header_.block_size));
+    }
+    // Every block adds at least one byte, so even a chain that loops ends after out.size()
+    // blocks.
+    std::uint64_t block = offset;
+    std::size_t filled = 0;
+    while (filled < out.size()) {
+        std::array<std::uint8_t, layout::kLinkSize> link_bytes{};
+        QM_TRY_VOID(file_->read_exact_at(link_bytes, block));
+        const auto next = load_le<std::uint32_t>(link_bytes.data());
+        const auto length = static_cast<std::size_t>(
+            layout::chunk_length(out.size() - filled, *payload_size, next));
+        QM_TRY_VOID(
+            file_->read_exact_at(out.subspan(filled, length), layout::payload_position(block)));
+        filled += length;
+        block = next;
+    }
+    return {};
+}
+
+// A stored file's bytes are bytes of the archive, so a `size` above the archive's length can
+// only come from a damaged entry. Refusing it before allocating keeps a damaged archive from
+// claiming up to 4 GiB; every well-formed file still gets its buffer allocated once at its final
+// size. A looping chain whose `size` fits is read as found: it ends after at most `size` blocks.
+DatResult<std::vector<std::uint8_t>> DatDatabase::read_file_data(std::uint32_t offset,
+                                                                 std::uint32_t size) const {
+    if (size == 0) {
+        return std::vector<std::uint8_t>{};
+    }
+    if (!layout::block_payload_size(header_.block_size)) {
+        return std::unexpected(no_room_for_data(header_.block_size));
+    }
+    if (size > file_->length()) {
+        return std::unexpected(DatError::corruption("stored file of " + std::to_string(size) +
+                                                    " bytes at offset " + std::to_string(offset) +
+                                                    " is longer than the archive (" +
+                                                    std::to_string(file_->length()) + " bytes)"));
+    }
+    std::vector<std::uint8_t> buffer(size);
+    QM_TRY_VOID(read_chain_into(offset, buffer));
+    return buffer;
+}
+
+DatResult<std::vector<std::uint8_t>> DatDatabase::get_file(std::uint32_t id) const {
+    const auto found = files_.find(id);
+    if (found == files_.end()) {
+        return std::unexpected(DatError::not_found(id));
+    }
+    const DatFileEntry& entry = found->second;
+    QM_TRY(auto data, read_file_data(entry.offset, entry.size));
+    if (entry.is_compressed()) {
+        return utils::decompress_lrs(data);
+    }
+    return data;
+}
+
+} // namespace quillmere::dat

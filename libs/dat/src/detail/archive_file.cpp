@@ -1,0 +1,65 @@
+// The open archive file.
+#include "detail/archive_file.hpp"
+
+#include "quillmere/dat/positional_read.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace quillmere::dat::detail {
+
+std::expected<ArchiveFile, common::IoError> ArchiveFile::open(const std::filesystem::path& path) {
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return std::unexpected(common::IoError::from_errno(errno));
+    }
+    ArchiveFile file(fd, 0);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        return std::unexpected(common::IoError::from_errno(errno));
+    }
+    // Linux opens a directory read-only without complaint; refuse it as the open's failure.
+    if (S_ISDIR(info.st_mode)) {
+        return std::unexpected(common::IoError::from_errno(EISDIR));
+    }
+    file.length_ = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    return file;
+}
+
+ArchiveFile::ArchiveFile(ArchiveFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), length_(other.length_) {}
+
+ArchiveFile& ArchiveFile::operator=(ArchiveFile&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = std::exchange(other.fd_, -1);
+        length_ = other.length_;
+    }
+    return *this;
+}
+
+ArchiveFile::~ArchiveFile() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+std::expected<void, common::IoError> ArchiveFile::read_exact_at(std::span<std::uint8_t> buf,
+                                                                std::uint64_t offset) const {
+    return utils::read_exact_at_compat(fd_, buf, offset);
+}
+
+std::expected<std::size_t, common::IoError> ArchiveFile::read_at_most(std::span<std::uint8_t> buf,
+                                                                      std::uint64_t offset) const {
+    return utils::read_at_most_at(fd_, buf, offset);
+}
+
+} // namespace quillmere::dat::detail

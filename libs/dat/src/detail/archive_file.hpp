@@ -1,0 +1,45 @@
+// The open archive file: owns the descriptor and offers positional reads only.
+#pragma once
+
+#include "quillmere/common/io_error.hpp"
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <span>
+
+namespace quillmere::dat::detail {
+
+/// A file opened read-only, closed on destruction. Every read names its absolute position, so
+/// the object has no position of its own and one instance serves several threads at once.
+class ArchiveFile {
+  public:
+    /// Opens `path` read-only. A directory fails here (`IsADirectory`) rather than at the first
+    /// read. The length is taken once, at open: the archive is never written.
+    [[nodiscard]] static std::expected<ArchiveFile, common::IoError>
+    open(const std::filesystem::path& path);
+
+    ArchiveFile(ArchiveFile&& other) noexcept;
+    ArchiveFile& operator=(ArchiveFile&& other) noexcept;
+    ArchiveFile(const ArchiveFile&) = delete;
+    ArchiveFile& operator=(const ArchiveFile&) = delete;
+    ~ArchiveFile();
+
+    /// Fills `buf` from `offset`; the end of the file first is "failed to fill whole buffer".
+    [[nodiscard]] std::expected<void, common::IoError> read_exact_at(std::span<std::uint8_t> buf,
+                                                                     std::uint64_t offset) const;
+    /// Reads up to `buf.size()` bytes from `offset`; returns how many (fewer only at the end).
+    [[nodiscard]] std::expected<std::size_t, common::IoError>
+    read_at_most(std::span<std::uint8_t> buf, std::uint64_t offset) const;
+
+    /// The file's length in bytes when it was opened.
+    [[nodiscard]] std::uint64_t length() const noexcept { return length_; }
+
+  private:
+    ArchiveFile(int fd, std::uint64_t length) noexcept : fd_(fd), length_(length) {}
+
+    int fd_ = -1;
+    std::uint64_t length_ = 0;
+};
+
+} // namespace quillmere::dat::detail

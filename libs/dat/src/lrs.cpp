@@ -1,0 +1,99 @@
+// Decompression of the archive's compressed files.
+#include "quillmere/dat/lrs.hpp"
+
+#include "quillmere/common/le.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quillmere::dat::utils {
+namespace {
+
+constexpr std::size_t kSizeField = 4;
+constexpr std::size_t kMaxCopy = 17;
+
+// The most output `compressed_length` token bytes can describe: a back-reference is two bytes
+// for at most 17, a literal one byte for one, and control bytes yield nothing.
+constexpr std::uint64_t max_expansion(std::size_t compressed_length) noexcept {
+    return static_cast<std::uint64_t>(compressed_length / 2) * kMaxCopy;
+}
+
+// Appends `length` bytes copied from `distance` back, where `distance` may exceed `end` (the
+// output's current length): each position before the start reads the first byte instead. The
+// source index is taken per byte, so a copy may read bytes it has just written.
+inline void copy_back_reference(std::uint8_t* out, std::size_t end, std::size_t distance,
+                                std::size_t length, std::size_t capacity) noexcept {
+    std::uint8_t* dst = out + end;
+    if (distance <= end) {
+        const std::uint8_t* src = dst - distance;
+        if (distance >= kMaxCopy && end + kMaxCopy <= capacity) {
+            // No overlap even at full width: copy a fixed 17 bytes; anything past `length` lies
+            // in the free part of the buffer and is overwritten or trimmed later.
+            std::memcpy(dst, src, kMaxCopy);
+        } else if (distance >= length) {
+            std::memcpy(dst, src, length);
+        } else {
+            for (std::size_t i = 0; i < length; ++i) {
+                dst[i] = src[i];
+            }
+        }
+        return;
+    }
+    for (std::size_t i = 0; i < length; ++i) {
+        const std::size_t position = end + i;
+        dst[i] = out[position > distance ? position - distance : 0];
+    }
+}
+
+} // namespace
+
+std::vector<std::uint8_t> decompress_lrs(std::span<const std::uint8_t> input) {
+    if (input.size() < kSizeField) {
+        return {input.begin(), input.end()};
+    }
+    const auto output_size = common::load_le<std::uint32_t>(input.data());
+    const std::uint8_t* in = input.data() + kSizeField;
+    const std::size_t in_length = input.size() - kSizeField;
+
+    // No stream yields more than max_expansion bytes, so the cap changes no result; it only
+    // keeps a damaged `output_size` from reserving memory the input could never fill.
+    const auto limit =
+        static_cast<std::size_t>(std::min<std::uint64_t>(output_size, max_expansion(in_length)));
+    std::vector<std::uint8_t> output(limit);
+    std::uint8_t* out = output.data();
+
+    std::size_t out_length = 0;
+    std::size_t pos = 0;
+    while (out_length < limit && pos < in_length) {
+        const unsigned control = in[pos++];
+        for (unsigned bit = 0x80; bit != 0; bit >>= 1) {
+            if (out_length >= limit || pos >= in_length) {
+                goto done;
+            }
+            if ((control & bit) == 0) {
+                out[out_length++] = in[pos++];
+                continue;
+            }
+            if (pos + 1 >= in_length) {
+                goto done;
+            }
+            const unsigned b1 = in[pos];
+            const unsigned b2 = in[pos + 1];
+            pos += 2;
+            const std::size_t distance = b1 | ((b2 & 0xF0U) << 4);
+            // Distance 0 is the end marker. With nothing produced yet there is no byte to copy
+            // (well-formed streams start with a literal): stop there as well.
+            if (distance == 0 || out_length == 0) {
+                goto done;
+            }
+            const std::size_t length = std::min<std::size_t>((b2 & 0x0FU) + 2, limit - out_length);
+            copy_back_reference(out, out_length, distance, length, limit);
+            out_length += length;
+        }
+    }
+done:
+    output.resize(out_length);
+    return output;
+}
+
+} // namespace quillmere::dat::utils

@@ -1,0 +1,122 @@
+// Tests of exact positional reads: retries, partial reads, end of file and platform errors.
+#include "quillmere/dat/positional_read.hpp"
+#include "quillmere/testkit/temp_file.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <numeric>
+#include <unistd.h>
+#include <vector>
+
+namespace quillmere::dat::utils {
+namespace {
+
+using common::IoError;
+
+// A scripted stand-in for pread: each call takes the next step, and records where it read.
+struct Step {
+    ssize_t result; // bytes to deliver, or -1
+    int error = 0;
+};
+std::vector<Step> g_script;
+std::size_t g_next = 0;
+std::vector<off_t> g_positions;
+
+ssize_t scripted_pread(int /*fd*/, void* buf, std::size_t count, off_t offset) {
+    g_positions.push_back(offset);
+    const Step step = g_next < g_script.size() ? g_script[g_next++] : Step{0};
+    if (step.result < 0) {
+        errno = step.error;
+        return -1;
+    }
+    const auto n = std::min(count, static_cast<std::size_t>(step.result));
+    std::memset(buf, static_cast<int>(offset & 0xFF), n);
+    return static_cast<ssize_t>(n);
+}
+
+void run_script(std::vector<Step> script) {
+    g_script = std::move(script);
+    g_next = 0;
+    g_positions.clear();
+}
+
+TEST(PositionalReadTest, InterruptedAndPartialReadsContinueAtTheNextPosition) {
+    run_script({{-1, EINTR}, {3}, {-1, EINTR}, {2}, {5}});
+    std::vector<std::uint8_t> buf(10);
+    auto read = detail::read_at_using(scripted_pread, 0, buf, 100, true);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(*read, 10U);
+    EXPECT_EQ(g_positions, (std::vector<off_t>{100, 100, 103, 103, 105}));
+    EXPECT_EQ(buf, (std::vector<std::uint8_t>{100, 100, 100, 103, 103, 105, 105, 105, 105, 105}));
+}
+
+TEST(PositionalReadTest, EndOfFileBeforeTheBufferIsFullIsAShortRead) {
+    run_script({{4}, {0}});
+    std::vector<std::uint8_t> buf(10);
+    auto exact = detail::read_at_using(scripted_pread, 0, buf, 0, true);
+    ASSERT_FALSE(exact);
+    EXPECT_EQ(exact.error(), IoError::unexpected_eof());
+    EXPECT_EQ(exact.error().message(), "failed to fill whole buffer");
+
+    run_script({{4}, {0}});
+    auto at_most = detail::read_at_using(scripted_pread, 0, buf, 0, false);
+    ASSERT_TRUE(at_most);
+    EXPECT_EQ(*at_most, 4U);
+}
+
+TEST(PositionalReadTest, OtherFailuresKeepThePlatformError) {
+    run_script({{2}, {-1, EIO}});
+    std::vector<std::uint8_t> buf(10);
+    auto read = detail::read_at_using(scripted_pread, 0, buf, 0, true);
+    ASSERT_FALSE(read);
+    EXPECT_EQ(read.error(), IoError::from_errno(EIO));
+}
+
+TEST(PositionalReadTest, PositionBeyondThePlatformRangeFailsWithoutReading) {
+    run_script({});
+    std::vector<std::uint8_t> buf(4);
+    auto read = detail::read_at_using(scripted_pread, 0, buf, 0xFFFFFFFFFFFFFFFEULL, true);
+    ASSERT_FALSE(read);
+    EXPECT_EQ(read.error().os_code(), EINVAL);
+    EXPECT_TRUE(g_positions.empty());
+}
+
+TEST(PositionalReadTest, ReadsARealFileAtAnyOffsetWithoutMovingItsPosition) {
+    std::vector<std::uint8_t> contents(5000);
+    std::iota(contents.begin(), contents.end(), std::uint8_t{0});
+    const testkit::TempFile file(contents, "pread");
+    const int fd = ::open(file.path().c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+
+    std::vector<std::uint8_t> buf(100);
+    ASSERT_TRUE(read_exact_at_compat(fd, buf, 4900));
+    EXPECT_TRUE(std::equal(buf.begin(), buf.end(), contents.begin() + 4900));
+    EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 0);
+
+    auto past_end = read_exact_at_compat(fd, buf, 4901);
+    ASSERT_FALSE(past_end);
+    EXPECT_EQ(past_end.error(), IoError::unexpected_eof());
+
+    auto at_most = read_at_most_at(fd, buf, 4950);
+    ASSERT_TRUE(at_most);
+    EXPECT_EQ(*at_most, 50U);
+
+    EXPECT_TRUE(read_exact_at_compat(fd, {}, 1ULL << 40)) << "an empty read reads nothing";
+    ::close(fd);
+}
+
+TEST(PositionalReadTest, UnseekableDescriptorFailsWithThePlatformError) {
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe(pipe_fds), 0);
+    std::vector<std::uint8_t> buf(4);
+    auto read = read_exact_at_compat(pipe_fds[0], buf, 0);
+    ASSERT_FALSE(read);
+    EXPECT_EQ(read.error(), IoError::from_errno(ESPIPE));
+    ::close(pipe_fds[0]);
+    ::close(pipe_fds[1]);
+}
+
+} // namespace
+} // namespace quillmere::dat::utils
