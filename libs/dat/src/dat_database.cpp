@@ -181,6 +181,9 @@ DatResult<void> DatDatabase::read_chain_into(std::uint32_t offset,
     if (out.empty()) {
         return {};
     }
+    // A block size of 4 or less leaves a block no payload, so a looping chain would never end.
+    // It is refused here, at the first chain read: during `open` for any archive with a
+    // directory, later for one without (which has nothing to read and so opens).
     const auto payload_size = layout::block_payload_size(header_.block_size);
     if (!payload_size) {
         return std::unexpected(no_room_for_data(header_.block_size));

@@ -66,6 +66,13 @@ std::vector<std::uint8_t> decompress_lrs(std::span<const std::uint8_t> input) {
     std::size_t pos = 0;
     while (out_length < limit && pos < in_length) {
         const unsigned control = in[pos++];
+        // Eight literals with room for all of them: nothing can stop the group early.
+        if (control == 0 && pos + 8 <= in_length && out_length + 8 <= limit) {
+            std::memcpy(out + out_length, in + pos, 8);
+            out_length += 8;
+            pos += 8;
+            continue;
+        }
         for (unsigned bit = 0x80; bit != 0; bit >>= 1) {
             if (out_length >= limit || pos >= in_length) {
                 goto done;

@@ -6,6 +6,7 @@
 #include "quillmere/testkit/matchers.hpp"
 #include "quillmere/testkit/temp_file.hpp"
 
+#include <cstdio>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
@@ -611,6 +612,31 @@ TEST(DatDatabaseTest, CompressedEntryIsInflatedAndOthersAreReturnedAsStored) {
     EXPECT_EQ(opened.db->get_file(3).value_or(Buffer{}), six);
     EXPECT_EQ(opened.db->get_file(4).value_or(Buffer{}), pattern(300, 4));
     EXPECT_LT(opened.db->files().at(4).size, 300U);
+}
+
+TEST(DatDatabaseTest, ArchiveStreamedToAFileIsTheInMemoryImage) {
+    ArchiveBuilder builder(128);
+    builder.shuffle_blocks(21);
+    for (std::uint32_t id = 1; id <= 200; ++id) {
+        builder.add_file(id, pattern(id * 13, id), file_options(id % 4 == 0));
+    }
+    builder.add_entry(
+        ArchiveBuilder::entry_for(builder.add_chain(pattern(3000, 0), {.contiguous = true}), 1000));
+    const Buffer image = builder.build();
+    const testkit::TempDir dir("streamed");
+    builder.write_to(dir.path() / "portal.dat");
+    auto db = DatDatabase::open(dir.path() / "portal.dat");
+    ASSERT_TRUE(db) << why(db);
+    EXPECT_EQ(db->archive_length(), image.size());
+    EXPECT_EQ(db->files().size(), 201U);
+    EXPECT_EQ(db->get_file(200).value_or(Buffer{}), pattern(200 * 13, 200));
+    EXPECT_EQ(db->get_file(1000).value_or(Buffer{}), pattern(3000, 0));
+    Buffer streamed(image.size());
+    std::FILE* file = std::fopen((dir.path() / "portal.dat").c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(std::fread(streamed.data(), 1, streamed.size(), file), image.size());
+    std::fclose(file);
+    EXPECT_EQ(streamed, image);
 }
 
 TEST(DatDatabaseTest, OneDatabaseServesSeveralThreadsAndSurvivesAMove) {

@@ -19,8 +19,10 @@ Buffer reference_decompress(std::span<const std::uint8_t> input) {
     if (input.size() < 4) {
         return {input.begin(), input.end()};
     }
-    const std::uint32_t output_size = input[0] | (input[1] << 8) | (input[2] << 16) |
-                                      (static_cast<std::uint32_t>(input[3]) << 24);
+    std::uint32_t output_size = 0;
+    for (int k = 3; k >= 0; --k) {
+        output_size = (output_size << 8) | input[static_cast<std::size_t>(k)];
+    }
     const auto data = input.subspan(4);
     Buffer out;
     unsigned control = 0;

@@ -22,7 +22,7 @@ class ArchiveFile;
 /// An opened archive. It exists only fully loaded: `open` returns it with its whole directory
 /// in `files()`, or an error and nothing else. Afterwards it is read-only; every read names its
 /// absolute offset, so one database may serve several threads at once. Move-only; owns the file
-/// and closes it when destroyed.
+/// and closes it when destroyed. A moved-from database may only be destroyed or assigned to.
 class DatDatabase {
   public:
     /// Opens the archive at `path` read-only, decodes the header at offset 320 and loads the
@@ -32,7 +32,10 @@ class DatDatabase {
     /// - the file cannot be opened, or is a directory: `PathError` with `path` as given;
     /// - the file ends before offset 400: `BinRead` naming the first header field whose bytes
     ///   are not all there;
-    /// - any failure while loading the directory (see `read_directory`), unchanged.
+    /// - any failure while loading the directory (see `read_directory`), unchanged; this is
+    ///   where a `block_size` of 4 or less is refused (`Corruption`), at the first chain read.
+    ///   An archive whose `root_offset` is 0 has nothing to read and opens whatever its header
+    ///   holds; its chain reads fail the same way later.
     [[nodiscard]] static DatResult<DatDatabase> open(const std::filesystem::path& path);
 
     DatDatabase(DatDatabase&&) noexcept;
