@@ -1,12 +1,11 @@
 // The checker's two cases: the smoke check on known files and the full sweep with its report.
 #include "cases.hpp"
 
-#include "retail_path.hpp"
-#include "sweeps.hpp"
-
 #include "quillmere/case_runner/checks.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/dat/dat_database.hpp"
+#include "retail_path.hpp"
+#include "sweeps.hpp"
 
 #include <algorithm>
 #include <ostream>
@@ -114,8 +113,8 @@ void write_report(std::ostream& err, const TypeSweep& anim, const TypeSweep& set
     err << kSweepTag << " PER-VARIANT COUNTS (retail portal.dat):\n";
     err << table_row("id", "name", "anim", "setup", "pscript", "total") << "\n";
     for (std::size_t t = 0; t < combined.size(); ++t) {
-        err << table_row(n(t), VARIANT_NAMES[t], n(anim.stats.counts[t]),
-                         n(setup.stats.counts[t]), n(script.stats.counts[t]), n(combined[t]))
+        err << table_row(n(t), VARIANT_NAMES[t], n(anim.stats.counts[t]), n(setup.stats.counts[t]),
+                         n(script.stats.counts[t]), n(combined[t]))
             << "\n";
     }
     const auto unused = std::ranges::count(combined, std::uint64_t{0});
@@ -144,10 +143,13 @@ void animation_hook_parity_sweep_against_retail_portal_dat() {
     const auto dat = open_archive(*path);
 
     TypeSweep anim{kAnimationIds, sweep_animation_hooks, "animation", "animation:get_file", {}};
-    TypeSweep setup{kSetupModelIds, sweep_setup_model_hooks, "setup_model",
-                    "setup_model:get_file", {}};
-    TypeSweep script{kPhysicsScriptIds, sweep_physics_script_hooks, "physics_script",
-                     "physics_script:get_file", {}};
+    TypeSweep setup{
+        kSetupModelIds, sweep_setup_model_hooks, "setup_model", "setup_model:get_file", {}};
+    TypeSweep script{kPhysicsScriptIds,
+                     sweep_physics_script_hooks,
+                     "physics_script",
+                     "physics_script:get_file",
+                     {}};
     std::vector<Failure> failures;
     for (TypeSweep* type : {&anim, &setup, &script}) {
         sweep_type(dat, *type, failures);
@@ -158,11 +160,10 @@ void animation_hook_parity_sweep_against_retail_portal_dat() {
             const auto& f = failures[i];
             err << "FAIL [" << f.kind << "] 0x" << hex8(f.id) << ": " << f.message << "\n";
         }
-        case_runner::fail(std::to_string(failures.size()) +
-                          " animation-hook parity failures across " +
-                          std::to_string(anim.total_ids) + " animation, " +
-                          std::to_string(setup.total_ids) + " setup-model, " +
-                          std::to_string(script.total_ids) + " physics-script files");
+        case_runner::fail(
+            std::to_string(failures.size()) + " animation-hook parity failures across " +
+            std::to_string(anim.total_ids) + " animation, " + std::to_string(setup.total_ids) +
+            " setup-model, " + std::to_string(script.total_ids) + " physics-script files");
     }
 
     std::array<std::uint64_t, 27> combined{};

@@ -13,9 +13,9 @@ using common::hex8;
 
 common::DecodeResult<HookWithSlice> read_one_with_slice(std::span<const std::uint8_t> bytes,
                                                         std::size_t start) {
-    case_runner::require(start <= bytes.size(),
-                         "hook start " + std::to_string(start) + " lies beyond the file's " +
-                             std::to_string(bytes.size()) + " bytes");
+    case_runner::require(start <= bytes.size(), "hook start " + std::to_string(start) +
+                                                    " lies beyond the file's " +
+                                                    std::to_string(bytes.size()) + " bytes");
     const auto rest = bytes.subspan(start);
     common::ByteCursor cursor(rest);
     auto hook = AnimationHook::read(cursor);
@@ -37,7 +37,7 @@ void assert_round_trip(std::uint32_t file_id, std::size_t hook_index, const Anim
     }
     if (!std::ranges::equal(encoded, original_slice)) {
         case_runner::require_eq(
-            std::span<const std::uint8_t>(encoded), original_slice,
+            encoded, std::vector<std::uint8_t>(original_slice.begin(), original_slice.end()),
             "byte-mismatch on file 0x" + hex8(file_id) + " hook #" + std::to_string(hook_index) +
                 " (type=" + std::to_string(hook.hook_type) +
                 " dir=" + std::to_string(hook.direction) +

@@ -20,8 +20,8 @@ struct HookWithSlice {
 /// Decodes one hook at `start` of `bytes` and returns it with the sub-span from `start` to the
 /// hook's end (padding included), or the hook decoder's error unchanged. A `start` beyond the
 /// end of `bytes` fails the running case.
-[[nodiscard]] common::DecodeResult<HookWithSlice> read_one_with_slice(std::span<const std::uint8_t> bytes,
-                                                                      std::size_t start);
+[[nodiscard]] common::DecodeResult<HookWithSlice>
+read_one_with_slice(std::span<const std::uint8_t> bytes, std::size_t start);
 
 /// Encodes `hook` and requires the result to equal `original_slice`; otherwise fails the running
 /// case with "byte-mismatch on file 0x{id:08X} hook #{index} (type=.. dir=.. payload_len=..)"

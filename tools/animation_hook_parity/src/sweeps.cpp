@@ -1,14 +1,13 @@
 // The per-file hook sweeps.
 #include "sweeps.hpp"
 
-#include "round_trip.hpp"
-
 #include "quillmere/case_runner/checks.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/dat/file_type/animation.hpp"
 #include "quillmere/dat/file_type/physics_script.hpp"
 #include "quillmere/dat/file_type/setup_model.hpp"
 #include "quillmere/dat/graphics.hpp"
+#include "round_trip.hpp"
 
 #include <vector>
 
@@ -25,7 +24,9 @@ namespace {
 
 constexpr std::uint64_t kFrameSize = dat::graphics::Frame::kWireSize;
 
-std::string file_label(std::uint32_t file_id) { return "0x" + hex8(file_id); }
+std::string file_label(std::uint32_t file_id) {
+    return "0x" + hex8(file_id);
+}
 
 // A word of a file the library decoder has already accepted; failing here is a checker bug.
 std::uint32_t rewalk_u32(ByteCursor& cursor, std::uint32_t file_id) {
@@ -121,9 +122,8 @@ SweepResult sweep_setup_model_hooks(std::span<const std::uint8_t> bytes, std::ui
     return hook_count;
 }
 
-SweepResult sweep_physics_script_hooks(std::span<const std::uint8_t> bytes,
-                                       std::uint32_t file_id, VariantStats& stats,
-                                       std::uint64_t& bytes_walked) {
+SweepResult sweep_physics_script_hooks(std::span<const std::uint8_t> bytes, std::uint32_t file_id,
+                                       VariantStats& stats, std::uint64_t& bytes_walked) {
     auto script = PhysicsScript::unpack(bytes);
     if (!script) {
         return std::unexpected("PhysicsScript::unpack on " + file_label(file_id) + ": " +
@@ -135,7 +135,7 @@ SweepResult sweep_physics_script_hooks(std::span<const std::uint8_t> bytes,
                                packed.error().message());
     }
     if (!std::ranges::equal(*packed, bytes)) {
-        case_runner::require_eq(std::span<const std::uint8_t>(*packed), bytes,
+        case_runner::require_eq(*packed, std::vector<std::uint8_t>(bytes.begin(), bytes.end()),
                                 "PhysicsScript " + file_label(file_id) +
                                     " did not round-trip byte-equal");
     }

@@ -1,7 +1,6 @@
 // Tests of which archive the checker's cases use.
-#include "retail_path.hpp"
-
 #include "quillmere/testkit/temp_file.hpp"
+#include "retail_path.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,8 @@
 // Tests of the variant counters, the hook reader with its slice and the round-trip check.
-#include "round_trip.hpp"
-#include "variant_stats.hpp"
-
 #include "quillmere/case_runner/checks.hpp"
 #include "quillmere/testkit/bytes.hpp"
+#include "round_trip.hpp"
+#include "variant_stats.hpp"
 
 #include <gtest/gtest.h>
 
@@ -51,8 +50,12 @@ TEST(VariantStatsTest, NamesFollowTheHookTable) {
 
 TEST(RoundTripTest, ReadsBackToBackHooksWithTheirExactSlices) {
     const auto bytes = Bytes()
-                           .u32(5).i32(1).raw({3, 0x34, 0x12, 0xFF}) // ReplaceObject, 12 bytes
-                           .u32(1).i32(-1).u32(42)                   // Sound, 12 bytes
+                           .u32(5)
+                           .i32(1)
+                           .raw({3, 0x34, 0x12, 0xFF}) // ReplaceObject, 12 bytes
+                           .u32(1)
+                           .i32(-1)
+                           .u32(42) // Sound, 12 bytes
                            .take();
     auto first = read_one_with_slice(bytes, 0);
     ASSERT_TRUE(first);

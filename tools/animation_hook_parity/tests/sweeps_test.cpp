@@ -1,8 +1,7 @@
 // Tests of the three hook sweeps on files built byte by byte.
-#include "sweeps.hpp"
-
 #include "quillmere/case_runner/checks.hpp"
 #include "quillmere/testkit/bytes.hpp"
+#include "sweeps.hpp"
 
 #include <gtest/gtest.h>
 
@@ -21,20 +20,26 @@ std::string failure_of(Body&& body) {
     return "";
 }
 
-Bytes& frame(Bytes& b) { return b.f32(0).f32(0).f32(0).f32(1).f32(0).f32(0).f32(0); }
-Bytes& sound(Bytes& b, std::uint32_t id) { return b.u32(1).i32(0).u32(id); }
-Bytes& replace_object_long(Bytes& b) { return b.u32(5).i32(-1).raw({2, 1, 0x80, 2, 0, 9, 9, 9}); }
+Bytes& frame(Bytes& b) {
+    return b.f32(0).f32(0).f32(0).f32(1).f32(0).f32(0).f32(0);
+}
+Bytes& sound(Bytes& b, std::uint32_t id) {
+    return b.u32(1).i32(0).u32(id);
+}
+Bytes& replace_object_long(Bytes& b) {
+    return b.u32(5).i32(-1).raw({2, 1, 0x80, 2, 0, 9, 9, 9});
+}
 
 // Two parts, root frames, two frames holding 2 and 3 hooks (one of them a 16-byte ReplaceObject).
 std::vector<std::uint8_t> animation_with_five_hooks() {
     Bytes b;
     b.u32(0x03000001).u32(0x1).u32(2).u32(2);
-    frame(frame(b));                         // root frames
-    frame(frame(b)).u32(2);                  // frame 0: parts and hook count
+    frame(frame(b));        // root frames
+    frame(frame(b)).u32(2); // frame 0: parts and hook count
     sound(b, 1);
     replace_object_long(b);
-    frame(frame(b)).u32(3);                  // frame 1
-    sound(sound(b, 2), 3).u32(4).i32(0);     // two Sounds and an AnimationDone
+    frame(frame(b)).u32(3);              // frame 1
+    sound(sound(b, 2), 3).u32(4).i32(0); // two Sounds and an AnimationDone
     return b.take();
 }
 
@@ -81,7 +86,7 @@ TEST(SweepsTest, RejectedAnimationYieldsTheDecoderTextAndCountsNothing) {
 std::vector<std::uint8_t> setup_with_hooks(std::int32_t placements) {
     Bytes b;
     b.u32(0x02000001).u32(0).u32(1).u32(0x01000001); // id, flags, one part
-    b.u32(0).u32(0);                                  // no holding locations or connections
+    b.u32(0).u32(0);                                 // no holding locations or connections
     b.i32(placements);
     if (placements > 0) {
         b.i32(-3);
@@ -89,11 +94,11 @@ std::vector<std::uint8_t> setup_with_hooks(std::int32_t placements) {
         sound(b, 7);
         b.u32(5).i32(0).raw({1, 0x34, 0x12, 0});
     }
-    b.u32(0).u32(0);                  // no cylinders, no spheres
-    b.f32(1).f32(2).f32(3).f32(4);    // height, radius, step up, step down
-    b.fill(32, 0);                    // sorting and selection spheres
-    b.u32(0);                         // no lights
-    b.fill(20, 0);                    // default resource ids
+    b.u32(0).u32(0);               // no cylinders, no spheres
+    b.f32(1).f32(2).f32(3).f32(4); // height, radius, step up, step down
+    b.fill(32, 0);                 // sorting and selection spheres
+    b.u32(0);                      // no lights
+    b.fill(20, 0);                 // default resource ids
     return b.take();
 }
 
@@ -128,7 +133,7 @@ TEST(SweepsTest, PhysicsScriptSweepCountsHookBytesOnly) {
     b.f64(0.5);
     b.u32(7).i32(0).u32(1).f32(0).f32(1).f32(2); // TransparentPart: 16 data bytes
     b.f64(0.5);
-    b.u32(20).i32(0).f32(0).f32(1).f32(2);       // Transparent: 12 data bytes
+    b.u32(20).i32(0).f32(0).f32(1).f32(2); // Transparent: 12 data bytes
     const auto bytes = b.take();
     VariantStats stats;
     std::uint64_t walked = 0;
@@ -147,11 +152,12 @@ TEST(SweepsTest, PhysicsScriptWithTrailingBytesFailsTheCaseAndCountsNothing) {
     const auto bytes = Bytes().u32(0x33000003).u32(0).u8(0xEE).take();
     VariantStats stats;
     std::uint64_t walked = 0;
-    EXPECT_EQ(failure_of([&] { (void)sweep_physics_script_hooks(bytes, 0x33000003, stats, walked); }),
-              "assertion `left == right` failed: PhysicsScript 0x33000003 did not round-trip "
-              "byte-equal\n"
-              "  left: [3, 0, 0, 51, 0, 0, 0, 0]\n"
-              " right: [3, 0, 0, 51, 0, 0, 0, 0, 238]");
+    EXPECT_EQ(
+        failure_of([&] { (void)sweep_physics_script_hooks(bytes, 0x33000003, stats, walked); }),
+        "assertion `left == right` failed: PhysicsScript 0x33000003 did not round-trip "
+        "byte-equal\n"
+        "  left: [3, 0, 0, 51, 0, 0, 0, 0]\n"
+        " right: [3, 0, 0, 51, 0, 0, 0, 0, 238]");
     EXPECT_EQ(walked, 0u);
 }
 
