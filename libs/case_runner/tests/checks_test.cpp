@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <limits>
 #include <span>
@@ -68,6 +69,17 @@ TEST(ChecksTest, EqualityFailureShowsBothValues) {
     ASSERT_TRUE(unnamed);
     EXPECT_EQ(unnamed->message(),
               "assertion `left == right` failed\n  left: \"a\\\"b\"\n right: \"c\"");
+}
+
+TEST(ChecksTest, SequencesWithoutEqualityCompareByElement) {
+    const std::vector<std::uint8_t> stored{1, 2, 3};
+    const std::array<std::uint8_t, 3> same{1, 2, 3};
+    EXPECT_FALSE(failure_of([&] { require_eq(std::span<const std::uint8_t>(same), stored, "x"); }));
+    const auto failure = failure_of(
+        [&] { require_eq(std::span<const std::uint8_t>(same).first(2), stored, "hook bytes"); });
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->message(),
+              "assertion `left == right` failed: hook bytes\n  left: [1, 2]\n right: [1, 2, 3]");
 }
 
 TEST(ChecksTest, MixedSignednessComparesByValue) {
@@ -140,6 +152,7 @@ TEST(ChecksTest, DiagnosticForms) {
         {diagnostic(std::string_view("q\"\\")), "\"q\\\"\\\\\""},
         {diagnostic("literal"), "\"literal\""},
         {diagnostic(static_cast<const char*>("pointer")), "\"pointer\""},
+        {diagnostic(std::filesystem::path("/a/b.dat")), "\"/a/b.dat\""},
         {diagnostic(view), "[0, 127, 255]"},
         {diagnostic(std::vector<std::uint8_t>{}), "[]"},
         {diagnostic(std::vector<int>{-1, 2}), "[-1, 2]"},

@@ -3,6 +3,7 @@
 
 #include "quillmere/case_runner/diagnostic.hpp"
 
+#include <algorithm>
 #include <expected>
 #include <source_location>
 #include <string>
@@ -53,14 +54,19 @@ template <class L, class R>
     if constexpr (std::is_integral_v<L> && std::is_integral_v<R> && !std::is_same_v<L, bool> &&
                   !std::is_same_v<R, bool>) {
         return std::cmp_equal(left, right);
-    } else {
+    } else if constexpr (requires { static_cast<bool>(left == right); }) {
         return static_cast<bool>(left == right);
+    } else {
+        // Sequences without an operator== between them (a span and a vector) compare by element.
+        return std::ranges::equal(left, right,
+                                  [](const auto& a, const auto& b) { return values_equal(a, b); });
     }
 }
 
 } // namespace detail
 
-/// Fails the running case unless `left == right`, with the message
+/// Fails the running case unless `left == right` (element by element for two sequences without
+/// an `==` between them), with the message
 /// "assertion `left == right` failed: {message}" and the two values' diagnostic forms on the
 /// lines "  left: ..." and " right: ...".
 template <class L, class R>

@@ -25,7 +25,8 @@ concept HasDiagnosticMember = requires(const T& value) {
 };
 
 template <class T>
-concept TextLike = std::is_convertible_v<const T&, std::string_view>;
+concept TextLike = std::is_convertible_v<const T&, std::string_view> ||
+    std::is_convertible_v<const T&, std::string>;
 
 } // namespace detail
 
@@ -35,8 +36,9 @@ concept TextLike = std::is_convertible_v<const T&, std::string_view>;
 /// - an integer of any width and signedness (character types and `std::uint8_t` included) or an
 ///   enumeration: its value in decimal, with a minus sign when negative;
 /// - a floating-point number: the shortest decimal text that reads back as the same value;
-/// - a text (`std::string`, `std::string_view`, `const char*`, a string literal): in double quotes
-///   with backslash escapes (`common::quoted`);
+/// - a text (`std::string`, `std::string_view`, `const char*`, a string literal, anything that
+///   converts to `std::string` such as a path): in double quotes with backslash escapes
+///   (`common::quoted`);
 /// - any other range, byte sequences included: its elements' diagnostic forms in brackets,
 ///   separated by ", ", so bytes {1, 2, 3} give "[1, 2, 3]".
 template <class T>
@@ -60,7 +62,11 @@ template <class T>
             return detail::float_diagnostic(static_cast<double>(value));
         }
     } else if constexpr (detail::TextLike<T>) {
-        return common::quoted(std::string_view(value));
+        if constexpr (std::is_convertible_v<const T&, std::string_view>) {
+            return common::quoted(std::string_view(value));
+        } else {
+            return common::quoted(std::string(value)); // std::filesystem::path, for one
+        }
     } else if constexpr (std::ranges::input_range<const T>) {
         std::string text = "[";
         bool first = true;
