@@ -16,20 +16,19 @@ namespace quillmere::dat {
 /// One failure of an archive operation (opening, loading the directory, reading a block chain,
 /// looking a file up). A plain value: it owns its fields and is moved to the caller.
 ///
-/// | kind                    | fields                   | message |
-/// |-------------------------|--------------------------|---------------------------------------------|
-/// | `Io`                    | IoError                  | "IO error: {}" | | `BinRead` |
-/// DecodeError              | "Binary read error: {}"                     | | `NotFound` | file id
-/// | "File ID {:08X} not found in provider"      | | `DuplicateId`           | file id | "Duplicate
-/// File ID {:08X} detected"         | | `DuplicateNamespacedId` | namespace, file id       |
-/// "Duplicate namespaced file {}:{:08X} detected" | | `InvalidMagic`          | text | "Invalid
-/// magic for format: {}"              | | `UnsupportedVersion`    | version                  |
-/// "Unsupported version: {}" (decimal)         | | `InvalidNamespace`      | text | "Invalid
-/// namespace: {}"                     | | `Corruption`            | text                     |
-/// "Corruption detected: {}"                   | | `DecompressionFailed`   | file id | "Failed to
-/// recover compressed file {:08X}"  | | `PathError`             | path, IoError            |
-/// "Failed to open file at {}: {}"             | | `Other`                 | text | "Other error:
-/// {}"                           |
+/// Kinds, their fields and message forms ({:08X}: eight upper-case hex digits, no prefix):
+/// - `Io` (IoError): "IO error: {}"
+/// - `BinRead` (DecodeError): "Binary read error: {}"
+/// - `NotFound` (file id): "File ID {:08X} not found in provider"
+/// - `DuplicateId` (file id): "Duplicate File ID {:08X} detected"
+/// - `DuplicateNamespacedId` (namespace, file id): "Duplicate namespaced file {}:{:08X} detected"
+/// - `InvalidMagic` (text): "Invalid magic for format: {}"
+/// - `UnsupportedVersion` (version): "Unsupported version: {}" (decimal)
+/// - `InvalidNamespace` (text): "Invalid namespace: {}"
+/// - `Corruption` (text): "Corruption detected: {}"
+/// - `DecompressionFailed` (file id): "Failed to recover compressed file {:08X}"
+/// - `PathError` (path, IoError): "Failed to open file at {}: {}"
+/// - `Other` (text): "Other error: {}"
 ///
 /// Converts implicitly from `common::IoError` (to `Io`) and `common::DecodeError` (to `BinRead`)
 /// and from nothing else; every other kind is made by its named constructor.

@@ -51,13 +51,15 @@ inline constexpr std::uint32_t kHookTypeCount = 27;
 /// One hook. `data` holds the payload exactly as read, followed by its alignment padding as read,
 /// so a decoded hook encodes back to the very bytes it came from.
 ///
-/// | offset  | width          | type | field                                   |
-/// |---------|----------------|------|-----------------------------------------|
-/// | 0       | 4              | u32  | hook_type                               |
-/// | 4       | 4              | i32  | direction                               |
-/// | 8       | payload size   |      | payload (ReplaceObject: u8 part, u16, and a second u16 when
-/// bit 15 of the first is set) | | 8 + n   | 0..3           |      | padding to a multiple of 4 of
-/// payload + padding |
+/// | offset | width        | type | field                                            |
+/// |--------|--------------|------|--------------------------------------------------|
+/// | 0      | 4            | u32  | hook_type                                        |
+/// | 4      | 4            | i32  | direction                                        |
+/// | 8      | payload size | -    | payload (ReplaceObject: see below)               |
+/// | 8 + n  | 0..3         | -    | padding: payload + padding is a multiple of 4    |
+///
+/// A ReplaceObject payload is a u8 part index and a u16 word, followed by a second u16 word when
+/// bit 15 of the first is set: 3 or 5 bytes, so 1 or 3 padding bytes.
 struct AnimationHook {
     std::uint32_t hook_type = 0;
     std::int32_t direction = 0;
