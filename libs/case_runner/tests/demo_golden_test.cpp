@@ -1,19 +1,15 @@
 // End-to-end: runs the demo program with fixed arguments and compares its exit status, standard
 // output, standard error and log file with golden files (run times and source lines normalised).
 // QUILLMERE_UPDATE_GOLDEN=1 rewrites the golden files from the actual output instead.
-#include <cerrno>
+#include "quillmere/testkit/process.hpp"
+
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <spawn.h>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -24,87 +20,8 @@ struct Invocation {
     std::vector<std::string> env;
 };
 
-struct ProcessOutput {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-/// Runs `path` with `argv` (argv[0] included) and exactly the environment `env`, collecting both
-/// output streams.
-ProcessOutput run_process(const std::string& path, const std::vector<std::string>& argv,
-                          const std::vector<std::string>& env) {
-    ProcessOutput result;
-    int out_pipe[2];
-    int err_pipe[2];
-    if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "pipe failed";
-        return result;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-    std::vector<char*> c_argv;
-    for (const auto& arg : argv) {
-        c_argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    c_argv.push_back(nullptr);
-    std::vector<char*> c_env;
-    for (const auto& entry : env) {
-        c_env.push_back(const_cast<char*>(entry.c_str()));
-    }
-    c_env.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned =
-        ::posix_spawn(&pid, path.c_str(), &actions, nullptr, c_argv.data(), c_env.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out_pipe[1]);
-    ::close(err_pipe[1]);
-    if (spawned != 0) {
-        ::close(out_pipe[0]);
-        ::close(err_pipe[0]);
-        ADD_FAILURE() << "cannot start " << path;
-        return result;
-    }
-    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open_count = 2;
-    while (open_count > 0) {
-        if (::poll(fds, 2, 10'000) <= 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            ADD_FAILURE() << "no output for 10 s";
-            break;
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) {
-                continue;
-            }
-            char buffer[4096];
-            const auto count = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (count > 0) {
-                sinks[i]->append(buffer, static_cast<std::size_t>(count));
-            } else if (count == 0 || errno != EINTR) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open_count;
-            }
-        }
-    }
-    for (auto& fd : fds) {
-        if (fd.fd >= 0) {
-            ::close(fd.fd);
-        }
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
-}
+using quillmere::testkit::ProcessOutput;
+using quillmere::testkit::run_process;
 
 bool is_number_char(char c) {
     return (c >= '0' && c <= '9') || c == '.';

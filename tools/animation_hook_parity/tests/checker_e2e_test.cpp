@@ -62,7 +62,8 @@ struct Run {
             return "";
         }
         const auto body = start + head.size();
-        const auto end = std::min(out.find("\n---- ", body), out.find("\nfailures:\n", body));
+        const auto end = std::min({out.find("\n---- ", body), out.find("\nfailures:\n", body),
+                                   out.find("\nsuccesses:\n", body)});
         return out.substr(body, end == std::string::npos ? std::string::npos : end - body);
     }
 };
