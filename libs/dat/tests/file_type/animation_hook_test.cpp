@@ -1,6 +1,5 @@
 // Tests of the animation hook decoder and encoder.
 #include "quillmere/dat/file_type/animation_hook.hpp"
-
 #include "quillmere/testkit/bytes.hpp"
 #include "quillmere/testkit/matchers.hpp"
 
@@ -30,8 +29,8 @@ std::vector<std::uint8_t> counting(std::size_t n) {
 }
 
 TEST(AnimationHookTest, PayloadSizesFollowTheHookTable) {
-    const std::uint32_t sizes[] = {0, 4,  4,  28, 0,  0, 4, 16, 12, 16, 12, 16, 8, 40,
-                                   4, 4,  4,  0,  4,  8, 12, 16, 12, 8,  12, 4, 40};
+    const std::uint32_t sizes[] = {0, 4, 4, 28, 0, 0, 4,  16, 12, 16, 12, 16, 8, 40,
+                                   4, 4, 4, 0,  4, 8, 12, 16, 12, 8,  12, 4,  40};
     for (std::uint32_t type = 0; type < kHookTypeCount; ++type) {
         if (type == static_cast<std::uint32_t>(HookType::ReplaceObject)) {
             EXPECT_EQ(fixed_payload_size(type), std::nullopt);
@@ -99,8 +98,8 @@ TEST(AnimationHookTest, ReplaceObjectKeepsBothFormsWithTheirPadding) {
         EXPECT_EQ(hook->data, tc.payload_and_padding);
         EXPECT_EQ(hook->direction, -1);
         EXPECT_EQ(c.position(), tc.occupied);
-        EXPECT_EQ(encode(*hook), std::vector<std::uint8_t>(data.begin(), data.begin() +
-                                                           static_cast<long>(tc.occupied)));
+        EXPECT_EQ(encode(*hook), std::vector<std::uint8_t>(
+                                     data.begin(), data.begin() + static_cast<long>(tc.occupied)));
         EXPECT_EQ(hook->data.size() % 4, 0u);
     }
 }

@@ -11,7 +11,7 @@ namespace quillmere::testkit {
 
 /// Builds byte strings field by field: `Bytes().u32(1).i32(-1).f32(0.5f).take()`.
 class Bytes {
-public:
+  public:
     Bytes() = default;
 
     Bytes& u8(std::uint8_t v) {
@@ -41,7 +41,7 @@ public:
     [[nodiscard]] std::vector<std::uint8_t> take() { return std::move(data_); }
     operator std::span<const std::uint8_t>() const noexcept { return data_; } // NOLINT
 
-private:
+  private:
     Bytes& little(std::uint64_t v, int width) {
         for (int i = 0; i < width; ++i) {
             data_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
