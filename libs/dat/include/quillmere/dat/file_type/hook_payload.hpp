@@ -1,0 +1,339 @@
+// Typed views of animation hook payloads: what the bytes an `AnimationHook` keeps mean, decoded
+// for display and inspection. Decoding a view reads the hook's `data` and never changes the hook;
+// the hook decoder and encoder do not use these views.
+#pragma once
+
+#include "quillmere/common/byte_cursor.hpp"
+#include "quillmere/common/math.hpp"
+#include "quillmere/dat/file_type/animation_hook.hpp"
+#include "quillmere/dat/graphics.hpp"
+
+#include <cstdint>
+#include <span>
+#include <variant>
+
+namespace quillmere::dat::file_type::setup_model {
+
+// Every view below is a record read under the record-reading rule: fields in the order of its
+// table, little-endian; a short read fails with "While parsing field '{field}' in {Record}" and
+// leaves the cursor at the record's first byte.
+
+/// The payload of NoOp (0), AnimationDone (4) and DefaultScript (17): no bytes at all.
+struct EmptyPayload {
+    [[nodiscard]] static common::DecodeResult<EmptyPayload> read_le(common::ByteCursor& cursor);
+    friend bool operator==(const EmptyPayload&, const EmptyPayload&) = default;
+};
+
+/// Sound (1).
+///
+/// | offset | width | type | field |
+/// |--------|-------|------|-------|
+/// | 0      | 4     | u32  | id    |
+struct SoundPayload {
+    /// File id of the sound.
+    std::uint32_t id = 0;
+
+    [[nodiscard]] static common::DecodeResult<SoundPayload> read_le(common::ByteCursor& cursor);
+    friend bool operator==(const SoundPayload&, const SoundPayload&) = default;
+};
+
+/// SoundTable (2).
+///
+/// | offset | width | type | field      |
+/// |--------|-------|------|------------|
+/// | 0      | 4     | u32  | sound_type |
+struct SoundTablePayload {
+    std::uint32_t sound_type = 0;
+
+    [[nodiscard]] static common::DecodeResult<SoundTablePayload>
+    read_le(common::ByteCursor& cursor);
+    friend bool operator==(const SoundTablePayload&, const SoundTablePayload&) = default;
+};
+
+/// Attack (3): the area an attack reaches.
+///
+/// | offset | width | type | field      |
+/// |--------|-------|------|------------|
+/// | 0      | 4     | u32  | part_index |
+/// | 4      | 4     | f32  | left_x     |
+/// | 8      | 4     | f32  | left_y     |
+/// | 12     | 4     | f32  | right_x    |
+/// | 16     | 4     | f32  | right_y    |
+/// | 20     | 4     | f32  | radius     |
+/// | 24     | 4     | f32  | height     |
+struct AttackCone {
+    std::uint32_t part_index = 0;
+    float left_x = 0;
+    float left_y = 0;
+    float right_x = 0;
+    float right_y = 0;
+    float radius = 0;
+    float height = 0;
+
+    [[nodiscard]] static common::DecodeResult<AttackCone> read_le(common::ByteCursor& cursor);
+    friend bool operator==(const AttackCone&, const AttackCone&) = default;
+};
+
+/// ReplaceObject (5): a part replaced by another object.
+///
+/// | offset | width  | type      | field      |
+/// |--------|--------|-----------|------------|
+/// | 0      | 1      | u8        | part_index |
+/// | 1      | 2 or 4 | packed id | part_id    |
+///
+/// The packed id is a u16 word `upper`; when its bit 15 (0x8000) is set a second u16 word
+/// `lower` follows. `part_id` holds the combined number: `upper` itself when bit 15 is clear,
+/// else `(upper & 0x7FFF) << 16 | lower` (so the words 0x8001, 0x0002 give 0x00010002).
+struct AnimPartChange {
+    std::uint8_t part_index = 0;
+    std::uint32_t part_id = 0;
+
+    [[nodiscard]] static common::DecodeResult<AnimPartChange> read_le(common::ByteCursor& cursor);
+    friend bool operator==(const AnimPartChange&, const AnimPartChange&) = default;
+};
+
+/// Ethereal (6).
+///
+/// | offset | width | type | field    |
+/// |--------|-------|------|----------|
+/// | 0      | 4     | i32  | ethereal |
+struct EtherealPayload {
+    std::int32_t ethereal = 0;
+
+    [[nodiscard]] static common::DecodeResult<EtherealPayload> read_le(common::ByteCursor& cursor);
+    friend bool operator==(const EtherealPayload&, const EtherealPayload&) = default;
+};
+
+/// A change of one part over time: TransparentPart (7), LuminousPart (9), DiffusePart (11).
+///
+/// | offset | width | type | field |
+/// |--------|-------|------|-------|
+/// | 0      | 4     | u32  | part  |
+/// | 4      | 4     | f32  | start |
+/// | 8      | 4     | f32  | end   |
+/// | 12     | 4     | f32  | time  |
+struct PartRamp {
+    std::uint32_t part = 0;
+    float start = 0;
+    float end = 0;
+    float time = 0;
+
+    [[nodiscard]] static common::DecodeResult<PartRamp> read_le(common::ByteCursor& cursor);
+    friend bool operator==(const PartRamp&, const PartRamp&) = default;
+};
+
+/// A change of the whole object over time: Luminous (8), Diffuse (10), Transparent (20).
+///
+/// | offset | width | type | field |
+/// |--------|-------|------|-------|
+/// | 0      | 4     | f32  | start |
+/// | 4      | 4     | f32  | end   |
+/// | 8      | 4     | f32  | time  |
+struct Ramp {
+    float start = 0;
+    float end = 0;
+    float time = 0;
+
+    [[nodiscard]] static common::DecodeResult<Ramp> read_le(common::ByteCursor& cursor);
+    friend bool operator==(const Ramp&, const Ramp&) = default;
+};
+
+/// Scale (12).
+///
+/// | offset | width | type | field |
+/// |--------|-------|------|-------|
+/// | 0      | 4     | f32  | end   |
+/// | 4      | 4     | f32  | time  |
+struct ScalePayload {
+    float end = 0;
+    float time = 0;
+
+    [[nodiscard]] static common::DecodeResult<ScalePayload> read_le(common::ByteCursor& cursor);
+    friend bool operator==(const ScalePayload&, const ScalePayload&) = default;
+};
+
+/// CreateParticle (13) and CreateBlockingParticle (26).
+///
+/// | offset | width | type  | field           |
+/// |--------|-------|-------|-----------------|
+/// | 0      | 4     | u32   | emitter_info_id |
+/// | 4      | 4     | u32   | part_index      |
+/// | 8      | 28    | Frame | offset          |
+/// | 36     | 4     | u32   | emitter_id      |
+struct CreateParticleHookPayload {
+    /// File id of the emitter description.
+    std::uint32_t emitter_info_id = 0;
+    std::uint32_t part_index = 0;
+    graphics::Frame offset;
+    std::uint32_t emitter_id = 0;
+
+    [[nodiscard]] static common::DecodeResult<CreateParticleHookPayload>
+    read_le(common::ByteCursor& cursor);
+    friend bool operator==(const CreateParticleHookPayload&,
+                           const CreateParticleHookPayload&) = default;
+};
+
+/// DestroyParticle (14) and StopParticle (15).
+///
+/// | offset | width | type | field      |
+/// |--------|-------|------|------------|
+/// | 0      | 4     | u32  | emitter_id |
+struct ParticleEmitterPayload {
+    std::uint32_t emitter_id = 0;
+
+    [[nodiscard]] static common::DecodeResult<ParticleEmitterPayload>
+    read_le(common::ByteCursor& cursor);
+    friend bool operator==(const ParticleEmitterPayload&, const ParticleEmitterPayload&) = default;
+};
+
+/// NoDraw (16).
+///
+/// | offset | width | type | field   |
+/// |--------|-------|------|---------|
+/// | 0      | 4     | u32  | no_draw |
+struct NoDrawPayload {
+    std::uint32_t no_draw = 0;
+
+    [[nodiscard]] static common::DecodeResult<NoDrawPayload> read_le(common::ByteCursor& cursor);
+    friend bool operator==(const NoDrawPayload&, const NoDrawPayload&) = default;
+};
+
+/// DefaultScriptPart (18).
+///
+/// | offset | width | type | field      |
+/// |--------|-------|------|------------|
+/// | 0      | 4     | u32  | part_index |
+struct DefaultScriptPartPayload {
+    std::uint32_t part_index = 0;
+
+    [[nodiscard]] static common::DecodeResult<DefaultScriptPartPayload>
+    read_le(common::ByteCursor& cursor);
+    friend bool operator==(const DefaultScriptPartPayload&,
+                           const DefaultScriptPartPayload&) = default;
+};
+
+/// CallPES (19): runs a physics script after a pause.
+///
+/// | offset | width | type | field |
+/// |--------|-------|------|-------|
+/// | 0      | 4     | u32  | pes   |
+/// | 4      | 4     | f32  | pause |
+struct CallPesPayload {
+    /// File id of the physics script.
+    std::uint32_t pes = 0;
+    float pause = 0;
+
+    [[nodiscard]] static common::DecodeResult<CallPesPayload> read_le(common::ByteCursor& cursor);
+    friend bool operator==(const CallPesPayload&, const CallPesPayload&) = default;
+};
+
+/// SoundTweaked (21).
+///
+/// | offset | width | type | field       |
+/// |--------|-------|------|-------------|
+/// | 0      | 4     | u32  | sound_id    |
+/// | 4      | 4     | f32  | probability |
+/// | 8      | 4     | f32  | priority    |
+/// | 12     | 4     | f32  | volume      |
+struct SoundTweakedPayload {
+    /// File id of the sound.
+    std::uint32_t sound_id = 0;
+    float probability = 0;
+    float priority = 0;
+    float volume = 0;
+
+    [[nodiscard]] static common::DecodeResult<SoundTweakedPayload>
+    read_le(common::ByteCursor& cursor);
+    friend bool operator==(const SoundTweakedPayload&, const SoundTweakedPayload&) = default;
+};
+
+/// SetOmega (22).
+///
+/// | offset | width | type    | field |
+/// |--------|-------|---------|-------|
+/// | 0      | 12    | Vector3 | axis  |
+struct SetOmegaPayload {
+    common::Vector3 axis;
+
+    [[nodiscard]] static common::DecodeResult<SetOmegaPayload> read_le(common::ByteCursor& cursor);
+    friend bool operator==(const SetOmegaPayload&, const SetOmegaPayload&) = default;
+};
+
+/// TextureVelocity (23).
+///
+/// | offset | width | type | field   |
+/// |--------|-------|------|---------|
+/// | 0      | 4     | f32  | u_speed |
+/// | 4      | 4     | f32  | v_speed |
+struct TextureVelocityPayload {
+    float u_speed = 0;
+    float v_speed = 0;
+
+    [[nodiscard]] static common::DecodeResult<TextureVelocityPayload>
+    read_le(common::ByteCursor& cursor);
+    friend bool operator==(const TextureVelocityPayload&, const TextureVelocityPayload&) = default;
+};
+
+/// TextureVelocityPart (24).
+///
+/// | offset | width | type | field      |
+/// |--------|-------|------|------------|
+/// | 0      | 4     | u32  | part_index |
+/// | 4      | 4     | f32  | u_speed    |
+/// | 8      | 4     | f32  | v_speed    |
+struct TextureVelocityPartPayload {
+    std::uint32_t part_index = 0;
+    float u_speed = 0;
+    float v_speed = 0;
+
+    [[nodiscard]] static common::DecodeResult<TextureVelocityPartPayload>
+    read_le(common::ByteCursor& cursor);
+    friend bool operator==(const TextureVelocityPartPayload&,
+                           const TextureVelocityPartPayload&) = default;
+};
+
+/// SetLight (25).
+///
+/// | offset | width | type | field     |
+/// |--------|-------|------|-----------|
+/// | 0      | 4     | i32  | lights_on |
+struct SetLightPayload {
+    std::int32_t lights_on = 0;
+
+    [[nodiscard]] static common::DecodeResult<SetLightPayload> read_le(common::ByteCursor& cursor);
+    friend bool operator==(const SetLightPayload&, const SetLightPayload&) = default;
+};
+
+/// A decoded payload. Types that share a layout share an alternative (PartRamp for 7, 9 and 11,
+/// say), so the hook type number, not the alternative, tells which hook it was.
+using HookPayload =
+    std::variant<EmptyPayload, SoundPayload, SoundTablePayload, AttackCone, AnimPartChange,
+                 EtherealPayload, PartRamp, Ramp, ScalePayload, CreateParticleHookPayload,
+                 ParticleEmitterPayload, NoDrawPayload, DefaultScriptPartPayload, CallPesPayload,
+                 SoundTweakedPayload, SetOmegaPayload, TextureVelocityPayload,
+                 TextureVelocityPartPayload, SetLightPayload>;
+
+/// Decodes the payload of a hook of type `hook_type` from `data` (payload bytes first, as
+/// `AnimationHook::data` keeps them). Bytes after the payload (alignment padding, or anything a
+/// hand-built hook carries) are ignored.
+///
+/// Errors:
+/// - `hook_type` above 26: `Custom` "Unsupported AnimationHook type: 0x{type:08X}" at 0x0;
+/// - `data` shorter than the type's payload: the short read wrapped with the field it hit, such
+///   as "While parsing field 'radius' in AttackCone" (for ReplaceObject: 'part_index' or
+///   'part_id' in AnimPartChange).
+[[nodiscard]] common::DecodeResult<HookPayload> unpack_payload(std::uint32_t hook_type,
+                                                               std::span<const std::uint8_t> data);
+
+/// The payload of `hook`, decoded from its `data`; errors as for the overload above.
+[[nodiscard]] common::DecodeResult<HookPayload> unpack_payload(const AnimationHook& hook);
+
+namespace detail {
+
+/// A packed identifier: a u16 word, and a second one when bit 15 of the first is set, combined
+/// as described at `AnimPartChange`. A short read fails with the plain `Io` error and leaves the
+/// cursor where the identifier started.
+[[nodiscard]] common::DecodeResult<std::uint32_t> read_packed_id(common::ByteCursor& cursor);
+
+} // namespace detail
+} // namespace quillmere::dat::file_type::setup_model
