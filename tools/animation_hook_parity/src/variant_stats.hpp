@@ -2,6 +2,7 @@
 #pragma once
 
 #include "quillmere/dat/file_type/animation_hook.hpp"
+#include "quillmere/tools/hook_type_names.hpp"
 
 #include <array>
 #include <cstdint>
@@ -9,36 +10,8 @@
 
 namespace quillmere::parity {
 
-/// Display names of the hook types, indexed by type number.
-inline constexpr std::array<std::string_view, 27> VARIANT_NAMES = {
-    "NoOp",
-    "Sound",
-    "SoundTable",
-    "Attack",
-    "AnimationDone",
-    "ReplaceObject",
-    "Ethereal",
-    "TransparentPart",
-    "Luminous",
-    "LuminousPart",
-    "Diffuse",
-    "DiffusePart",
-    "Scale",
-    "CreateParticle",
-    "DestroyParticle",
-    "StopParticle",
-    "NoDraw",
-    "DefaultScript",
-    "DefaultScriptPart",
-    "CallPES",
-    "Transparent",
-    "SoundTweaked",
-    "SetOmega",
-    "TextureVelocity",
-    "TextureVelocityPart",
-    "SetLight",
-    "CreateBlockingParticle",
-};
+/// Display names of the hook types, indexed by type number (the table the tools share).
+inline constexpr std::array<std::string_view, 27> VARIANT_NAMES = tools::kHookTypeNames;
 
 /// Hooks seen per type number, and the number of files swept without error (kept by the case).
 struct VariantStats {
