@@ -1,0 +1,187 @@
+// Writes starting inputs for every fuzz target, built with the test kit: well-formed files of
+// each type (so the fuzzer starts deep inside the formats), a few damaged ones, and small
+// archives holding all three swept file types, one of them compressed.
+//
+// Usage: quillmere_fuzz_seeds OUT_DIR    Writes OUT_DIR/<target>/seed-<name>, replacing files.
+#include "quillmere/testkit/archive_builder.hpp"
+#include "quillmere/testkit/bytes.hpp"
+#include "quillmere/testkit/lrs_compressor.hpp"
+#include "quillmere/testkit/portal_files.hpp"
+#include "quillmere/testkit/temp_file.hpp"
+
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testkit = quillmere::testkit;
+using Buffer = std::vector<std::uint8_t>;
+using testkit::Bytes;
+
+namespace {
+
+struct Seed {
+    std::string name;
+    Buffer bytes;
+};
+
+std::vector<Seed> lrs_seeds() {
+    std::string text;
+    for (int i = 0; i < 40; ++i) {
+        text += "hook frame part sound 0x0300" + std::to_string(i % 7) + "\n";
+    }
+    Buffer runs;
+    for (int i = 0; i < 600; ++i) {
+        runs.push_back(static_cast<std::uint8_t>(i / 50));
+    }
+    Buffer ended =
+        testkit::lrs_compress(Buffer{1, 2, 3, 1, 2, 3, 1, 2, 3, 9}, {.end_marker = true});
+    ended[0] = 200; // claims more than the stream holds
+    return {
+        {"worked-example", Bytes().u32(6).raw({0x20, 0x41, 0x42, 0x02, 0x02}).take()},
+        {"text", testkit::lrs_compress(Buffer(text.begin(), text.end()))},
+        {"runs", testkit::lrs_compress(runs)},
+        {"end-marker", ended},
+        {"overlap-and-clamp",
+         Bytes().u32(40).raw({0x30, 0x61, 0x62, 0x01, 0x03, 0x05, 0x04}).take()},
+        {"longest-reference",
+         Bytes().u32(100).raw({0x00, 1, 2, 3, 4, 5, 6, 7, 8}).raw({0x80, 0xFF, 0xFF}).take()},
+        {"huge-declared-size", Bytes().u32(0xFFFFFFFF).raw({0x20, 0x41, 0x42, 0x02, 0x0F}).take()},
+        {"short", Buffer{0x01, 0x02, 0x03}},
+    };
+}
+
+std::vector<Seed> hook_seeds() {
+    Bytes all;
+    for (std::uint32_t type = 0; type < 27; ++type) {
+        testkit::append_hook(
+            all, testkit::make_hook(type, static_cast<std::int32_t>(type % 3) - 1, type));
+    }
+    Bytes replace;
+    testkit::append_hook(replace, testkit::make_replace_object_short(0, 3, 0x1234, 0xFF));
+    testkit::append_hook(replace,
+                         testkit::make_replace_object_long(-1, 3, 0x8001, 0x0002, {1, 2, 3}));
+    Bytes unknown;
+    unknown.u32(27).i32(0).u32(0);
+    Bytes particle;
+    testkit::append_hook(particle, testkit::make_hook(13, 0, 5));
+    Buffer cut = particle.take();
+    cut.pop_back();
+    return {{"every-type", all.take()},
+            {"replace-object-forms", replace.take()},
+            {"unknown-type", unknown.take()},
+            {"particle-cut-short", cut}};
+}
+
+std::vector<Seed> animation_seeds() {
+    testkit::AnimationSpec roots = testkit::make_animation_spec(1, 2, 3, 4, true);
+    testkit::AnimationSpec plain = testkit::make_animation_spec(2, 1, 2, 9, false);
+    testkit::AnimationSpec no_parts = testkit::make_animation_spec(3, 0, 3, 2, false);
+    testkit::AnimationSpec huge = testkit::make_animation_spec(4, 1, 1, 1, false);
+    huge.num_frames = 0xFFFFFFFF;
+    return {{"root-frames", testkit::build_animation(roots)},
+            {"plain", testkit::build_animation(plain)},
+            {"no-parts", testkit::build_animation(no_parts)},
+            {"huge-frame-count", testkit::build_animation(huge)}};
+}
+
+std::vector<Seed> setup_model_seeds() {
+    testkit::SetupModelSpec negative;
+    negative.num_placements = -1;
+    testkit::SetupModelSpec huge_lights = testkit::make_setup_model_spec(9, 0, 1, 1, 1);
+    huge_lights.num_lights = 0xFFFFFFFF;
+    return {
+        {"smallest", testkit::build_setup_model(testkit::SetupModelSpec{})},
+        {"flags-3", testkit::build_setup_model(testkit::make_setup_model_spec(1, 0x3, 2, 2, 3))},
+        {"flags-0", testkit::build_setup_model(testkit::make_setup_model_spec(2, 0x0, 1, 3, 2))},
+        {"flags-4", testkit::build_setup_model(testkit::make_setup_model_spec(3, 0x4, 0, 2, 1))},
+        {"negative-placements", testkit::build_setup_model(negative)},
+        {"huge-light-count", testkit::build_setup_model(huge_lights)},
+    };
+}
+
+std::vector<Seed> physics_script_seeds() {
+    testkit::PhysicsScriptSpec huge = testkit::make_physics_script_spec(3, 1);
+    huge.num_entries = 0xFFFFFFFF;
+    return {
+        {"worked-example", Bytes().u32(0x33000000).u32(1).f64(0.5).u32(1).i32(0).u32(42).take()},
+        {"every-type", testkit::build_physics_script(testkit::make_physics_script_spec(1, 27))},
+        {"empty", testkit::build_physics_script(testkit::make_physics_script_spec(2, 0))},
+        {"huge-count", testkit::build_physics_script(huge)},
+    };
+}
+
+// One small file of each swept type, one of them compressed, in an archive of small blocks.
+Buffer mixed_archive(std::uint32_t block_size, std::uint64_t shuffle) {
+    testkit::ArchiveBuilder builder(block_size);
+    if (shuffle != 0) {
+        builder.shuffle_blocks(shuffle);
+    }
+    builder.add_file(0x03000001,
+                     testkit::build_animation(testkit::make_animation_spec(1, 1, 2, 2, true)));
+    builder.add_file(0x02000001,
+                     testkit::build_setup_model(testkit::make_setup_model_spec(2, 0x3, 1, 1, 2)),
+                     {.compress = true});
+    builder.add_file(0x33000001,
+                     testkit::build_physics_script(testkit::make_physics_script_spec(3, 4)));
+    builder.add_file(0x01000001, Buffer(40, 0x5A));
+    return builder.build();
+}
+
+// A two-level directory shaped by hand, with a chain that loops back on itself.
+Buffer hand_shaped_archive() {
+    testkit::ArchiveBuilder builder(128);
+    const auto script =
+        builder.add_chain(testkit::build_physics_script(testkit::make_physics_script_spec(4, 2)));
+    const auto loop = builder.add_chain(Buffer(300, 0x11));
+    builder.set_link(testkit::BlockRef{loop, 2}, testkit::BlockRef{loop, 0});
+    testkit::NodeSpec child_spec;
+    child_spec.entries = {testkit::ArchiveBuilder::entry_for(script, 0x33000002)};
+    const auto child = builder.add_node(child_spec);
+    testkit::NodeSpec root_spec;
+    testkit::EntrySpec looping = testkit::ArchiveBuilder::entry_for(loop, 0x03000002);
+    looping.size = 900;
+    root_spec.entries = {looping};
+    root_spec.branches[0] = child;
+    const auto root = builder.add_node(root_spec);
+    builder.set_root(root);
+    return builder.build();
+}
+
+std::vector<Seed> archive_seeds() {
+    return {{"mixed-block-64", mixed_archive(64, 0)},
+            {"mixed-block-256-shuffled", mixed_archive(256, 5)},
+            {"hand-shaped", hand_shaped_archive()},
+            {"empty", testkit::ArchiveBuilder(1024).build()}};
+}
+
+void write_seeds(const std::filesystem::path& dir, const std::vector<Seed>& seeds) {
+    std::filesystem::create_directories(dir);
+    for (const Seed& seed : seeds) {
+        testkit::write_file(dir / ("seed-" + seed.name), seed.bytes);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUT_DIR\n", argv[0]);
+        return 2;
+    }
+    try {
+        const std::filesystem::path out(argv[1]);
+        write_seeds(out / "decompress_lrs", lrs_seeds());
+        write_seeds(out / "animation_hook", hook_seeds());
+        write_seeds(out / "animation", animation_seeds());
+        write_seeds(out / "setup_model", setup_model_seeds());
+        write_seeds(out / "physics_script", physics_script_seeds());
+        write_seeds(out / "archive", archive_seeds());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s: %s\n", argv[0], error.what());
+        return 1;
+    }
+    return 0;
+}
