@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -55,6 +56,23 @@ ArchiveFile::~ArchiveFile() {
 std::expected<void, common::IoError> ArchiveFile::read_exact_at(std::span<std::uint8_t> buf,
                                                                 std::uint64_t offset) const {
     return utils::read_exact_at_compat(fd_, buf, offset);
+}
+
+std::expected<std::size_t, common::IoError>
+ArchiveFile::read_vectored_at(std::span<const iovec> parts, std::uint64_t offset) const {
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        return std::unexpected(common::IoError::from_errno(EINVAL));
+    }
+    for (;;) {
+        const ssize_t got =
+            ::preadv(fd_, parts.data(), static_cast<int>(parts.size()), static_cast<off_t>(offset));
+        if (got >= 0) {
+            return static_cast<std::size_t>(got);
+        }
+        if (errno != EINTR) {
+            return std::unexpected(common::IoError::from_errno(errno));
+        }
+    }
 }
 
 std::expected<std::size_t, common::IoError> ArchiveFile::read_at_most(std::span<std::uint8_t> buf,

@@ -7,6 +7,7 @@
 #include <expected>
 #include <filesystem>
 #include <span>
+#include <sys/uio.h>
 
 namespace quillmere::dat::detail {
 
@@ -28,6 +29,12 @@ class ArchiveFile {
     /// Fills `buf` from `offset`; the end of the file first is "failed to fill whole buffer".
     [[nodiscard]] std::expected<void, common::IoError> read_exact_at(std::span<std::uint8_t> buf,
                                                                      std::uint64_t offset) const;
+    /// One vectored read (`preadv`) filling `parts` in order from `offset`, retried when
+    /// interrupted before reading anything. Returns the bytes read, which may be fewer than
+    /// asked: at the end of the file, or wherever the system cut the read short; the caller
+    /// finishes the rest with exact reads.
+    [[nodiscard]] std::expected<std::size_t, common::IoError>
+    read_vectored_at(std::span<const iovec> parts, std::uint64_t offset) const;
     /// Reads up to `buf.size()` bytes from `offset`; returns how many (fewer only at the end).
     [[nodiscard]] std::expected<std::size_t, common::IoError>
     read_at_most(std::span<std::uint8_t> buf, std::uint64_t offset) const;

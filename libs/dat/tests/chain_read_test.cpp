@@ -1,0 +1,184 @@
+// Chain reads against a plain block-by-block walk of the archive's bytes: whole runs of
+// consecutive blocks are fetched in one read, so every way a chain can leave that run (a jump,
+// a loop, an early last block, a link past the end, the end of the file inside a block) must
+// still give the walk's bytes or its error.
+#include "quillmere/dat/dat_database.hpp"
+#include "quillmere/testkit/bytes.hpp"
+#include "quillmere/testkit/temp_file.hpp"
+
+#include <gtest/gtest.h>
+#include <optional>
+#include <random>
+
+namespace quillmere::dat {
+namespace {
+
+using Buffer = std::vector<std::uint8_t>;
+
+constexpr std::size_t kDataStart = 400;
+
+// A random number below `bound`.
+std::uint32_t below(std::mt19937& random, std::uint64_t bound) {
+    return static_cast<std::uint32_t>(random() % bound);
+}
+
+std::uint32_t load_u32(const Buffer& image, std::uint64_t at) {
+    return static_cast<std::uint32_t>(image[at]) |
+           (static_cast<std::uint32_t>(image[at + 1]) << 8) |
+           (static_cast<std::uint32_t>(image[at + 2]) << 16) |
+           (static_cast<std::uint32_t>(image[at + 3]) << 24);
+}
+
+// The walk as the format describes it: link word, then payload, block by block; nullopt where
+// a read would run past the end of the image.
+std::optional<Buffer> walk(const Buffer& image, std::uint32_t block_size, std::uint32_t offset,
+                           std::uint32_t size) {
+    Buffer out;
+    std::uint64_t block = offset;
+    while (out.size() < size) {
+        if (block + 4 > image.size()) {
+            return std::nullopt;
+        }
+        const std::uint32_t next = load_u32(image, block);
+        const std::size_t missing = size - out.size();
+        const std::size_t length =
+            next != 0 ? std::min<std::size_t>(missing, block_size - 4) : missing;
+        if (block + 4 + length > image.size()) {
+            return std::nullopt;
+        }
+        out.insert(out.end(), image.begin() + static_cast<std::ptrdiff_t>(block + 4),
+                   image.begin() + static_cast<std::ptrdiff_t>(block + 4 + length));
+        block = next;
+    }
+    return out;
+}
+
+// An archive with an empty directory and `blocks` blocks of random payload after the header.
+// Links mostly go to the next block, as in a real archive; some jump elsewhere (backwards
+// too, so chains loop), some end the chain, some point past the end of the file.
+Buffer random_image(std::mt19937& random, std::uint32_t block_size, std::size_t blocks) {
+    testkit::Bytes header;
+    header.fill(324, 0xEE).u32(block_size).fill(352 - 328, 0).u32(0).fill(kDataStart - 356, 0);
+    Buffer image = header.take();
+    image.resize(kDataStart + blocks * block_size);
+    for (std::size_t i = kDataStart; i < image.size(); ++i) {
+        image[i] = static_cast<std::uint8_t>(random());
+    }
+    const auto block_at = [&](std::size_t index) {
+        return static_cast<std::uint32_t>(kDataStart + index * block_size);
+    };
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const std::uint32_t kind = below(random, 20);
+        std::uint32_t link = block_at(b + 1);
+        if (kind == 0) {
+            link = 0;
+        } else if (kind == 1) {
+            link = block_at(below(random, blocks));
+        } else if (kind == 2) {
+            link = static_cast<std::uint32_t>(image.size() + below(random, 3000));
+        } else if (kind == 3) {
+            link = block_at(b); // a block that links to itself
+        } else if (kind == 4) {
+            link = block_at(b) + 1 + below(random, block_size - 1); // not on a block boundary
+        }
+        if (b + 1 == blocks && kind > 4) {
+            link = 0;
+        }
+        for (int i = 0; i < 4; ++i) {
+            image[block_at(b) + static_cast<std::size_t>(i)] =
+                static_cast<std::uint8_t>(link >> (8 * i));
+        }
+    }
+    return image;
+}
+
+void expect_same_as_walk(const Buffer& image, const DatDatabase& dat, std::uint32_t block_size,
+                         std::uint32_t offset, std::uint32_t size) {
+    const auto expected = walk(image, block_size, offset, size);
+    const auto got = dat.read_file_data(offset, size);
+    if (expected) {
+        ASSERT_TRUE(got) << "offset " << offset << " size " << size << ": "
+                         << got.error().message();
+        ASSERT_EQ(*got, *expected) << "offset " << offset << " size " << size;
+    } else {
+        ASSERT_FALSE(got) << "offset " << offset << " size " << size;
+        EXPECT_EQ(got.error().kind(), DatError::Kind::Io);
+        EXPECT_EQ(got.error().message(), "IO error: failed to fill whole buffer");
+    }
+}
+
+TEST(ChainReadTest, RandomChainsReadAsTheBlockByBlockWalk) {
+    std::mt19937 random(20240611);
+    for (const std::uint32_t block_size : {5U, 8U, 64U, 1024U}) {
+        const std::size_t blocks = block_size < 64 ? 3000 : 700;
+        const Buffer image = random_image(random, block_size, blocks);
+        testkit::TempFile file(image, "chains");
+        auto dat = DatDatabase::open(file.path());
+        ASSERT_TRUE(dat) << dat.error().message();
+        const std::uint32_t payload = block_size - 4;
+        for (int trial = 0; trial < 300; ++trial) {
+            const auto offset =
+                static_cast<std::uint32_t>(kDataStart + (below(random, blocks)) * block_size);
+            // Sizes around block boundaries, and runs longer than one read's 512 blocks.
+            const std::uint32_t whole = 1 + below(random, block_size < 64 ? 700U : 600U);
+            const std::uint32_t size = whole * payload + below(random, 3) - 1;
+            expect_same_as_walk(image, *dat, block_size, offset, std::max(size, 1U));
+        }
+    }
+}
+
+TEST(ChainReadTest, EndOfFileInsideARunFailsWhereTheWalkDoes) {
+    constexpr std::uint32_t kBlockSize = 64;
+    constexpr std::size_t kBlocks = 40;
+    std::mt19937 random(7);
+    Buffer image = random_image(random, kBlockSize, kBlocks);
+    // One chain through every block, one after another, with a last block holding more than
+    // its payload (it runs on into the following bytes).
+    for (std::size_t b = 0; b < kBlocks; ++b) {
+        const auto link =
+            b + 1 < kBlocks ? static_cast<std::uint32_t>(kDataStart + (b + 1) * kBlockSize) : 0U;
+        for (int i = 0; i < 4; ++i) {
+            image[kDataStart + b * kBlockSize + static_cast<std::size_t>(i)] =
+                static_cast<std::uint8_t>(link >> (8 * i));
+        }
+    }
+    const std::uint32_t size = (kBlocks - 1) * (kBlockSize - 4) + 2 * kBlockSize;
+    // The file ends at every length from inside the first block to past the chain's end.
+    for (std::size_t end = kDataStart + 1; end <= image.size(); end += 7) {
+        const Buffer cut(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(end));
+        testkit::TempFile file(cut, "cut");
+        auto dat = DatDatabase::open(file.path());
+        ASSERT_TRUE(dat) << dat.error().message();
+        for (const std::uint32_t wanted : {size, size - kBlockSize, 100U, 3U}) {
+            if (wanted <= cut.size()) {
+                expect_same_as_walk(cut, *dat, kBlockSize, kDataStart, wanted);
+            }
+        }
+    }
+}
+
+TEST(ChainReadTest, LinkOfTheCompletingBlockIsNotFollowed) {
+    constexpr std::uint32_t kBlockSize = 32;
+    std::mt19937 random(3);
+    Buffer image = random_image(random, kBlockSize, 4);
+    // Block 1 links past the end of the file, but the file is complete after it.
+    const std::uint32_t past_end = static_cast<std::uint32_t>(image.size() + 100);
+    for (std::size_t b = 0; b < 2; ++b) {
+        const std::uint32_t link =
+            b == 0 ? static_cast<std::uint32_t>(kDataStart + kBlockSize) : past_end;
+        for (int i = 0; i < 4; ++i) {
+            image[kDataStart + b * kBlockSize + static_cast<std::size_t>(i)] =
+                static_cast<std::uint8_t>(link >> (8 * i));
+        }
+    }
+    testkit::TempFile file(image, "complete");
+    auto dat = DatDatabase::open(file.path());
+    ASSERT_TRUE(dat);
+    expect_same_as_walk(image, *dat, kBlockSize, kDataStart, 2 * (kBlockSize - 4));
+    const auto longer = dat->read_file_data(kDataStart, 2 * (kBlockSize - 4) + 1);
+    ASSERT_FALSE(longer);
+    EXPECT_EQ(longer.error().message(), "IO error: failed to fill whole buffer");
+}
+
+} // namespace
+} // namespace quillmere::dat
