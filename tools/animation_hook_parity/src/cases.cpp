@@ -8,8 +8,14 @@
 #include "sweeps.hpp"
 
 #include <algorithm>
+#include <array>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <ostream>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace quillmere::parity {
@@ -78,11 +84,114 @@ struct TypeSweep {
     std::size_t total_ids = 0;
 };
 
-void sweep_type(const dat::DatDatabase& dat, TypeSweep& type, std::vector<Failure>& failures) {
-    const auto ids = ids_in(dat, type.range);
+using FetchResult = dat::DatResult<std::vector<std::uint8_t>>;
+
+// Fetches files with `get_file` on a thread of its own, in the order given, while the case
+// sweeps the ones fetched before: reading and decompressing the next files overlaps decoding
+// the current one. The case still takes every result in order, so what it records and prints
+// is the same as fetching each file when it is due. At most kAheadBytes of fetched files wait
+// (always at least one file), so memory stays bounded whatever the archive's size. When no
+// thread can be started, files are fetched when they are due.
+class Prefetcher {
+  public:
+    Prefetcher(const dat::DatDatabase& dat, std::vector<std::uint32_t> ids)
+        : dat_(dat), ids_(std::move(ids)) {
+        try {
+            thread_ = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            // No thread: next() fetches inline.
+        }
+    }
+    Prefetcher(const Prefetcher&) = delete;
+    Prefetcher& operator=(const Prefetcher&) = delete;
+
+    // A case that fails part way stops the fetcher here, before the archive goes away.
+    ~Prefetcher() {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+    /// The fetch result of the next id in order; call at most once per id.
+    FetchResult next() {
+        if (!thread_.joinable()) {
+            return dat_.get_file(ids_[taken_++]);
+        }
+        std::unique_lock lock(mutex_);
+        if (ready_.empty()) {
+            // Wait for a batch rather than each file, so the threads hand over rarely.
+            consumer_waiting_ = true;
+            changed_.wait(lock, [this] { return batch_ready(); });
+            consumer_waiting_ = false;
+        }
+        FetchResult result = std::move(ready_.front());
+        ready_.pop_front();
+        ready_bytes_ -= result ? result->size() : 0;
+        ++taken_;
+        const bool wake = producer_waiting_ && ready_bytes_ <= kAheadBytes / 2;
+        lock.unlock();
+        if (wake) {
+            changed_.notify_all();
+        }
+        return result;
+    }
+
+  private:
+    static constexpr std::size_t kAheadBytes = 4 << 20;
+    static constexpr std::size_t kBatchBytes = 256 << 10;
+    static constexpr std::size_t kBatchFiles = 64;
+
+    bool batch_ready() const {
+        return ready_bytes_ >= kBatchBytes || ready_.size() >= kBatchFiles ||
+               (!ready_.empty() && ready_.size() + taken_ == ids_.size());
+    }
+
+    void run() {
+        for (std::uint32_t id : ids_) {
+            FetchResult result = dat_.get_file(id);
+            const std::size_t size = result ? result->size() : 0;
+            std::unique_lock lock(mutex_);
+            if (!stop_ && ready_bytes_ >= kAheadBytes) {
+                producer_waiting_ = true;
+                changed_.wait(lock, [this] { return stop_ || ready_bytes_ <= kAheadBytes / 2; });
+                producer_waiting_ = false;
+            }
+            if (stop_) {
+                return;
+            }
+            ready_.push_back(std::move(result));
+            ready_bytes_ += size;
+            const bool wake = consumer_waiting_ && batch_ready();
+            lock.unlock();
+            if (wake) {
+                changed_.notify_all();
+            }
+        }
+    }
+
+    const dat::DatDatabase& dat_;
+    const std::vector<std::uint32_t> ids_;
+    std::size_t taken_ = 0;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<FetchResult> ready_;
+    std::size_t ready_bytes_ = 0;
+    bool stop_ = false;
+    bool consumer_waiting_ = false;
+    bool producer_waiting_ = false;
+    std::thread thread_; // last: started once everything it uses exists
+};
+
+void sweep_type(Prefetcher& files, const std::vector<std::uint32_t>& ids, TypeSweep& type,
+                std::vector<Failure>& failures) {
     type.total_ids = ids.size();
     for (std::uint32_t id : ids) {
-        auto bytes = dat.get_file(id);
+        auto bytes = files.next();
         if (!bytes) {
             failures.push_back({type.fetch_kind, id, bytes.error().message()});
             continue;
@@ -151,8 +260,18 @@ void animation_hook_parity_sweep_against_retail_portal_dat() {
                      "physics_script:get_file",
                      {}};
     std::vector<Failure> failures;
-    for (TypeSweep* type : {&anim, &setup, &script}) {
-        sweep_type(dat, *type, failures);
+    {
+        const std::array<TypeSweep*, 3> types = {&anim, &setup, &script};
+        std::array<std::vector<std::uint32_t>, 3> ids;
+        std::vector<std::uint32_t> all_ids;
+        for (std::size_t i = 0; i < types.size(); ++i) {
+            ids[i] = ids_in(dat, types[i]->range);
+            all_ids.insert(all_ids.end(), ids[i].begin(), ids[i].end());
+        }
+        Prefetcher files(dat, std::move(all_ids));
+        for (std::size_t i = 0; i < types.size(); ++i) {
+            sweep_type(files, ids[i], *types[i], failures);
+        }
     }
 
     if (!failures.empty()) {
