@@ -1,0 +1,204 @@
+// A small JSON document builder for the tool's --json output.
+#include "json.hpp"
+
+#include "quillmere/common/text.hpp"
+
+#include <array>
+#include <cassert>
+#include <charconv>
+#include <cmath>
+
+namespace quillmere::inspect {
+namespace {
+
+template <class Float>
+std::string float_text(Float value) {
+    if (std::isnan(value)) {
+        return "\"nan\"";
+    }
+    if (std::isinf(value)) {
+        return value < 0 ? "\"-inf\"" : "\"inf\"";
+    }
+    std::array<char, 64> buffer{};
+    auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+    assert(ec == std::errc());
+    return std::string(buffer.data(), end);
+}
+
+// Length of the valid UTF-8 sequence starting at text[i], or 0 when it is not one (overlong
+// forms, surrogates and code points above U+10FFFF are invalid).
+std::size_t utf8_sequence_length(std::string_view text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    unsigned char min_second = 0x80;
+    unsigned char max_second = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        min_second = lead == 0xE0 ? 0xA0 : 0x80;
+        max_second = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        min_second = lead == 0xF0 ? 0x90 : 0x80;
+        max_second = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) {
+        return 0;
+    }
+    if (byte(1) < min_second || byte(1) > max_second) {
+        return 0;
+    }
+    for (std::size_t k = 2; k < length; ++k) {
+        if (byte(k) < 0x80 || byte(k) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+void newline(std::string& out, int depth) {
+    out.push_back('\n');
+    out.append(static_cast<std::size_t>(depth) * 2, ' ');
+}
+
+} // namespace
+
+std::string json_quote(std::string_view text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            const std::size_t length = utf8_sequence_length(text, i);
+            if (length == 0) {
+                out += "\\ufffd";
+                ++i;
+            } else {
+                out.append(text.substr(i, length));
+                i += length;
+            }
+            continue;
+        }
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        default:
+            if (c < 0x20) {
+                const std::string digits = common::hex_lower(c);
+                out += "\\u00";
+                out += digits.size() == 1 ? "0" + digits : digits;
+            } else {
+                out.push_back(static_cast<char>(c));
+            }
+        }
+        ++i;
+    }
+    out.push_back('"');
+    return out;
+}
+
+Json Json::boolean(bool value) {
+    return Json(Value(value));
+}
+Json Json::number(float value) {
+    return Json(Value(Number{float_text(value)}));
+}
+Json Json::number(double value) {
+    return Json(Value(Number{float_text(value)}));
+}
+Json Json::string(std::string_view value) {
+    return Json(Value(std::string(value)));
+}
+Json Json::array() {
+    return Json(Value(Array{}));
+}
+Json Json::object() {
+    return Json(Value(Object{}));
+}
+
+Json& Json::push(Json value) {
+    auto* array = std::get_if<Array>(&value_);
+    assert(array != nullptr && "push on a JSON value that is not an array");
+    array->push_back(std::move(value));
+    return *this;
+}
+
+Json& Json::set(std::string_view key, Json value) {
+    auto* object = std::get_if<Object>(&value_);
+    assert(object != nullptr && "set on a JSON value that is not an object");
+    object->emplace_back(std::string(key), std::move(value));
+    return *this;
+}
+
+std::string Json::dump() const {
+    std::string out;
+    write(out, 0);
+    out.push_back('\n');
+    return out;
+}
+
+void Json::write(std::string& out, int depth) const {
+    // Containers of the top two levels get one member per line; deeper ones stay on one line.
+    const bool multiline = depth < 2;
+    if (const auto* array = std::get_if<Array>(&value_)) {
+        out.push_back('[');
+        for (std::size_t i = 0; i < array->size(); ++i) {
+            out += i == 0 ? "" : (multiline ? "," : ", ");
+            if (multiline) {
+                newline(out, depth + 1);
+            }
+            (*array)[i].write(out, depth + 1);
+        }
+        if (multiline && !array->empty()) {
+            newline(out, depth);
+        }
+        out.push_back(']');
+    } else if (const auto* object = std::get_if<Object>(&value_)) {
+        out.push_back('{');
+        for (std::size_t i = 0; i < object->size(); ++i) {
+            out += i == 0 ? "" : (multiline ? "," : ", ");
+            if (multiline) {
+                newline(out, depth + 1);
+            }
+            out += json_quote((*object)[i].first);
+            out += ": ";
+            (*object)[i].second.write(out, depth + 1);
+        }
+        if (multiline && !object->empty()) {
+            newline(out, depth);
+        }
+        out.push_back('}');
+    } else if (const auto* number = std::get_if<Number>(&value_)) {
+        out += number->text;
+    } else if (const auto* text = std::get_if<std::string>(&value_)) {
+        out += json_quote(*text);
+    } else if (const auto* flag = std::get_if<bool>(&value_)) {
+        out += *flag ? "true" : "false";
+    } else {
+        out += "null";
+    }
+}
+
+} // namespace quillmere::inspect

@@ -1,0 +1,67 @@
+// A small JSON document builder for the tool's --json output: values are built in memory and
+// written as one document with stable field order and proper string escaping.
+#pragma once
+
+#include <concepts>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace quillmere::inspect {
+
+/// One JSON value. Numbers are kept as their rendered text, so integers of any width and floats
+/// come out exactly; object members keep the order they were added in.
+class Json {
+  public:
+    using Array = std::vector<Json>;
+    using Object = std::vector<std::pair<std::string, Json>>;
+
+    /// `null`.
+    Json() = default;
+
+    [[nodiscard]] static Json boolean(bool value);
+    /// Any integer, in decimal.
+    template <std::integral T>
+    requires(!std::same_as<T, bool>) [[nodiscard]] static Json number(T value) {
+        return Json(Value(Number{std::to_string(value)}));
+    }
+    /// The shortest text that reads back as the same float. JSON has no NaN or infinity, so
+    /// those become the strings "nan", "inf" and "-inf".
+    [[nodiscard]] static Json number(float value);
+    /// As for float, at double precision.
+    [[nodiscard]] static Json number(double value);
+    [[nodiscard]] static Json string(std::string_view value);
+    [[nodiscard]] static Json array();
+    [[nodiscard]] static Json object();
+
+    /// Appends to an array (the value must be one).
+    Json& push(Json value);
+    /// Appends a member to an object (the value must be one); returns the object for chaining.
+    Json& set(std::string_view key, Json value);
+
+    /// The whole document: containers at the top two levels one member per line (indented by
+    /// two blanks per level), deeper ones on a single line; ends with a newline.
+    [[nodiscard]] std::string dump() const;
+
+  private:
+    struct Number {
+        std::string text;
+    };
+    using Value = std::variant<std::monostate, bool, Number, std::string, Array, Object>;
+
+    explicit Json(Value value) : value_(std::move(value)) {}
+    void write(std::string& out, int depth) const;
+
+    Value value_;
+};
+
+/// `text` as a JSON string literal, quotes included: `"` and `\` escaped, control characters as
+/// `\n`, `\t`, ... or `\u00XX`, valid UTF-8 passed through, and every byte that is not part of
+/// valid UTF-8 replaced by `\ufffd`, so any input gives a valid document.
+[[nodiscard]] std::string json_quote(std::string_view text);
+
+} // namespace quillmere::inspect

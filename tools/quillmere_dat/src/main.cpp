@@ -1,0 +1,14 @@
+// quillmere-dat: the inspection tool for portal archives (info, ls, cat, hooks).
+#include "inspect.hpp"
+
+#include <iostream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+int main(int argc, char** argv) {
+    std::ios::sync_with_stdio(false);
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const quillmere::inspect::Streams streams{std::cout, std::cerr, isatty(STDOUT_FILENO) == 1};
+    return quillmere::inspect::run(args, streams);
+}

@@ -1,0 +1,103 @@
+// Tests of the tool's JSON writer: escaping, numbers, layout, and that every document it writes
+// reads back through an independent parser.
+#include "json.hpp"
+#include "json_parser.hpp"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <limits>
+
+namespace quillmere::inspect {
+namespace {
+
+using testing::parse_json;
+
+TEST(JsonTest, QuoteEscapesQuotesBackslashesAndControlCharacters) {
+    EXPECT_EQ(json_quote("plain"), "\"plain\"");
+    EXPECT_EQ(json_quote("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_EQ(json_quote("\n\r\t\b\f"), "\"\\n\\r\\t\\b\\f\"");
+    EXPECT_EQ(json_quote(std::string_view("\x01\x1f\0", 3)), "\"\\u0001\\u001f\\u0000\"");
+    EXPECT_EQ(json_quote("\x7f"), "\"\x7f\"");
+}
+
+TEST(JsonTest, QuoteKeepsValidUtf8AndReplacesEveryInvalidByte) {
+    EXPECT_EQ(json_quote("caf\xC3\xA9 \xE2\x80\x94 \xF0\x9F\x98\x80"),
+              "\"caf\xC3\xA9 \xE2\x80\x94 \xF0\x9F\x98\x80\"");
+    // A stray continuation byte, a truncated sequence, an overlong form, a surrogate and a code
+    // point above U+10FFFF.
+    const std::string_view bad[] = {
+        "\x80", "\xC3", "\xE2\x80", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFF"};
+    for (auto text : bad) {
+        const auto quoted = json_quote(text);
+        EXPECT_EQ(quoted.find_first_of("\x80\xFF"), std::string::npos) << quoted;
+        std::string error;
+        auto parsed = parse_json(quoted, &error);
+        ASSERT_TRUE(parsed) << error;
+        EXPECT_EQ(parsed->string().substr(0, 3), "\xEF\xBF\xBD");
+    }
+}
+
+TEST(JsonTest, EveryByteStringGivesAValidDocument) {
+    std::string all;
+    for (int c = 0; c < 256; ++c) {
+        all.push_back(static_cast<char>(c));
+    }
+    auto doc = Json::object();
+    doc.set(all, Json::string(all));
+    std::string error;
+    EXPECT_TRUE(parse_json(doc.dump(), &error)) << error;
+}
+
+TEST(JsonTest, NumbersAreExactAndNonFiniteFloatsBecomeStrings) {
+    EXPECT_EQ(Json::number(std::uint64_t{18446744073709551615U}).dump(), "18446744073709551615\n");
+    EXPECT_EQ(Json::number(std::int32_t{-5}).dump(), "-5\n");
+    EXPECT_EQ(Json::number(0.1f).dump(), "0.1\n");
+    EXPECT_EQ(Json::number(-0.0f).dump(), "-0\n");
+    EXPECT_EQ(Json::number(1e30f).dump(), "1e+30\n");
+    EXPECT_EQ(Json::number(std::numeric_limits<float>::quiet_NaN()).dump(), "\"nan\"\n");
+    EXPECT_EQ(Json::number(-std::numeric_limits<double>::infinity()).dump(), "\"-inf\"\n");
+    EXPECT_EQ(Json::boolean(true).dump(), "true\n");
+    EXPECT_EQ(Json().dump(), "null\n");
+
+    for (float value : {0.1f, 3.4028235e38f, 1.4e-45f, -2.5f}) {
+        auto parsed = parse_json(Json::number(value).dump());
+        ASSERT_TRUE(parsed);
+        EXPECT_EQ(static_cast<float>(parsed->number()), value);
+    }
+}
+
+TEST(JsonTest, TopTwoLevelsTakeALinePerMemberAndDeeperOnesStayOnOne) {
+    auto inner = Json::object();
+    inner.set("x", Json::number(1)).set("y", Json::array());
+    auto list = Json::array();
+    list.push(std::move(inner));
+    auto doc = Json::object();
+    doc.set("list", std::move(list)).set("empty", Json::object());
+    EXPECT_EQ(doc.dump(), "{\n"
+                          "  \"list\": [\n"
+                          "    {\"x\": 1, \"y\": []}\n"
+                          "  ],\n"
+                          "  \"empty\": {}\n"
+                          "}\n");
+}
+
+TEST(JsonTest, DocumentsRoundTripThroughAParser) {
+    auto row = Json::object();
+    row.set("id", Json::string("0x03000001"))
+        .set("size", Json::number(7360U))
+        .set("ok", Json::boolean(false))
+        .set("nothing", Json())
+        .set("nested", Json::array().push(Json::number(-1)).push(Json::string("\"q\"")));
+    auto doc = Json::object();
+    doc.set("rows", Json::array().push(row).push(row));
+    auto first = parse_json(doc.dump());
+    ASSERT_TRUE(first);
+    auto second = parse_json(testing::to_json(*first));
+    ASSERT_TRUE(second);
+    EXPECT_EQ(*first, *second);
+    EXPECT_EQ((*first)["rows"].array()[1]["nested"].array()[1].string(), "\"q\"");
+    EXPECT_EQ((*first)["rows"].array()[0]["size"].number_text(), "7360");
+}
+
+} // namespace
+} // namespace quillmere::inspect
