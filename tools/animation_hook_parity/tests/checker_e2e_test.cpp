@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
-#include <regex>
 
 namespace quillmere::parity {
 namespace {
@@ -190,9 +189,15 @@ const char* const kRealisticReport =
     "  24 TextureVelocityPart\n"
     "  26 CreateBlockingParticle\n";
 
+// Replaces the run time of the summary line ("finished in 0.01s") with "#".
 std::string normalise_time(std::string text) {
-    static const std::regex kFinished(R"(finished in [0-9]+\.[0-9]{2}s)");
-    return std::regex_replace(text, kFinished, "finished in #s");
+    const std::string marker = "finished in ";
+    if (const auto at = text.find(marker); at != std::string::npos) {
+        const auto start = at + marker.size();
+        const auto end = text.find('s', start);
+        text.replace(start, end - start, "#");
+    }
+    return text;
 }
 
 TEST(CheckerE2eTest, RealisticArchivePassesWithTheWholeReport) {
