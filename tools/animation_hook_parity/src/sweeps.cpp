@@ -2,6 +2,7 @@
 #include "sweeps.hpp"
 
 #include "quillmere/case_runner/checks.hpp"
+#include "quillmere/common/le.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/dat/file_type/animation.hpp"
 #include "quillmere/dat/file_type/physics_script.hpp"
@@ -38,15 +39,88 @@ std::uint32_t rewalk_u32(ByteCursor& cursor, std::uint32_t file_id) {
     return *word;
 }
 
+// Whether `Animation::read` accepts `bytes`, found by walking the same layout without building
+// anything: the four header words, the root placements when flag bit 0x1 is set, then per frame
+// the part placements, a hook count and hooks read by the rules of `AnimationHook::read` (type
+// below 27; ReplaceObject's 3 or 5 bytes and padding to a multiple of 4; otherwise the type's
+// fixed size). Every file of a sound archive passes, so the decoder's allocations are spent
+// only on a file that will be reported. On true, `flags` holds the stored flags word.
+bool animation_decodes(std::span<const std::uint8_t> bytes, std::uint32_t& flags) {
+    const std::uint64_t size = bytes.size();
+    std::uint64_t at = 0;
+    const auto skip = [&](std::uint64_t count) {
+        if (size - at < count) {
+            return false;
+        }
+        at += count;
+        return true;
+    };
+    const auto word = [&](std::uint32_t& out) {
+        if (size - at < 4) {
+            return false;
+        }
+        out = common::load_le<std::uint32_t>(bytes.data() + at);
+        at += 4;
+        return true;
+    };
+    std::uint32_t id = 0;
+    std::uint32_t num_parts = 0;
+    std::uint32_t num_frames = 0;
+    if (!word(id) || !word(flags) || !word(num_parts) || !word(num_frames)) {
+        return false;
+    }
+    if (AnimationFlags::from_bits_retain(flags).contains(AnimationFlags::POS_FRAMES) &&
+        !skip(num_frames * kFrameSize)) {
+        return false;
+    }
+    // Each frame takes at least its 4-byte hook count, so a huge count ends quickly.
+    for (std::uint32_t frame = 0; frame < num_frames; ++frame) {
+        std::uint32_t num_hooks = 0;
+        if (!skip(num_parts * kFrameSize) || !word(num_hooks)) {
+            return false;
+        }
+        for (std::uint32_t hook = 0; hook < num_hooks; ++hook) {
+            std::uint32_t hook_type = 0;
+            std::uint32_t direction = 0;
+            if (!word(hook_type) || !word(direction) ||
+                hook_type >= dat::file_type::setup_model::kHookTypeCount) {
+                return false;
+            }
+            if (const auto fixed = dat::file_type::setup_model::fixed_payload_size(hook_type)) {
+                if (!skip(*fixed)) {
+                    return false;
+                }
+                continue;
+            }
+            // ReplaceObject: a part byte, a word, a second word when bit 15 of the first is set.
+            if (size - at < 3) {
+                return false;
+            }
+            const bool long_form = (bytes[at + 2] & 0x80) != 0;
+            const std::uint64_t payload = long_form ? 5 : 3;
+            if (!skip(payload + (4 - payload % 4) % 4)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 SweepResult sweep_animation_hooks(std::span<const std::uint8_t> bytes, std::uint32_t file_id,
                                   VariantStats& stats, std::uint64_t& bytes_walked) {
-    ByteCursor decoder(bytes);
-    auto animation = Animation::read(decoder);
-    if (!animation) {
-        return std::unexpected("Animation::read on " + file_label(file_id) + ": " +
-                               animation.error().message());
+    // The decoder runs only on a file the layout walk refuses, to report its own error; its
+    // result would be kept only for the flags word anyway.
+    std::uint32_t flags_word = 0;
+    if (!animation_decodes(bytes, flags_word)) {
+        ByteCursor decoder(bytes);
+        auto animation = Animation::read(decoder);
+        if (!animation) {
+            return std::unexpected("Animation::read on " + file_label(file_id) + ": " +
+                                   animation.error().message());
+        }
+        flags_word = animation->flags.bits();
     }
 
     ByteCursor cursor(bytes);
@@ -54,7 +128,7 @@ SweepResult sweep_animation_hooks(std::span<const std::uint8_t> bytes, std::uint
     rewalk_u32(cursor, file_id); // flags
     const std::uint64_t num_parts = rewalk_u32(cursor, file_id);
     const std::uint64_t num_frames = rewalk_u32(cursor, file_id);
-    if (animation->flags.contains(AnimationFlags::POS_FRAMES)) {
+    if (AnimationFlags::from_bits_retain(flags_word).contains(AnimationFlags::POS_FRAMES)) {
         cursor.set_position(cursor.position() + num_frames * kFrameSize);
     }
 
