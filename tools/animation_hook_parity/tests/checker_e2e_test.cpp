@@ -1,6 +1,7 @@
 // End-to-end: runs the checker executable against archives written by the test kit and checks
 // its exit status, result lines and report to the byte.
 #include "quillmere/testkit/archive_builder.hpp"
+#include "quillmere/testkit/bytes.hpp"
 #include "quillmere/testkit/portal_files.hpp"
 #include "quillmere/testkit/process.hpp"
 #include "quillmere/testkit/temp_file.hpp"
@@ -386,6 +387,54 @@ TEST(CheckerE2eTest, FetchAndDecodeFailuresAreListedPerFileTypeInOrder) {
     EXPECT_TRUE(section_ends_with_failure(
         sweep, "5 animation-hook parity failures across 3 animation, 2 setup-model, 1 "
                "physics-script files"));
+}
+
+// Counts of 0xFFFFFFFF over a few bytes, a compressed file declaring 4 GiB of output and a stored
+// size of 4 GiB: each becomes one FAIL line with a plain short read (or the size refused), and
+// the sweep goes on to the end.
+TEST(CheckerE2eTest, HugeCountsAndSizesAreFailLinesNotCrashes) {
+    ArchiveBuilder builder(256);
+    AnimationSpec frames;
+    frames.id = 0x03000001;
+    frames.num_parts = 0;
+    frames.num_frames = 0xFFFFFFFF;
+    frames.part_frames.push_back(AnimationFrameSpec{{}, {make_hook(1, 0, 0)}, {}});
+    builder.add_file(0x03000001, testkit::build_animation(frames));
+    // Declares 4 GiB, holds eight literal bytes: half an animation header.
+    const auto overstated =
+        testkit::Bytes().u32(0xFFFFFFFF).u8(0x00).raw({2, 0, 0, 3, 0, 0, 0, 0}).take();
+    builder.add_file(0x03000002, overstated, {.bit_flags = 1});
+    SetupModelSpec parts;
+    parts.id = 0x02000001;
+    parts.num_parts = 0xFFFFFFFF;
+    parts.parts = {1, 2, 3};
+    builder.add_file(0x02000001, testkit::build_setup_model(parts));
+    builder.add_entry({.bit_flags = 1, .id = 0x02000002, .offset = 512u, .size = 0xFFFFFFFF});
+    PhysicsScriptSpec entries = testkit::make_physics_script_spec(1, 2);
+    entries.id = 0x33000001;
+    entries.num_entries = 0xFFFFFFFF;
+    builder.add_file(0x33000001, testkit::build_physics_script(entries));
+    const Archive archive(builder);
+
+    const auto run = run_checker(archive.path(), {kSweep});
+    EXPECT_EQ(run.status, 101);
+    const auto sweep = run.section(kSweep);
+    EXPECT_TRUE(sweep.starts_with(
+        "FAIL [animation] 0x03000001: Animation::read on 0x03000001: failed to fill whole buffer\n"
+        "FAIL [animation] 0x03000002: Animation::read on 0x03000002: failed to fill whole buffer\n"
+        "FAIL [setup_model] 0x02000001: SetupModel::read on 0x02000001: failed to fill whole "
+        "buffer\n"
+        "FAIL [setup_model:get_file] 0x02000002: Corruption detected: stored file of 4294967295 "
+        "bytes at offset 512 is longer than the archive (" +
+        std::to_string(builder.archive_length()) +
+        " bytes)\n"
+        "FAIL [physics_script] 0x33000001: PhysicsScript::unpack on 0x33000001: failed to fill "
+        "whole buffer\n\n"))
+        << sweep;
+    EXPECT_TRUE(section_ends_with_failure(
+        sweep, "5 animation-hook parity failures across 2 animation, 2 setup-model, 1 "
+               "physics-script files"))
+        << sweep;
 }
 
 TEST(CheckerE2eTest, PhysicsScriptWithTrailingBytesFailsAtOnceWithoutAReport) {
