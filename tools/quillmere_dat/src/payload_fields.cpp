@@ -6,6 +6,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <initializer_list>
 
 namespace quillmere::inspect {
 
@@ -31,14 +32,31 @@ std::string shortest(Float value) {
     return ec == std::errc() ? std::string(buffer.data(), end) : std::string("?");
 }
 
+// Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on "(" + std::string&&.
+std::string tuple_text(std::initializer_list<float> values) {
+    std::string out = "(";
+    for (float value : values) {
+        if (out.size() > 1) {
+            out += ", ";
+        }
+        out += shortest(value);
+    }
+    out += ")";
+    return out;
+}
+
 std::string vector_text(const common::Vector3& v) {
-    return "(" + shortest(v.x) + ", " + shortest(v.y) + ", " + shortest(v.z) + ")";
+    return tuple_text({v.x, v.y, v.z});
 }
 
 std::string frame_text(const dat::graphics::Frame& f) {
     const auto& q = f.orientation;
-    return "{origin=" + vector_text(f.origin) + " orientation=(" + shortest(q.w) + ", " +
-           shortest(q.x) + ", " + shortest(q.y) + ", " + shortest(q.z) + ")}";
+    std::string out = "{origin=";
+    out += vector_text(f.origin);
+    out += " orientation=";
+    out += tuple_text({q.w, q.x, q.y, q.z});
+    out += "}";
+    return out;
 }
 
 Json vector_json(const common::Vector3& v) {
