@@ -21,16 +21,22 @@ namespace quillmere::common {
 ///   error and leave the position where the read started.
 class ByteCursor {
   public:
+    /// A cursor at position 0 over `data`, which must outlive the cursor.
     explicit ByteCursor(std::span<const std::uint8_t> data) noexcept : data_(data) {}
 
+    /// The offset of the next byte to read, counted from the first byte of the data.
     [[nodiscard]] std::uint64_t position() const noexcept { return pos_; }
+    /// Moves to an absolute offset; any value is accepted (reads past the end then fail).
     void set_position(std::uint64_t pos) noexcept { pos_ = pos; }
+    /// The whole borrowed data, whatever the position.
     [[nodiscard]] std::span<const std::uint8_t> data() const noexcept { return data_; }
     /// Bytes left after the position (0 when the position is at or past the end).
     [[nodiscard]] std::uint64_t remaining() const noexcept {
         return pos_ < data_.size() ? data_.size() - pos_ : 0;
     }
 
+    /// The next `n` bytes as a view into the data (see the class comment for the position on
+    /// success and on a short read).
     [[nodiscard]] std::expected<std::span<const std::uint8_t>, IoError>
     read_exact(std::uint64_t n) {
         if (n > remaining()) {
@@ -42,6 +48,8 @@ class ByteCursor {
         return bytes;
     }
 
+    /// Little-endian primitives; a short read is `Io` "failed to fill whole buffer" with the
+    /// position unchanged. Floats keep their exact bits.
     [[nodiscard]] DecodeResult<std::uint8_t> read_u8() { return read_le<std::uint8_t>(); }
     [[nodiscard]] DecodeResult<std::uint16_t> read_u16() { return read_le<std::uint16_t>(); }
     [[nodiscard]] DecodeResult<std::uint32_t> read_u32() { return read_le<std::uint32_t>(); }

@@ -35,13 +35,17 @@ class DecodeError {
   public:
     enum class Kind : std::uint8_t { Io, Custom, Backtrace };
 
-    DecodeError(IoError error) : inner_(std::move(error)) {}     // NOLINT: implicit by design
+    /// An `Io` error, so `QM_TRY` passes I/O failures on without ceremony.
+    DecodeError(IoError error) : inner_(std::move(error)) {} // NOLINT: implicit by design
+    /// A `Custom` error.
     DecodeError(CustomError error) : inner_(std::move(error)) {} // NOLINT: implicit by design
 
+    /// A `Custom` error: `message` about the value that ends at input offset `pos`.
     [[nodiscard]] static DecodeError custom(std::uint64_t pos, std::string message) {
         return DecodeError(CustomError{pos, std::move(message)});
     }
 
+    /// `Backtrace` once a context has been added, else the kind of the inner error.
     [[nodiscard]] Kind kind() const noexcept;
 
     /// The innermost error, never a backtrace.

@@ -31,6 +31,7 @@ class IoError {
     /// An error of a given kind with a message of the caller's, and no errno.
     [[nodiscard]] static IoError other(Kind kind, std::string message);
 
+    /// What went wrong, in the platform-independent classification above.
     [[nodiscard]] Kind kind() const noexcept { return kind_; }
     /// The errno the error came from, or 0.
     [[nodiscard]] int os_code() const noexcept { return os_code_; }

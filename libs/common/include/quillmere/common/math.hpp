@@ -21,6 +21,7 @@ struct Vector3 {
     /// Reads 12 bytes. On failure the error carries "While parsing field '{x|y|z}' in Vector3"
     /// and the cursor is back at the record's first byte.
     [[nodiscard]] static DecodeResult<Vector3> read_le(ByteCursor& cursor);
+    /// Writes the 12 bytes in the same order; cannot fail.
     void write_le(ByteWriter& writer) const;
 
     friend bool operator==(const Vector3&, const Vector3&) = default;
@@ -42,6 +43,7 @@ struct Quaternion {
 
     /// Reads 16 bytes, w first; errors as for Vector3, naming the Quaternion field.
     [[nodiscard]] static DecodeResult<Quaternion> read_le(ByteCursor& cursor);
+    /// Writes the 16 bytes, w first; cannot fail.
     void write_le(ByteWriter& writer) const;
 
     friend bool operator==(const Quaternion&, const Quaternion&) = default;
@@ -57,6 +59,7 @@ struct Sphere {
 
     /// Reads 16 bytes; errors name 'center' or 'radius' in Sphere (inside Vector3's own entry).
     [[nodiscard]] static DecodeResult<Sphere> read_le(ByteCursor& cursor);
+    /// Writes the 16 bytes in the same order; cannot fail.
     void write_le(ByteWriter& writer) const;
 
     friend bool operator==(const Sphere&, const Sphere&) = default;

@@ -44,6 +44,7 @@ class DatDatabase {
     DatDatabase& operator=(const DatDatabase&) = delete;
     ~DatDatabase();
 
+    /// The decoded header, as read at `open`.
     [[nodiscard]] const DatHeader& header() const noexcept { return header_; }
     /// Every directory entry by file id; iteration order is unspecified.
     [[nodiscard]] const std::unordered_map<std::uint32_t, DatFileEntry>& files() const noexcept {

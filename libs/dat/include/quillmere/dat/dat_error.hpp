@@ -61,9 +61,14 @@ class DatError {
         common::IoError source;
     };
 
-    DatError(common::IoError error);     // NOLINT(google-explicit-constructor): implicit by design
+    /// `Io` carrying `error`.
+    DatError(common::IoError error); // NOLINT(google-explicit-constructor): implicit by design
+    /// `BinRead` carrying `error` unchanged, field contexts included.
     DatError(common::DecodeError error); // NOLINT(google-explicit-constructor): implicit by design
 
+    /// Named constructors, one per remaining kind, taking that kind's fields (see above). Only
+    /// `NotFound` (from `get_file`), `Corruption` (damaged chains and directories) and
+    /// `PathError` (from `open`) are raised by the library itself.
     [[nodiscard]] static DatError not_found(std::uint32_t file_id);
     [[nodiscard]] static DatError duplicate_id(std::uint32_t file_id);
     [[nodiscard]] static DatError duplicate_namespaced_id(std::string name_space,
@@ -76,6 +81,7 @@ class DatError {
     [[nodiscard]] static DatError path_error(std::filesystem::path path, common::IoError source);
     [[nodiscard]] static DatError other(std::string what);
 
+    /// Which of the twelve kinds this is.
     [[nodiscard]] Kind kind() const noexcept { return kind_; }
 
     /// The I/O error of `Io`, else null (a `PathError`'s error is in `path_failure()`).

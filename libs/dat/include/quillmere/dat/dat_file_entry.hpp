@@ -20,12 +20,15 @@ namespace quillmere::dat {
 struct DatFileEntry {
     /// Bit 0 set: the stored bytes are compressed. Other bits are kept, not interpreted.
     std::uint32_t bit_flags = 0;
+    /// The file id, the key of `DatDatabase::files()`; its top byte tells the file type.
     std::uint32_t id = 0;
     /// Offset of the first block of the file's chain.
     std::uint32_t offset = 0;
     /// Stored length: for a compressed file, the compressed length.
     std::uint32_t size = 0;
+    /// Kept as stored; not interpreted.
     std::uint32_t timestamp = 0;
+    /// Kept as stored; not interpreted.
     std::uint32_t version = 0;
 
     /// Reads 24 bytes. On a short read the error names the field ("While parsing field

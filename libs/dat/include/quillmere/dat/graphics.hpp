@@ -23,6 +23,7 @@ struct Frame {
     /// Reads 28 bytes. On failure the error names the inner field and then 'origin' or
     /// 'orientation' in Frame, and the cursor is back at the frame's first byte.
     [[nodiscard]] static common::DecodeResult<Frame> read_le(common::ByteCursor& cursor);
+    /// Writes the 28 bytes, origin then orientation; cannot fail.
     void write_le(common::ByteWriter& writer) const;
 
     friend bool operator==(const Frame&, const Frame&) = default;

@@ -52,6 +52,7 @@ inline constexpr AnimationFlags AnimationFlags::POS_FRAMES = AnimationFlags::fro
 ///
 /// `part_frames` holds `num_frames` animation frames, each with `num_parts` placements.
 struct Animation {
+    /// The file's own id word, as stored (not compared with the archive's id for it).
     std::uint32_t id = 0;
     AnimationFlags flags;
     std::uint32_t num_parts = 0;

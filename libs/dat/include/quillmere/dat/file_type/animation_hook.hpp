@@ -61,8 +61,12 @@ inline constexpr std::uint32_t kHookTypeCount = 27;
 /// A ReplaceObject payload is a u8 part index and a u16 word, followed by a second u16 word when
 /// bit 15 of the first is set: 3 or 5 bytes, so 1 or 3 padding bytes.
 struct AnimationHook {
+    /// The type number, 0 to 26 for a decoded hook (see `HookType`).
     std::uint32_t hook_type = 0;
+    /// Carried through unchanged; never interpreted.
     std::int32_t direction = 0;
+    /// Payload then padding, exactly as read; `unpack_payload` (hook_payload.hpp) gives its
+    /// meaning.
     std::vector<std::uint8_t> data;
 
     /// Decodes one hook at the cursor; on success the cursor stands after the last padding byte.

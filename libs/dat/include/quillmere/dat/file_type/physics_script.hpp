@@ -41,7 +41,9 @@ struct PhysicsScriptData {
 ///
 /// Entries are stored back to back without padding; a script with no entries is 8 bytes.
 struct PhysicsScript {
+    /// The id word stored in the file's first four bytes.
     std::uint32_t id = 0;
+    /// The entries in file order.
     std::vector<PhysicsScriptData> script_data;
 
     /// Decodes the script held in `data` (from its first byte); trailing bytes are ignored.

@@ -31,6 +31,7 @@ struct LocationType {
     /// Reads 32 bytes. On failure the error names 'part_id' or 'frame' in LocationType (outside
     /// the inner record's entries) and the cursor is back at the record's first byte.
     [[nodiscard]] static common::DecodeResult<LocationType> read_le(common::ByteCursor& cursor);
+    /// Writes the record's bytes in the order of its table; cannot fail.
     void write_le(common::ByteWriter& writer) const;
 
     friend bool operator==(const LocationType&, const LocationType&) = default;
@@ -63,6 +64,7 @@ struct CylSphere {
 
     /// Reads 20 bytes; errors name 'origin', 'radius' or 'height' in CylSphere, cursor restored.
     [[nodiscard]] static common::DecodeResult<CylSphere> read_le(common::ByteCursor& cursor);
+    /// Writes the record's bytes in the order of its table; cannot fail.
     void write_le(common::ByteWriter& writer) const;
 
     friend bool operator==(const CylSphere&, const CylSphere&) = default;
@@ -88,6 +90,7 @@ struct LightInfo {
 
     /// Reads 44 bytes; errors name the failing field in LightInfo, cursor restored.
     [[nodiscard]] static common::DecodeResult<LightInfo> read_le(common::ByteCursor& cursor);
+    /// Writes the record's bytes in the order of its table; cannot fail.
     void write_le(common::ByteWriter& writer) const;
 
     friend bool operator==(const LightInfo&, const LightInfo&) = default;
