@@ -44,15 +44,22 @@ constexpr IdRange kPhysicsScriptIds{0x33000000, 0x33FFFFFF};
 using Sweep = SweepResult (*)(std::span<const std::uint8_t>, std::uint32_t, VariantStats&,
                               std::uint64_t&);
 
-// The archive's ids within `range`, ascending.
-std::vector<std::uint32_t> ids_in(const dat::DatDatabase& dat, IdRange range) {
-    std::vector<std::uint32_t> ids;
+// The archive's ids within each of `ranges`, each list ascending. One pass over the directory
+// map serves every range, since walking the map is what costs.
+template <std::size_t N>
+std::array<std::vector<std::uint32_t>, N> ids_in(const dat::DatDatabase& dat,
+                                                 const std::array<IdRange, N>& ranges) {
+    std::array<std::vector<std::uint32_t>, N> ids;
     for (const auto& [id, entry] : dat.files()) {
-        if (id >= range.first && id <= range.last) {
-            ids.push_back(id);
+        for (std::size_t i = 0; i < N; ++i) {
+            if (id >= ranges[i].first && id <= ranges[i].last) {
+                ids[i].push_back(id);
+            }
         }
     }
-    std::ranges::sort(ids);
+    for (auto& list : ids) {
+        std::ranges::sort(list);
+    }
     return ids;
 }
 
@@ -262,11 +269,10 @@ void animation_hook_parity_sweep_against_retail_portal_dat() {
     std::vector<Failure> failures;
     {
         const std::array<TypeSweep*, 3> types = {&anim, &setup, &script};
-        std::array<std::vector<std::uint32_t>, 3> ids;
+        const auto ids = ids_in(dat, std::array{anim.range, setup.range, script.range});
         std::vector<std::uint32_t> all_ids;
-        for (std::size_t i = 0; i < types.size(); ++i) {
-            ids[i] = ids_in(dat, types[i]->range);
-            all_ids.insert(all_ids.end(), ids[i].begin(), ids[i].end());
+        for (const auto& list : ids) {
+            all_ids.insert(all_ids.end(), list.begin(), list.end());
         }
         Prefetcher files(dat, std::move(all_ids));
         for (std::size_t i = 0; i < types.size(); ++i) {
@@ -324,8 +330,10 @@ void animation_hook_parity_smoke_against_known_retail_files() {
         {kAnimationIds, sweep_animation_hooks, "animation"},
         {kSetupModelIds, sweep_setup_model_hooks, "setup"},
     };
-    for (const auto& type : types) {
-        const auto ids = ids_in(dat, type.range);
+    const auto type_ids = ids_in(dat, std::array{types[0].range, types[1].range});
+    for (std::size_t t = 0; t < std::size(types); ++t) {
+        const auto& type = types[t];
+        const auto& ids = type_ids[t];
         for (std::size_t i = 0; i < std::min(ids.size(), kSmokeFilesPerType); ++i) {
             auto bytes = dat.get_file(ids[i]);
             if (!bytes) {

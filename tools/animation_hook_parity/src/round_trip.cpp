@@ -28,7 +28,9 @@ common::DecodeResult<HookWithSlice> read_one_with_slice(std::span<const std::uin
 
 void assert_round_trip(std::uint32_t file_id, std::size_t hook_index, const AnimationHook& hook,
                        std::span<const std::uint8_t> original_slice) {
-    std::vector<std::uint8_t> encoded;
+    // One buffer per thread, reused: this runs for every hook of every animation.
+    thread_local std::vector<std::uint8_t> encoded;
+    encoded.clear();
     encoded.reserve(hook.encoded_size());
     common::ByteWriter writer(encoded);
     if (auto written = hook.write(writer); !written) {
