@@ -120,22 +120,22 @@ std::string json_quote(std::string_view text) {
 }
 
 Json Json::boolean(bool value) {
-    return Json(Value(value));
+    return Json(std::in_place_type<bool>, value);
 }
 Json Json::number(float value) {
-    return Json(Value(Number{float_text(value)}));
+    return Json(std::in_place_type<Number>, float_text(value));
 }
 Json Json::number(double value) {
-    return Json(Value(Number{float_text(value)}));
+    return Json(std::in_place_type<Number>, float_text(value));
 }
 Json Json::string(std::string_view value) {
-    return Json(Value(std::string(value)));
+    return Json(std::in_place_type<std::string>, value);
 }
 Json Json::array() {
-    return Json(Value(Array{}));
+    return Json(std::in_place_type<Array>);
 }
 Json Json::object() {
-    return Json(Value(Object{}));
+    return Json(std::in_place_type<Object>);
 }
 
 Json& Json::push(Json value) {

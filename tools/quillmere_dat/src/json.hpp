@@ -27,7 +27,7 @@ class Json {
     /// Any integer, in decimal.
     template <std::integral T>
     requires(!std::same_as<T, bool>) [[nodiscard]] static Json number(T value) {
-        return Json(Value(Number{std::to_string(value)}));
+        return Json(std::in_place_type<Number>, std::to_string(value));
     }
     /// The shortest text that reads back as the same float. JSON has no NaN or infinity, so
     /// those become the strings "nan", "inf" and "-inf".
@@ -53,7 +53,11 @@ class Json {
     };
     using Value = std::variant<std::monostate, bool, Number, std::string, Array, Object>;
 
-    explicit Json(Value value) : value_(std::move(value)) {}
+    // Values are built in place: moving a whole variant of vectors makes GCC 12 warn falsely
+    // (-Wmaybe-uninitialized) at some optimisation levels.
+    template <class T, class... Args>
+    explicit Json(std::in_place_type_t<T> type, Args&&... args)
+        : value_(type, std::forward<Args>(args)...) {}
     void write(std::string& out, int depth) const;
 
     Value value_;
