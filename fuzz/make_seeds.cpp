@@ -3,6 +3,7 @@
 // archives holding all three swept file types, one of them compressed.
 //
 // Usage: quillmere_fuzz_seeds OUT_DIR    Writes OUT_DIR/<target>/seed-<name>, replacing files.
+// The sweeps target gets the three file types' seeds, named seed-<type>-<name>.
 #include "quillmere/testkit/archive_builder.hpp"
 #include "quillmere/testkit/bytes.hpp"
 #include "quillmere/testkit/lrs_compressor.hpp"
@@ -157,10 +158,11 @@ std::vector<Seed> archive_seeds() {
             {"empty", testkit::ArchiveBuilder(1024).build()}};
 }
 
-void write_seeds(const std::filesystem::path& dir, const std::vector<Seed>& seeds) {
+void write_seeds(const std::filesystem::path& dir, const std::vector<Seed>& seeds,
+                 const std::string& prefix = "seed-") {
     std::filesystem::create_directories(dir);
     for (const Seed& seed : seeds) {
-        testkit::write_file(dir / ("seed-" + seed.name), seed.bytes);
+        testkit::write_file(dir / (prefix + seed.name), seed.bytes);
     }
 }
 
@@ -179,6 +181,10 @@ int main(int argc, char** argv) {
         write_seeds(out / "setup_model", setup_model_seeds());
         write_seeds(out / "physics_script", physics_script_seeds());
         write_seeds(out / "archive", archive_seeds());
+        // The sweeps read all three file types.
+        write_seeds(out / "sweeps", animation_seeds(), "seed-animation-");
+        write_seeds(out / "sweeps", setup_model_seeds(), "seed-setup-model-");
+        write_seeds(out / "sweeps", physics_script_seeds(), "seed-physics-script-");
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s: %s\n", argv[0], error.what());
         return 1;
