@@ -80,7 +80,7 @@ testkit::ArchiveBuilder sample_archive() {
     builder.add_file(kPhysicsScript, testkit::build_physics_script(script));
 
     builder.add_file(kCompressedBlob, compressed_blob_contents(), {.compress = true});
-    builder.add_file(kPlainBlob, Bytes().raw({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}).take());
+    builder.add_file(kPlainBlob, std::vector<std::uint8_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
 
     // A chain whose first block links to an offset far beyond the end of the archive.
     const auto broken = builder.add_chain(std::vector<std::uint8_t>(600, 0x33));
