@@ -117,6 +117,9 @@ TEST(InspectTest, HelpIsPrintedForTheProgramAndEachCommand) {
                 << result.out;
         }
     }
+    const auto version = run_args({"--version"});
+    EXPECT_EQ(version.status, kExitOk);
+    EXPECT_TRUE(version.out.starts_with("quillmere-dat ")) << version.out;
     // After "--" a "--help" is an argument like any other.
     EXPECT_EQ(run_args({"info", "--", "--help"}).status, kExitFailure);
 }
