@@ -9,9 +9,8 @@
 
 #include <algorithm>
 #include <array>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
+#include <atomic>
+#include <exception>
 #include <ostream>
 #include <string>
 #include <system_error>
@@ -91,124 +90,117 @@ struct TypeSweep {
     std::size_t total_ids = 0;
 };
 
-using FetchResult = dat::DatResult<std::vector<std::uint8_t>>;
-
-// Fetches files with `get_file` on a thread of its own, in the order given, while the case
-// sweeps the ones fetched before: reading and decompressing the next files overlaps decoding
-// the current one. The case still takes every result in order, so what it records and prints
-// is the same as fetching each file when it is due. At most kAheadBytes of fetched files wait
-// (always at least one file), so memory stays bounded whatever the archive's size. When no
-// thread can be started, files are fetched when they are due.
-class Prefetcher {
-  public:
-    Prefetcher(const dat::DatDatabase& dat, std::vector<std::uint32_t> ids)
-        : dat_(dat), ids_(std::move(ids)) {
-        try {
-            thread_ = std::thread([this] { run(); });
-        } catch (const std::system_error&) {
-            // No thread: next() fetches inline.
-        }
-    }
-    Prefetcher(const Prefetcher&) = delete;
-    Prefetcher& operator=(const Prefetcher&) = delete;
-
-    // A case that fails part way stops the fetcher here, before the archive goes away.
-    ~Prefetcher() {
-        {
-            const std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        changed_.notify_all();
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-
-    /// The fetch result of the next id in order; call at most once per id.
-    FetchResult next() {
-        if (!thread_.joinable()) {
-            return dat_.get_file(ids_[taken_++]);
-        }
-        std::unique_lock lock(mutex_);
-        if (ready_.empty()) {
-            // Wait for a batch rather than each file, so the threads hand over rarely.
-            consumer_waiting_ = true;
-            changed_.wait(lock, [this] { return batch_ready(); });
-            consumer_waiting_ = false;
-        }
-        FetchResult result = std::move(ready_.front());
-        ready_.pop_front();
-        ready_bytes_ -= result ? result->size() : 0;
-        ++taken_;
-        const bool wake = producer_waiting_ && ready_bytes_ <= kAheadBytes / 2;
-        lock.unlock();
-        if (wake) {
-            changed_.notify_all();
-        }
-        return result;
-    }
-
-  private:
-    static constexpr std::size_t kAheadBytes = 4 << 20;
-    static constexpr std::size_t kBatchBytes = 256 << 10;
-    static constexpr std::size_t kBatchFiles = 64;
-
-    bool batch_ready() const {
-        return ready_bytes_ >= kBatchBytes || ready_.size() >= kBatchFiles ||
-               (!ready_.empty() && ready_.size() + taken_ == ids_.size());
-    }
-
-    void run() {
-        for (std::uint32_t id : ids_) {
-            FetchResult result = dat_.get_file(id);
-            const std::size_t size = result ? result->size() : 0;
-            std::unique_lock lock(mutex_);
-            if (!stop_ && ready_bytes_ >= kAheadBytes) {
-                producer_waiting_ = true;
-                changed_.wait(lock, [this] { return stop_ || ready_bytes_ <= kAheadBytes / 2; });
-                producer_waiting_ = false;
-            }
-            if (stop_) {
-                return;
-            }
-            ready_.push_back(std::move(result));
-            ready_bytes_ += size;
-            const bool wake = consumer_waiting_ && batch_ready();
-            lock.unlock();
-            if (wake) {
-                changed_.notify_all();
-            }
-        }
-    }
-
-    const dat::DatDatabase& dat_;
-    const std::vector<std::uint32_t> ids_;
-    std::size_t taken_ = 0;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<FetchResult> ready_;
-    std::size_t ready_bytes_ = 0;
-    bool stop_ = false;
-    bool consumer_waiting_ = false;
-    bool producer_waiting_ = false;
-    std::thread thread_; // last: started once everything it uses exists
+// One file of the full sweep: its id, the index of its type (animations, setup models, physics
+// scripts) in the sweep's order, and its stored size, by which the work is shared out.
+struct Work {
+    std::uint32_t id;
+    std::size_t type;
+    std::uint64_t stored_size;
 };
 
-void sweep_type(Prefetcher& files, const std::vector<std::uint32_t>& ids, TypeSweep& type,
-                std::vector<Failure>& failures) {
-    type.total_ids = ids.size();
-    for (std::uint32_t id : ids) {
-        auto bytes = files.next();
-        if (!bytes) {
-            failures.push_back({type.fetch_kind, id, bytes.error().message()});
-            continue;
+// What sweeping one stretch of the ordered file list found. Counters add up across stretches,
+// failures follow one another in list order, so stretches swept apart and then joined give
+// exactly what one pass over the whole list gives.
+struct PartResult {
+    std::array<VariantStats, 3> stats{};
+    std::array<std::uint64_t, 3> bytes{};
+    std::vector<Failure> failures;
+    // The failure that stopped this stretch (a round-trip mismatch, say), if any.
+    std::exception_ptr stopped;
+};
+
+// Sweeps `work` in order into `out`, as the full case does file by file: a fetch or decode
+// failure is recorded and the sweep goes on; a failure raised by a sweep stops the stretch and
+// is kept for the case to raise. `cancel` ends the stretch early when an earlier one has
+// already failed the case, since nothing this one finds could then be reported.
+void sweep_part(const dat::DatDatabase& dat, std::span<const Work> work,
+                const std::array<TypeSweep*, 3>& types, const std::atomic<bool>& cancel,
+                PartResult& out) noexcept {
+    try {
+        for (const Work& item : work) {
+            if (cancel.load(std::memory_order_relaxed)) {
+                return;
+            }
+            const TypeSweep& type = *types[item.type];
+            auto bytes = dat.get_file(item.id);
+            if (!bytes) {
+                out.failures.push_back({type.fetch_kind, item.id, bytes.error().message()});
+                continue;
+            }
+            auto swept = type.sweep(*bytes, item.id, out.stats[item.type], out.bytes[item.type]);
+            if (swept) {
+                ++out.stats[item.type].files;
+            } else {
+                out.failures.push_back({type.kind, item.id, std::move(swept).error()});
+            }
         }
-        auto swept = type.sweep(*bytes, id, type.stats, type.bytes);
-        if (swept) {
-            ++type.stats.files;
-        } else {
-            failures.push_back({type.kind, id, std::move(swept).error()});
+    } catch (...) {
+        out.stopped = std::current_exception();
+    }
+}
+
+// Sweeps every file of the three types in the case's order (animations, then setup models,
+// then physics scripts, each by ascending id) and fills in the types' counters and `failures`.
+//
+// The list is cut in two stretches holding about the same number of stored bytes; a helper
+// thread sweeps the second while the case's own thread sweeps the first, each reading and
+// decoding its own files, so two cores share the work without handing files to each other.
+// The archive is only read, and each stretch keeps its own counters and failures, which are
+// joined in list order afterwards. A failure that stops the case is the first in list order:
+// the first stretch's own if it has one, else the second's; so the case ends with the same
+// message and the same counters as a single pass. Without a helper thread the case sweeps both
+// stretches itself.
+void sweep_all(const dat::DatDatabase& dat, const std::array<TypeSweep*, 3>& types,
+               std::vector<Failure>& failures) {
+    const auto lists = ids_in(dat, std::array{types[0]->range, types[1]->range, types[2]->range});
+    std::vector<Work> work;
+    std::uint64_t total_size = 0;
+    for (std::size_t t = 0; t < lists.size(); ++t) {
+        types[t]->total_ids = lists[t].size();
+        for (std::uint32_t id : lists[t]) {
+            const std::uint64_t size = dat.files().at(id).size;
+            work.push_back({id, t, size});
+            total_size += size;
         }
+    }
+    std::size_t cut = 0;
+    for (std::uint64_t first_size = 0; cut < work.size() && 2 * first_size < total_size; ++cut) {
+        first_size += work[cut].stored_size;
+    }
+    const std::span<const Work> first(work.data(), cut);
+    const std::span<const Work> second(work.data() + cut, work.size() - cut);
+
+    std::array<PartResult, 2> parts;
+    std::atomic<bool> cancel_second = false;
+    const std::atomic<bool> never = false;
+    std::thread helper;
+    try {
+        helper = std::thread([&] { sweep_part(dat, second, types, cancel_second, parts[1]); });
+    } catch (const std::system_error&) {
+        // No helper thread: the second stretch is swept below, after the first.
+    }
+    sweep_part(dat, first, types, never, parts[0]);
+    if (parts[0].stopped) {
+        cancel_second = true;
+    }
+    if (helper.joinable()) {
+        helper.join();
+    } else if (!parts[0].stopped) {
+        sweep_part(dat, second, types, never, parts[1]);
+    }
+
+    for (const PartResult& part : parts) {
+        if (part.stopped) {
+            std::rethrow_exception(part.stopped);
+        }
+        for (std::size_t t = 0; t < types.size(); ++t) {
+            for (std::size_t v = 0; v < part.stats[t].counts.size(); ++v) {
+                types[t]->stats.counts[v] += part.stats[t].counts[v];
+            }
+            types[t]->stats.files += part.stats[t].files;
+            types[t]->bytes += part.bytes[t];
+        }
+        failures.insert(failures.end(), part.failures.begin(), part.failures.end());
     }
 }
 
@@ -267,18 +259,7 @@ void animation_hook_parity_sweep_against_retail_portal_dat() {
                      "physics_script:get_file",
                      {}};
     std::vector<Failure> failures;
-    {
-        const std::array<TypeSweep*, 3> types = {&anim, &setup, &script};
-        const auto ids = ids_in(dat, std::array{anim.range, setup.range, script.range});
-        std::vector<std::uint32_t> all_ids;
-        for (const auto& list : ids) {
-            all_ids.insert(all_ids.end(), list.begin(), list.end());
-        }
-        Prefetcher files(dat, std::move(all_ids));
-        for (std::size_t i = 0; i < types.size(); ++i) {
-            sweep_type(files, ids[i], *types[i], failures);
-        }
-    }
+    sweep_all(dat, {&anim, &setup, &script}, failures);
 
     if (!failures.empty()) {
         for (std::size_t i = 0; i < std::min(failures.size(), kMaxFailLines); ++i) {
