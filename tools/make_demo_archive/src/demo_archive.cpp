@@ -334,6 +334,9 @@ std::uint64_t DemoSummary::total_hooks() const noexcept {
 DemoSummary write_demo_archive(const std::filesystem::path& path, const DemoOptions& options) {
     DemoGenerator generator(options.seed);
     testkit::ArchiveBuilder builder(kBlockSize);
+    if (options.scatter) {
+        builder.shuffle_blocks(options.seed);
+    }
     builder.header().dataset = 1;
     builder.header().engine_version = 0x13;
     builder.header().game_version = 0x2D;
@@ -398,7 +401,8 @@ std::string summary_line(const std::filesystem::path& path, const DemoOptions& o
            n(summary.setup_models) + " setup models, " + n(summary.physics_scripts) +
            " physics scripts, " + n(summary.others) + " others; " + n(summary.compressed) +
            " compressed), " + n(summary.total_hooks()) + " hooks, " + mib(summary.archive_bytes) +
-           " (swept files " + mib(summary.swept_bytes) + ")";
+           " (swept files " + mib(summary.swept_bytes) + ")" +
+           (options.scatter ? ", blocks scattered" : "");
 }
 
 } // namespace quillmere::demo

@@ -60,6 +60,9 @@ struct DemoOptions {
     std::uint64_t seed = 1;
     std::optional<std::uint32_t> files;
     std::optional<std::uint64_t> target_bytes;
+    /// Scatter every block over the archive (seeded) instead of storing each chain in
+    /// consecutive blocks: the worst case for reading chains.
+    bool scatter = false;
 };
 
 /// What was written.

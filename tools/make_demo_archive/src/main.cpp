@@ -22,6 +22,8 @@ Options:
       --seed N        seed of the contents (default: 1)
       --files N       number of directory entries (default: 4000 when no --size is given)
       --size MIB      stop once the files' contents reach MIB mebibytes
+      --scatter       scatter every block over the archive instead of storing each file in
+                      consecutive blocks (the worst case for reading)
   -h, --help          show this text
 
 About 60000 files make a retail-sized archive of some 450 MiB.
@@ -54,6 +56,10 @@ int main(int argc, char** argv) {
         if (arg == "-h" || arg == "--help") {
             std::cout << kUsage;
             return 0;
+        }
+        if (arg == "--scatter") {
+            options.scatter = true;
+            continue;
         }
         const bool takes_value = arg == "-o" || arg == "--output" || arg == "--seed" ||
                                  arg == "--files" || arg == "--size";

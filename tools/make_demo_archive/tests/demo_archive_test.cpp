@@ -42,6 +42,25 @@ TEST(DemoArchiveTest, SameSeedGivesSameBytesAndAnotherSeedDoesNot) {
     EXPECT_NE(a, slurp(dir.path() / "c.dat"));
 }
 
+TEST(DemoArchiveTest, ScatteredBlocksHoldTheSameFiles) {
+    testkit::TempDir dir("demo");
+    DemoOptions scattered = files(300, 5);
+    scattered.scatter = true;
+    write_demo_archive(dir.path() / "plain.dat", files(300, 5));
+    write_demo_archive(dir.path() / "scattered.dat", scattered);
+    EXPECT_NE(slurp(dir.path() / "plain.dat"), slurp(dir.path() / "scattered.dat"));
+    auto plain = DatDatabase::open(dir.path() / "plain.dat");
+    auto shuffled = DatDatabase::open(dir.path() / "scattered.dat");
+    ASSERT_TRUE(plain && shuffled);
+    ASSERT_EQ(plain->files().size(), shuffled->files().size());
+    for (const auto& [id, entry] : plain->files()) {
+        auto a = plain->get_file(id);
+        auto b = shuffled->get_file(id);
+        ASSERT_TRUE(a && b) << std::hex << id;
+        EXPECT_EQ(*a, *b) << std::hex << id;
+    }
+}
+
 TEST(DemoArchiveTest, EveryFileReadsBackAndTheSweptTypesDecode) {
     testkit::TempDir dir("demo");
     const auto path = dir.path() / "demo.dat";
