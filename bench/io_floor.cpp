@@ -110,7 +110,10 @@ int main(int argc, char** argv) {
         pending.push_back(root);
     }
     struct stat info {};
-    ::fstat(fd, &info);
+    if (::fstat(fd, &info) != 0) {
+        std::perror(argv[1]);
+        return 1;
+    }
     const auto max_nodes = static_cast<std::uint64_t>(info.st_size) / kNodeSize;
     std::uint64_t nodes = 0;
     while (!pending.empty() && nodes++ <= max_nodes) {
