@@ -74,6 +74,52 @@ std::string quoted(std::string_view text) {
     return out;
 }
 
+std::size_t utf8_sequence_length(std::string_view text, std::size_t i) noexcept {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    unsigned char min_second = 0x80;
+    unsigned char max_second = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        min_second = lead == 0xE0 ? 0xA0 : 0x80; // no overlong forms
+        max_second = lead == 0xED ? 0x9F : 0xBF; // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        min_second = lead == 0xF0 ? 0x90 : 0x80; // no overlong forms
+        max_second = lead == 0xF4 ? 0x8F : 0xBF; // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (text.size() - i < length || byte(1) < min_second || byte(1) > max_second) {
+        return 0;
+    }
+    for (std::size_t k = 2; k < length; ++k) {
+        if (byte(k) < 0x80 || byte(k) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+bool is_valid_utf8(std::string_view text) noexcept {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t length = utf8_sequence_length(text, i);
+        if (length == 0) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
 std::string byte_list(std::span<const std::uint8_t> bytes) {
     std::string out = "[";
     for (std::size_t i = 0; i < bytes.size(); ++i) {

@@ -40,5 +40,19 @@ TEST(TextTest, ByteListIsDecimal) {
     EXPECT_EQ(byte_list({}), "[]");
 }
 
+TEST(TextTest, Utf8ValidationRejectsEveryMalformedForm) {
+    EXPECT_TRUE(is_valid_utf8(""));
+    EXPECT_TRUE(is_valid_utf8("plain ascii"));
+    EXPECT_TRUE(is_valid_utf8("caf\xC3\xA9 \xE2\x80\x94 \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"));
+    for (const char* bad :
+         {"\xFF", "\x80", "\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF", "\xED\xA0\x80",
+          "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "cut\xE2\x80", "\xC3(", "\xE2\x28\xA1"}) {
+        EXPECT_FALSE(is_valid_utf8(bad)) << quoted(bad);
+    }
+    EXPECT_EQ(utf8_sequence_length("a\xC3\xA9", 1), 2u);
+    EXPECT_EQ(utf8_sequence_length("\xF0\x9F\x98\x80", 0), 4u);
+    EXPECT_EQ(utf8_sequence_length("a", 0), 0u);
+}
+
 } // namespace
 } // namespace quillmere::common

@@ -5,6 +5,7 @@
 #include "quillmere/testkit/portal_files.hpp"
 #include "quillmere/testkit/process.hpp"
 #include "quillmere/testkit/temp_file.hpp"
+#include "quillmere/tools/hook_type_names.hpp"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -238,42 +239,15 @@ std::string empty_report(const char* swept) {
         "[animation_hook_parity] BYTES round-tripped: anim=0 setup=0 pscript=0\n"
         "[animation_hook_parity] PER-VARIANT COUNTS (retail portal.dat):\n"
         "id   name                            anim      setup    pscript      total\n";
-    const char* names[] = {"NoOp",
-                           "Sound",
-                           "SoundTable",
-                           "Attack",
-                           "AnimationDone",
-                           "ReplaceObject",
-                           "Ethereal",
-                           "TransparentPart",
-                           "Luminous",
-                           "LuminousPart",
-                           "Diffuse",
-                           "DiffusePart",
-                           "Scale",
-                           "CreateParticle",
-                           "DestroyParticle",
-                           "StopParticle",
-                           "NoDraw",
-                           "DefaultScript",
-                           "DefaultScriptPart",
-                           "CallPES",
-                           "Transparent",
-                           "SoundTweaked",
-                           "SetOmega",
-                           "TextureVelocity",
-                           "TextureVelocityPart",
-                           "SetLight",
-                           "CreateBlockingParticle"};
     std::string unused = "[animation_hook_parity] UNUSED-IN-RETAIL variants (27):\n";
-    for (int t = 0; t < 27; ++t) {
+    for (std::size_t t = 0; t < tools::kHookTypeNames.size(); ++t) {
         std::string row = std::to_string(t);
         row.resize(4, ' ');
-        row += std::string(" ") + names[t];
+        row += " " + std::string(tools::kHookTypeNames[t]);
         row.resize(30, ' ');
         row += "          0          0          0          0\n";
         report += row;
-        unused += "  " + std::to_string(t) + " " + names[t] + "\n";
+        unused += "  " + std::to_string(t) + " " + std::string(tools::kHookTypeNames[t]) + "\n";
     }
     return report + unused;
 }

@@ -1,4 +1,5 @@
 // Tests of the variant counters, the hook reader with its slice and the round-trip check.
+#include "failure_of.hpp"
 #include "quillmere/case_runner/checks.hpp"
 #include "quillmere/testkit/bytes.hpp"
 #include "round_trip.hpp"
@@ -10,17 +11,6 @@ namespace quillmere::parity {
 namespace {
 
 using testkit::Bytes;
-
-// Runs `body` and returns the message of the check it failed, or "" when it passed.
-template <class Body>
-std::string failure_of(Body&& body) {
-    try {
-        body();
-    } catch (const case_runner::CaseFailure& failure) {
-        return failure.message();
-    }
-    return "";
-}
 
 TEST(VariantStatsTest, CountsPerTypeAndIgnoresUnknownTypes) {
     VariantStats stats;

@@ -1,4 +1,5 @@
 // Tests of the three hook sweeps on files built byte by byte.
+#include "failure_of.hpp"
 #include "quillmere/case_runner/checks.hpp"
 #include "quillmere/testkit/bytes.hpp"
 #include "sweeps.hpp"
@@ -9,16 +10,6 @@ namespace quillmere::parity {
 namespace {
 
 using testkit::Bytes;
-
-template <class Body>
-std::string failure_of(Body&& body) {
-    try {
-        body();
-    } catch (const case_runner::CaseFailure& failure) {
-        return failure.message();
-    }
-    return "";
-}
 
 Bytes& frame(Bytes& b) {
     return b.f32(0).f32(0).f32(0).f32(1).f32(0).f32(0).f32(0);

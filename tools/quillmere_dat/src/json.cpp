@@ -25,41 +25,6 @@ std::string float_text(Float value) {
     return std::string(buffer.data(), end);
 }
 
-// Length of the valid UTF-8 sequence starting at text[i], or 0 when it is not one (overlong
-// forms, surrogates and code points above U+10FFFF are invalid).
-std::size_t utf8_sequence_length(std::string_view text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    unsigned char min_second = 0x80;
-    unsigned char max_second = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        min_second = lead == 0xE0 ? 0xA0 : 0x80;
-        max_second = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        min_second = lead == 0xF0 ? 0x90 : 0x80;
-        max_second = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) {
-        return 0;
-    }
-    if (byte(1) < min_second || byte(1) > max_second) {
-        return 0;
-    }
-    for (std::size_t k = 2; k < length; ++k) {
-        if (byte(k) < 0x80 || byte(k) > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
-}
-
 void newline(std::string& out, int depth) {
     out.push_back('\n');
     out.append(static_cast<std::size_t>(depth) * 2, ' ');
@@ -72,7 +37,7 @@ std::string json_quote(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
-            const std::size_t length = utf8_sequence_length(text, i);
+            const std::size_t length = common::utf8_sequence_length(text, i);
             if (length == 0) {
                 out += "\\ufffd";
                 ++i;

@@ -24,6 +24,14 @@ namespace quillmere::common {
 /// (`\n`, `\r`, `\t`, `\0`, others as `\u{1b}`). Other bytes, UTF-8 included, pass unchanged.
 [[nodiscard]] std::string quoted(std::string_view text);
 
+/// Length (2 to 4) of the well-formed UTF-8 multi-byte sequence starting at `text[i]`, or 0 when
+/// none starts there (ASCII bytes, stray continuation bytes, overlong forms, surrogates, code
+/// points above U+10FFFF and sequences cut off by the end all give 0).
+[[nodiscard]] std::size_t utf8_sequence_length(std::string_view text, std::size_t i) noexcept;
+
+/// True when `text` is well-formed UTF-8.
+[[nodiscard]] bool is_valid_utf8(std::string_view text) noexcept;
+
 /// Diagnostic form of a byte sequence: "[1, 2, 3]".
 [[nodiscard]] std::string byte_list(std::span<const std::uint8_t> bytes);
 
