@@ -19,8 +19,9 @@ Buffer reference(const Buffer& input) {
     if (input.size() < 4) {
         return input;
     }
-    const std::uint32_t output_size = input[0] | (input[1] << 8) | (input[2] << 16) |
-                                      (static_cast<std::uint32_t>(input[3]) << 24);
+    const std::uint32_t output_size =
+        static_cast<std::uint32_t>(input[0]) | (static_cast<std::uint32_t>(input[1]) << 8) |
+        (static_cast<std::uint32_t>(input[2]) << 16) | (static_cast<std::uint32_t>(input[3]) << 24);
     const Buffer data(input.begin() + 4, input.end());
     Buffer out;
     unsigned control = 0;
