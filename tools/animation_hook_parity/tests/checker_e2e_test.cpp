@@ -65,7 +65,13 @@ struct Run {
         const auto body = start + head.size();
         const auto end = std::min({out.find("\n---- ", body), out.find("\nfailures:\n", body),
                                    out.find("\nsuccesses:\n", body)});
-        return out.substr(body, end == std::string::npos ? std::string::npos : end - body);
+        // The last section is followed by one more empty line than the others; which section is
+        // last depends on completion order, so every section is given exactly one line end.
+        auto text = out.substr(body, end == std::string::npos ? std::string::npos : end - body);
+        while (text.ends_with("\n\n")) {
+            text.pop_back();
+        }
+        return text;
     }
 };
 
