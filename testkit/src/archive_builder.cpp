@@ -235,8 +235,8 @@ EntrySpec ArchiveBuilder::entry_for(ChainRef chain, std::uint32_t id, std::uint3
     return entry;
 }
 
-NodeRef ArchiveBuilder::add_node(NodeSpec spec) {
-    nodes_.push_back(std::move(spec));
+NodeRef ArchiveBuilder::add_node(NodeSpec plan) {
+    nodes_.push_back(std::move(plan));
     return NodeRef{nodes_.size() - 1};
 }
 
@@ -279,13 +279,13 @@ void ArchiveBuilder::lay_out() {
         std::vector<NodeSpec> tree;
         build_subtree(sorted, height, tree);
         // Node references inside the tree count from 0; shift them past the hand-made nodes.
-        for (NodeSpec& spec : tree) {
-            for (Word& branch : spec.branches) {
+        for (NodeSpec& plan : tree) {
+            for (Word& branch : plan.branches) {
                 if (auto* ref = std::get_if<NodeRef>(&branch)) {
                     ref->index += nodes_.size();
                 }
             }
-            layout_.nodes.push_back(std::move(spec));
+            layout_.nodes.push_back(std::move(plan));
         }
         auto_root = nodes_.size();
     }
@@ -373,18 +373,18 @@ std::uint32_t ArchiveBuilder::resolve(const Word& word) const {
     return word_of(word);
 }
 
-std::vector<std::uint8_t> ArchiveBuilder::node_bytes(const NodeSpec& spec) const {
-    if (spec.entries.size() > kNodeEntries) {
+std::vector<std::uint8_t> ArchiveBuilder::node_bytes(const NodeSpec& plan) const {
+    if (plan.entries.size() > kNodeEntries) {
         throw std::invalid_argument("a node has room for 61 entries");
     }
     std::vector<std::uint8_t> bytes(kNodeBytes, 0);
     for (std::size_t slot = 0; slot < kBranches; ++slot) {
-        put_u32(bytes.data() + 4 * slot, word_of(spec.branches[slot]));
+        put_u32(bytes.data() + 4 * slot, word_of(plan.branches[slot]));
     }
     put_u32(bytes.data() + 4 * kBranches,
-            spec.entry_count.value_or(static_cast<std::uint32_t>(spec.entries.size())));
+            plan.entry_count.value_or(static_cast<std::uint32_t>(plan.entries.size())));
     std::uint8_t* at = bytes.data() + 4 * kBranches + 4;
-    for (const EntrySpec& entry : spec.entries) {
+    for (const EntrySpec& entry : plan.entries) {
         std::uint32_t size = entry.size.value_or(0);
         if (!entry.size) {
             if (const auto* chain = std::get_if<ChainRef>(&entry.offset)) {

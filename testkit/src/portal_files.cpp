@@ -104,8 +104,8 @@ std::vector<Frame> frames_of(std::uint32_t seed, std::uint32_t count) {
     return frames;
 }
 
-setup_model::AnimationFrame to_animation_frame(const AnimationFrameSpec& spec) {
-    return {spec.frames, spec.hooks};
+setup_model::AnimationFrame to_animation_frame(const AnimationFrameSpec& plan) {
+    return {plan.frames, plan.hooks};
 }
 
 // Reads a "Vm...: N kB" line of /proc/self/status, in bytes (0 when it cannot be read).
@@ -210,20 +210,20 @@ void append_animation_frame(Bytes& out, const AnimationFrameSpec& frame) {
     }
 }
 
-std::vector<std::uint8_t> build_animation(const AnimationSpec& spec) {
+std::vector<std::uint8_t> build_animation(const AnimationSpec& plan) {
     const std::size_t first_parts =
-        spec.part_frames.empty() ? 0 : spec.part_frames[0].frames.size();
+        plan.part_frames.empty() ? 0 : plan.part_frames[0].frames.size();
     Bytes out;
-    out.u32(spec.id)
-        .u32(spec.flags)
-        .u32(count_of(spec.num_parts, first_parts))
-        .u32(count_of(spec.num_frames, spec.part_frames.size()));
-    if ((spec.flags & 0x1) != 0) {
-        for (const auto& frame : spec.pos_frames) {
+    out.u32(plan.id)
+        .u32(plan.flags)
+        .u32(count_of(plan.num_parts, first_parts))
+        .u32(count_of(plan.num_frames, plan.part_frames.size()));
+    if ((plan.flags & 0x1) != 0) {
+        for (const auto& frame : plan.pos_frames) {
             append_frame(out, frame);
         }
     }
-    for (const auto& frame : spec.part_frames) {
+    for (const auto& frame : plan.part_frames) {
         append_animation_frame(out, frame);
     }
     return out.take();
@@ -232,34 +232,34 @@ std::vector<std::uint8_t> build_animation(const AnimationSpec& spec) {
 AnimationSpec make_animation_spec(std::uint32_t seed, std::uint32_t num_parts,
                                   std::uint32_t num_frames, std::uint32_t hooks_per_frame,
                                   bool pos_frames) {
-    AnimationSpec spec;
-    spec.id = 0x03000000U | (seed & 0xFFFFFFU);
-    spec.flags = pos_frames ? 0x1U : 0U;
-    spec.num_parts = num_parts;
+    AnimationSpec plan;
+    plan.id = 0x03000000U | (seed & 0xFFFFFFU);
+    plan.flags = pos_frames ? 0x1U : 0U;
+    plan.num_parts = num_parts;
     if (pos_frames) {
-        spec.pos_frames = frames_of(seed ^ 0x5A5A5A5AU, num_frames);
+        plan.pos_frames = frames_of(seed ^ 0x5A5A5A5AU, num_frames);
     }
-    spec.part_frames.reserve(num_frames);
+    plan.part_frames.reserve(num_frames);
     for (std::uint32_t f = 0; f < num_frames; ++f) {
-        spec.part_frames.push_back(
+        plan.part_frames.push_back(
             {frames_of(seed + f * 31U, num_parts),
              cycling_hooks(seed, std::uint64_t{f} * hooks_per_frame + seed, hooks_per_frame),
              std::nullopt});
     }
-    return spec;
+    return plan;
 }
 
-animation::Animation expected_animation(const AnimationSpec& spec) {
+animation::Animation expected_animation(const AnimationSpec& plan) {
     animation::Animation out;
-    out.id = spec.id;
-    out.flags = animation::AnimationFlags::from_bits_retain(spec.flags);
+    out.id = plan.id;
+    out.flags = animation::AnimationFlags::from_bits_retain(plan.flags);
     out.num_parts =
-        count_of(spec.num_parts, spec.part_frames.empty() ? 0 : spec.part_frames[0].frames.size());
-    out.num_frames = count_of(spec.num_frames, spec.part_frames.size());
-    if ((spec.flags & 0x1) != 0) {
-        out.pos_frames = spec.pos_frames;
+        count_of(plan.num_parts, plan.part_frames.empty() ? 0 : plan.part_frames[0].frames.size());
+    out.num_frames = count_of(plan.num_frames, plan.part_frames.size());
+    if ((plan.flags & 0x1) != 0) {
+        out.pos_frames = plan.pos_frames;
     }
-    for (const auto& frame : spec.part_frames) {
+    for (const auto& frame : plan.part_frames) {
         out.part_frames.push_back(to_animation_frame(frame));
     }
     return out;
@@ -267,55 +267,55 @@ animation::Animation expected_animation(const AnimationSpec& spec) {
 
 // ---- Setup models --------------------------------------------------------------------------
 
-std::vector<std::uint8_t> build_setup_model(const SetupModelSpec& spec) {
+std::vector<std::uint8_t> build_setup_model(const SetupModelSpec& plan) {
     Bytes out;
-    out.u32(spec.id).u32(spec.flags).u32(count_of(spec.num_parts, spec.parts.size()));
-    for (auto part : spec.parts) {
+    out.u32(plan.id).u32(plan.flags).u32(count_of(plan.num_parts, plan.parts.size()));
+    for (auto part : plan.parts) {
         out.u32(part);
     }
-    if ((spec.flags & 0x1) != 0) {
-        for (auto parent : spec.parent_index) {
+    if ((plan.flags & 0x1) != 0) {
+        for (auto parent : plan.parent_index) {
             out.u32(parent);
         }
     }
-    if ((spec.flags & 0x2) != 0) {
-        for (const auto& scale : spec.default_scale) {
+    if ((plan.flags & 0x2) != 0) {
+        for (const auto& scale : plan.default_scale) {
             append_vector(out, scale);
         }
     }
-    out.u32(count_of(spec.num_holding, spec.holding_locations.size()));
-    for (const auto& [key, location] : spec.holding_locations) {
+    out.u32(count_of(plan.num_holding, plan.holding_locations.size()));
+    for (const auto& [key, location] : plan.holding_locations) {
         out.i32(key);
         append_location(out, location);
     }
-    out.u32(count_of(spec.num_conn, spec.connection_points.size()));
-    for (const auto& [key, location] : spec.connection_points) {
+    out.u32(count_of(plan.num_conn, plan.connection_points.size()));
+    for (const auto& [key, location] : plan.connection_points) {
         out.i32(key);
         append_location(out, location);
     }
-    out.i32(spec.num_placements ? *spec.num_placements
-                                : static_cast<std::int32_t>(spec.placement_frames.size()));
-    for (const auto& [key, frame] : spec.placement_frames) {
+    out.i32(plan.num_placements ? *plan.num_placements
+                                : static_cast<std::int32_t>(plan.placement_frames.size()));
+    for (const auto& [key, frame] : plan.placement_frames) {
         out.i32(key);
         append_animation_frame(out, frame);
     }
-    out.u32(count_of(spec.num_cyl, spec.cyl_spheres.size()));
-    for (const auto& cyl : spec.cyl_spheres) {
+    out.u32(count_of(plan.num_cyl, plan.cyl_spheres.size()));
+    for (const auto& cyl : plan.cyl_spheres) {
         append_cyl_sphere(out, cyl);
     }
-    out.u32(count_of(spec.num_sph, spec.spheres.size()));
-    for (const auto& sphere : spec.spheres) {
+    out.u32(count_of(plan.num_sph, plan.spheres.size()));
+    for (const auto& sphere : plan.spheres) {
         append_sphere(out, sphere);
     }
-    out.f32(spec.height).f32(spec.radius).f32(spec.step_up).f32(spec.step_down);
-    append_sphere(out, spec.sorting_sphere);
-    append_sphere(out, spec.selection_sphere);
-    out.u32(count_of(spec.num_lights, spec.lights.size()));
-    for (const auto& [key, light] : spec.lights) {
+    out.f32(plan.height).f32(plan.radius).f32(plan.step_up).f32(plan.step_down);
+    append_sphere(out, plan.sorting_sphere);
+    append_sphere(out, plan.selection_sphere);
+    out.u32(count_of(plan.num_lights, plan.lights.size()));
+    for (const auto& [key, light] : plan.lights) {
         out.i32(key);
         append_light(out, light);
     }
-    for (auto id : spec.default_ids) {
+    for (auto id : plan.default_ids) {
         out.u32(id);
     }
     return out.take();
@@ -324,83 +324,83 @@ std::vector<std::uint8_t> build_setup_model(const SetupModelSpec& spec) {
 SetupModelSpec make_setup_model_spec(std::uint32_t seed, std::uint32_t flags,
                                      std::uint32_t num_parts, std::uint32_t num_placements,
                                      std::uint32_t hooks_per_placement) {
-    SetupModelSpec spec;
-    spec.id = 0x02000000U | (seed & 0xFFFFFFU);
-    spec.flags = flags;
+    SetupModelSpec plan;
+    plan.id = 0x02000000U | (seed & 0xFFFFFFU);
+    plan.flags = flags;
     for (std::uint32_t i = 0; i < num_parts; ++i) {
-        spec.parts.push_back(0x01000000U + seed + i);
-        spec.parent_index.push_back(i == 0 ? 0xFFFFFFFFU : i - 1);
-        spec.default_scale.push_back(vector_of(seed, 10U + i * 3U));
+        plan.parts.push_back(0x01000000U + seed + i);
+        plan.parent_index.push_back(i == 0 ? 0xFFFFFFFFU : i - 1);
+        plan.default_scale.push_back(vector_of(seed, 10U + i * 3U));
     }
     for (std::int32_t k = 0; k < 2; ++k) {
-        spec.holding_locations.push_back(
+        plan.holding_locations.push_back(
             {k + 1, {k, make_frame(seed + 40U + static_cast<std::uint32_t>(k))}});
-        spec.connection_points.push_back(
+        plan.connection_points.push_back(
             {-k, {k + 7, make_frame(seed + 50U + static_cast<std::uint32_t>(k))}});
     }
     for (std::uint32_t p = 0; p < num_placements; ++p) {
-        spec.placement_frames.push_back(
+        plan.placement_frames.push_back(
             {static_cast<std::int32_t>(p),
              {frames_of(seed + 60U + p, num_parts),
               cycling_hooks(seed, std::uint64_t{p} * hooks_per_placement + seed,
                             hooks_per_placement),
               std::nullopt}});
     }
-    spec.cyl_spheres.push_back({vector_of(seed, 70), float_of(seed, 73), float_of(seed, 74)});
-    spec.spheres.push_back(sphere_of(seed, 80));
-    spec.spheres.push_back(sphere_of(seed, 84));
-    spec.height = float_of(seed, 90);
-    spec.radius = float_of(seed, 91);
-    spec.step_up = float_of(seed, 92);
-    spec.step_down = float_of(seed, 93);
-    spec.sorting_sphere = sphere_of(seed, 94);
-    spec.selection_sphere = sphere_of(seed, 98);
-    spec.lights.push_back({3,
+    plan.cyl_spheres.push_back({vector_of(seed, 70), float_of(seed, 73), float_of(seed, 74)});
+    plan.spheres.push_back(sphere_of(seed, 80));
+    plan.spheres.push_back(sphere_of(seed, 84));
+    plan.height = float_of(seed, 90);
+    plan.radius = float_of(seed, 91);
+    plan.step_up = float_of(seed, 92);
+    plan.step_down = float_of(seed, 93);
+    plan.sorting_sphere = sphere_of(seed, 94);
+    plan.selection_sphere = sphere_of(seed, 98);
+    plan.lights.push_back({3,
                            {make_frame(seed + 100U), 0xFFCC8844U, float_of(seed, 101),
                             float_of(seed, 102), float_of(seed, 103)}});
-    spec.default_ids = {0x03000000U + seed, 0x33000000U + seed, 0x09000000U + seed,
+    plan.default_ids = {0x03000000U + seed, 0x33000000U + seed, 0x09000000U + seed,
                         0x20000000U + seed, 0x34000000U + seed};
-    return spec;
+    return plan;
 }
 
-setup_model::SetupModel expected_setup_model(const SetupModelSpec& spec) {
+setup_model::SetupModel expected_setup_model(const SetupModelSpec& plan) {
     setup_model::SetupModel out;
-    out.id = spec.id;
-    out.flags = spec.flags;
-    out.parts = spec.parts;
-    if ((spec.flags & 0x1) != 0) {
-        out.parent_index = spec.parent_index;
+    out.id = plan.id;
+    out.flags = plan.flags;
+    out.parts = plan.parts;
+    if ((plan.flags & 0x1) != 0) {
+        out.parent_index = plan.parent_index;
     }
-    if ((spec.flags & 0x2) != 0) {
-        out.default_scale = spec.default_scale;
+    if ((plan.flags & 0x2) != 0) {
+        out.default_scale = plan.default_scale;
     }
-    for (const auto& [key, location] : spec.holding_locations) {
+    for (const auto& [key, location] : plan.holding_locations) {
         out.holding_locations.insert_or_assign(key, location);
     }
-    for (const auto& [key, location] : spec.connection_points) {
+    for (const auto& [key, location] : plan.connection_points) {
         out.connection_points.insert_or_assign(key, location);
     }
-    for (const auto& [key, frame] : spec.placement_frames) {
+    for (const auto& [key, frame] : plan.placement_frames) {
         out.placement_frames.insert_or_assign(
             key, setup_model::PlacementType{to_animation_frame(frame)});
     }
-    out.cyl_spheres = spec.cyl_spheres;
-    out.spheres = spec.spheres;
-    out.height = spec.height;
-    out.radius = spec.radius;
-    out.step_up = spec.step_up;
-    out.step_down = spec.step_down;
-    out.sorting_sphere = spec.sorting_sphere;
-    out.selection_sphere = spec.selection_sphere;
-    for (const auto& [key, light] : spec.lights) {
+    out.cyl_spheres = plan.cyl_spheres;
+    out.spheres = plan.spheres;
+    out.height = plan.height;
+    out.radius = plan.radius;
+    out.step_up = plan.step_up;
+    out.step_down = plan.step_down;
+    out.sorting_sphere = plan.sorting_sphere;
+    out.selection_sphere = plan.selection_sphere;
+    for (const auto& [key, light] : plan.lights) {
         out.lights.insert_or_assign(key, light);
     }
     std::optional<std::uint32_t>* const defaults[] = {
         &out.default_animation, &out.default_script, &out.default_motion_table,
         &out.default_sound_table, &out.default_script_table};
-    for (std::size_t i = 0; i < spec.default_ids.size(); ++i) {
-        if (spec.default_ids[i] != 0) {
-            *defaults[i] = spec.default_ids[i];
+    for (std::size_t i = 0; i < plan.default_ids.size(); ++i) {
+        if (plan.default_ids[i] != 0) {
+            *defaults[i] = plan.default_ids[i];
         }
     }
     return out;
@@ -408,10 +408,10 @@ setup_model::SetupModel expected_setup_model(const SetupModelSpec& spec) {
 
 // ---- Physics scripts -----------------------------------------------------------------------
 
-std::vector<std::uint8_t> build_physics_script(const PhysicsScriptSpec& spec) {
+std::vector<std::uint8_t> build_physics_script(const PhysicsScriptSpec& plan) {
     Bytes out;
-    out.u32(spec.id).u32(count_of(spec.num_entries, spec.entries.size()));
-    for (const auto& entry : spec.entries) {
+    out.u32(plan.id).u32(count_of(plan.num_entries, plan.entries.size()));
+    for (const auto& entry : plan.entries) {
         out.f64(entry.start_time);
         append_hook(out, entry.hook);
     }
@@ -419,18 +419,18 @@ std::vector<std::uint8_t> build_physics_script(const PhysicsScriptSpec& spec) {
 }
 
 PhysicsScriptSpec make_physics_script_spec(std::uint32_t seed, std::uint32_t num_entries) {
-    PhysicsScriptSpec spec;
-    spec.id = 0x33000000U | (seed & 0xFFFFFFU);
+    PhysicsScriptSpec plan;
+    plan.id = 0x33000000U | (seed & 0xFFFFFFU);
     const auto hooks = cycling_hooks(seed, seed, num_entries);
     for (std::uint32_t i = 0; i < num_entries; ++i) {
-        spec.entries.push_back({0.25 * i, hooks[i]});
+        plan.entries.push_back({0.25 * i, hooks[i]});
     }
-    return spec;
+    return plan;
 }
 
-physics_script::PhysicsScript expected_physics_script(const PhysicsScriptSpec& spec) {
-    physics_script::PhysicsScript out{spec.id, {}};
-    for (const auto& entry : spec.entries) {
+physics_script::PhysicsScript expected_physics_script(const PhysicsScriptSpec& plan) {
+    physics_script::PhysicsScript out{plan.id, {}};
+    for (const auto& entry : plan.entries) {
         out.script_data.push_back({entry.start_time, entry.hook});
     }
     return out;

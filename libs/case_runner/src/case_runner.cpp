@@ -101,7 +101,8 @@ struct CaseContext {
 
 /// Runs one case on the calling thread with its own streams and turns whatever it throws into
 /// its failure. Never throws.
-CaseResult execute(const Case& spec, const CaseDesc& desc, const CaseContext& context) noexcept {
+CaseResult execute(const Case& test_case, const CaseDesc& desc,
+                   const CaseContext& context) noexcept {
     CaseResult result;
     bool failed = false;
     std::chrono::nanoseconds elapsed{};
@@ -117,7 +118,7 @@ CaseResult execute(const Case& spec, const CaseDesc& desc, const CaseContext& co
             std::string failure;
             const auto start = std::chrono::steady_clock::now();
             try {
-                spec.body();
+                test_case.body();
             } catch (const CaseFailure& failure_of_check) {
                 failed = true;
                 failure = "case '" + desc.name + "' failed at " +
@@ -142,7 +143,7 @@ CaseResult execute(const Case& spec, const CaseDesc& desc, const CaseContext& co
         // Recording the output itself failed (memory ran out): the case still fails.
         failed = true;
     }
-    if (spec.should_fail) {
+    if (test_case.should_fail) {
         result.outcome = failed ? Outcome::Ok : Outcome::FailedWithMessage;
         if (!failed) {
             result.message = "test did not fail as expected";
@@ -252,10 +253,10 @@ std::string program_base_name(std::string_view program) {
     return std::string(slash == std::string_view::npos ? program : program.substr(slash + 1));
 }
 
-CaseDesc describe(const Case& spec, const Options& options) {
+CaseDesc describe(const Case& test_case, const Options& options) {
     // --ignored and --include-ignored run ignored cases as ordinary ones.
-    return CaseDesc{spec.name, spec.should_fail,
-                    spec.ignored && options.run_ignored == RunIgnored::No};
+    return CaseDesc{test_case.name, test_case.should_fail,
+                    test_case.ignored && options.run_ignored == RunIgnored::No};
 }
 
 int list_cases(std::span<const Case> cases, const std::vector<std::size_t>& selected,
@@ -353,11 +354,12 @@ int run_cases(std::span<const Case> cases, std::vector<std::size_t> order, const
             if (descs[slot].ignored || !options.run_tests) {
                 scheduler.complete(slot, CaseResult{Outcome::Ignored, {}, std::nullopt, {}});
             } else {
-                const Case& spec = cases[order[slot]];
+                const Case& test_case = cases[order[slot]];
                 const CaseDesc& desc = descs[slot];
                 running[slot] = true;
-                scheduler.start(slot,
-                                [&spec, &desc, &context] { return execute(spec, desc, context); });
+                scheduler.start(slot, [&test_case, &desc, &context] {
+                    return execute(test_case, desc, context);
+                });
                 if (multithreaded) {
                     notices.emplace_back(
                         std::chrono::steady_clock::now() + console.long_running_after, slot);
@@ -412,9 +414,9 @@ int run_cases(std::span<const Case> cases, std::vector<std::size_t> order, const
 std::vector<std::size_t> select_cases(std::span<const Case> cases, const Options& options) {
     std::vector<std::size_t> selected;
     for (std::size_t i = 0; i < cases.size(); ++i) {
-        const Case& spec = cases[i];
+        const Case& test_case = cases[i];
         const auto matches = [&](const std::string& filter) {
-            return matches_filter(spec.name, filter, options.exact);
+            return matches_filter(test_case.name, filter, options.exact);
         };
         if (!options.filters.empty() &&
             std::none_of(options.filters.begin(), options.filters.end(), matches)) {
@@ -423,10 +425,10 @@ std::vector<std::size_t> select_cases(std::span<const Case> cases, const Options
         if (std::any_of(options.skip.begin(), options.skip.end(), matches)) {
             continue;
         }
-        if (options.exclude_should_panic && spec.should_fail) {
+        if (options.exclude_should_panic && test_case.should_fail) {
             continue;
         }
-        if (options.run_ignored == RunIgnored::Only && !spec.ignored) {
+        if (options.run_ignored == RunIgnored::Only && !test_case.ignored) {
             continue;
         }
         selected.push_back(i);

@@ -61,8 +61,8 @@ struct Name {
 
 std::optional<std::size_t> find_spec(const Name& name) {
     for (std::size_t i = 0; i < kSpecs.size(); ++i) {
-        const auto& spec = kSpecs[i];
-        const std::string_view candidate = name.is_long ? spec.long_name : spec.short_name;
+        const auto& known = kSpecs[i];
+        const std::string_view candidate = name.is_long ? known.long_name : known.short_name;
         if (!candidate.empty() && candidate == name.text) {
             return i;
         }
@@ -161,25 +161,25 @@ std::expected<Matches, std::string> match_options(std::span<const std::string> a
             while (pos < arg.size()) {
                 const std::size_t length = char_length(arg, pos);
                 Name name{false, arg.substr(pos, length)};
-                const auto spec = find_spec(name);
-                if (!spec) {
+                const auto known = find_spec(name);
+                if (!known) {
                     return std::unexpected(unrecognized(name.text));
                 }
                 names.push_back(std::move(name));
                 pos += length;
-                if (kSpecs[*spec].has_arg == HasArg::Yes && pos < arg.size()) {
+                if (kSpecs[*known].has_arg == HasArg::Yes && pos < arg.size()) {
                     inline_value = arg.substr(pos);
                     break;
                 }
             }
         }
         for (std::size_t k = 0; k < names.size(); ++k) {
-            const auto spec = find_spec(names[k]);
-            if (!spec) {
+            const auto known = find_spec(names[k]);
+            if (!known) {
                 return std::unexpected(unrecognized(names[k].text));
             }
-            auto& occurrences = matches.values[*spec];
-            if (kSpecs[*spec].has_arg == HasArg::No) {
+            auto& occurrences = matches.values[*known];
+            if (kSpecs[*known].has_arg == HasArg::No) {
                 if (k + 1 == names.size() && inline_value) {
                     return std::unexpected("Option '" + names[k].text +
                                            "' does not take an argument");

@@ -48,12 +48,12 @@ Buffer pattern(std::size_t length, std::uint32_t seed) {
 }
 
 EntrySpec entry(std::uint32_t id, Word offset, std::uint32_t size, std::uint32_t bit_flags = 0) {
-    EntrySpec spec;
-    spec.bit_flags = bit_flags;
-    spec.id = id;
-    spec.offset = offset;
-    spec.size = size;
-    return spec;
+    EntrySpec plan;
+    plan.bit_flags = bit_flags;
+    plan.id = id;
+    plan.offset = offset;
+    plan.size = size;
+    return plan;
 }
 
 // An archive written to a temporary file and opened.
@@ -305,34 +305,34 @@ struct HostileFile {
 std::vector<HostileFile> hostile_files() {
     std::vector<HostileFile> files;
     const auto add_animation = [&](std::string what, auto&& edit) {
-        testkit::AnimationSpec spec = testkit::make_animation_spec(1, 1, 1, 1, true);
-        edit(spec);
-        files.push_back({"animation " + what, FileType::Animation, testkit::build_animation(spec)});
+        testkit::AnimationSpec plan = testkit::make_animation_spec(1, 1, 1, 1, true);
+        edit(plan);
+        files.push_back({"animation " + what, FileType::Animation, testkit::build_animation(plan)});
     };
-    add_animation("num_frames", [](auto& spec) { spec.num_frames = 0xFFFFFFFF; });
-    add_animation("num_parts", [](auto& spec) { spec.num_parts = 0xFFFFFFFF; });
-    add_animation("num_hooks", [](auto& spec) { spec.part_frames[0].num_hooks = 0xFFFFFFFF; });
+    add_animation("num_frames", [](auto& plan) { plan.num_frames = 0xFFFFFFFF; });
+    add_animation("num_parts", [](auto& plan) { plan.num_parts = 0xFFFFFFFF; });
+    add_animation("num_hooks", [](auto& plan) { plan.part_frames[0].num_hooks = 0xFFFFFFFF; });
 
     const auto add_setup = [&](std::string what, auto&& edit,
                                Failure failure = Failure::ShortRead) {
-        testkit::SetupModelSpec spec = testkit::make_setup_model_spec(2, 0x3, 1, 1, 1);
-        edit(spec);
+        testkit::SetupModelSpec plan = testkit::make_setup_model_spec(2, 0x3, 1, 1, 1);
+        edit(plan);
         files.push_back({"setup model " + what, FileType::SetupModel,
-                         testkit::build_setup_model(spec), failure});
+                         testkit::build_setup_model(plan), failure});
     };
-    add_setup("num_parts", [](auto& spec) { spec.num_parts = 0xFFFFFFFF; });
-    add_setup("num_holding", [](auto& spec) { spec.num_holding = 0xFFFFFFFF; });
-    add_setup("num_conn", [](auto& spec) { spec.num_conn = 0xFFFFFFFF; });
+    add_setup("num_parts", [](auto& plan) { plan.num_parts = 0xFFFFFFFF; });
+    add_setup("num_holding", [](auto& plan) { plan.num_holding = 0xFFFFFFFF; });
+    add_setup("num_conn", [](auto& plan) { plan.num_conn = 0xFFFFFFFF; });
     add_setup(
-        "num_placements", [](auto& spec) { spec.num_placements = 0x7FFFFFFF; },
+        "num_placements", [](auto& plan) { plan.num_placements = 0x7FFFFFFF; },
         Failure::UnknownHookType);
     add_setup(
         "placement num_hooks",
-        [](auto& spec) { spec.placement_frames[0].value.num_hooks = 0xFFFFFFFF; },
+        [](auto& plan) { plan.placement_frames[0].value.num_hooks = 0xFFFFFFFF; },
         Failure::UnknownHookType);
-    add_setup("num_cyl", [](auto& spec) { spec.num_cyl = 0xFFFFFFFF; });
-    add_setup("num_sph", [](auto& spec) { spec.num_sph = 0xFFFFFFFF; });
-    add_setup("num_lights", [](auto& spec) { spec.num_lights = 0xFFFFFFFF; });
+    add_setup("num_cyl", [](auto& plan) { plan.num_cyl = 0xFFFFFFFF; });
+    add_setup("num_sph", [](auto& plan) { plan.num_sph = 0xFFFFFFFF; });
+    add_setup("num_lights", [](auto& plan) { plan.num_lights = 0xFFFFFFFF; });
 
     testkit::PhysicsScriptSpec script = testkit::make_physics_script_spec(3, 2);
     script.num_entries = 0xFFFFFFFF;

@@ -55,18 +55,18 @@ std::vector<std::string> contexts_of(const DatError& error) {
 }
 
 EntrySpec entry(std::uint32_t id, std::uint32_t version = 0) {
-    EntrySpec spec;
-    spec.id = id;
-    spec.offset = std::uint32_t{0};
-    spec.size = 0;
-    spec.version = version;
-    return spec;
+    EntrySpec plan;
+    plan.id = id;
+    plan.offset = std::uint32_t{0};
+    plan.size = 0;
+    plan.version = version;
+    return plan;
 }
 
 testkit::NodeSpec holding(std::vector<EntrySpec> entries) {
-    testkit::NodeSpec spec;
-    spec.entries = std::move(entries);
-    return spec;
+    testkit::NodeSpec plan;
+    plan.entries = std::move(entries);
+    return plan;
 }
 
 testkit::FileOptions file_options(bool compress, std::uint32_t bit_flags = 0,
@@ -122,23 +122,23 @@ TEST(DatDatabaseTest, BTreeOfThousandsOfFilesLoadsWholeAndEveryFileReadsBack) {
     // The builder's tree is a B-tree: at most 61 entries a node, one child more than entries
     // below an inner node, ids ascending in order.
     std::map<std::uint32_t, const testkit::NodeSpec*> by_offset;
-    for (const auto& [offset, spec] : builder.auto_nodes()) {
-        EXPECT_LE(spec.entries.size(), 61U);
-        by_offset[offset] = &spec;
+    for (const auto& [offset, plan] : builder.auto_nodes()) {
+        EXPECT_LE(plan.entries.size(), 61U);
+        by_offset[offset] = &plan;
     }
     EXPECT_GT(by_offset.size(), 60U);
     std::vector<std::uint32_t> in_order;
     const std::function<void(std::uint32_t)> walk = [&](std::uint32_t offset) {
-        const testkit::NodeSpec& spec = *by_offset.at(offset);
-        const bool leaf = builder.resolve(spec.branches[0]) == 0;
-        for (std::size_t k = 0; k <= spec.entries.size(); ++k) {
-            const std::uint32_t child = builder.resolve(spec.branches[k]);
+        const testkit::NodeSpec& plan = *by_offset.at(offset);
+        const bool leaf = builder.resolve(plan.branches[0]) == 0;
+        for (std::size_t k = 0; k <= plan.entries.size(); ++k) {
+            const std::uint32_t child = builder.resolve(plan.branches[k]);
             EXPECT_EQ(child == 0, leaf);
             if (child != 0) {
                 walk(child);
             }
-            if (k < spec.entries.size()) {
-                in_order.push_back(spec.entries[k].id);
+            if (k < plan.entries.size()) {
+                in_order.push_back(plan.entries[k].id);
             }
         }
     };

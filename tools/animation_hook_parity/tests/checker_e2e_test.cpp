@@ -34,19 +34,19 @@ std::vector<Hook> hooks_of(std::uint32_t type, std::size_t count) {
 }
 
 std::vector<std::uint8_t> physics_script(std::uint32_t id, const std::vector<Hook>& hooks) {
-    PhysicsScriptSpec spec;
-    spec.id = id;
+    PhysicsScriptSpec plan;
+    plan.id = id;
     for (std::size_t i = 0; i < hooks.size(); ++i) {
-        spec.entries.push_back({0.25 * static_cast<double>(i), hooks[i]});
+        plan.entries.push_back({0.25 * static_cast<double>(i), hooks[i]});
     }
-    return testkit::build_physics_script(spec);
+    return testkit::build_physics_script(plan);
 }
 
 std::vector<std::uint8_t> one_frame_animation(std::uint32_t id, std::vector<Hook> hooks) {
-    AnimationSpec spec;
-    spec.id = id;
-    spec.part_frames.push_back(AnimationFrameSpec{{testkit::make_frame(id)}, std::move(hooks), {}});
-    return testkit::build_animation(spec);
+    AnimationSpec plan;
+    plan.id = id;
+    plan.part_frames.push_back(AnimationFrameSpec{{testkit::make_frame(id)}, std::move(hooks), {}});
+    return testkit::build_animation(plan);
 }
 
 // What one run of the checker printed.

@@ -35,10 +35,10 @@ std::vector<std::uint8_t> animation(std::uint32_t id, std::uint32_t parts) {
 }
 
 std::vector<std::uint8_t> physics_script(std::uint32_t id, std::size_t trailing) {
-    testkit::PhysicsScriptSpec spec;
-    spec.id = id;
-    spec.entries = {{0.0, make_hook(1, 0, 1)}, {0.5, make_hook(13, 1, 2)}};
-    auto bytes = testkit::build_physics_script(spec);
+    testkit::PhysicsScriptSpec plan;
+    plan.id = id;
+    plan.entries = {{0.0, make_hook(1, 0, 1)}, {0.5, make_hook(13, 1, 2)}};
+    auto bytes = testkit::build_physics_script(plan);
     bytes.resize(bytes.size() + trailing, 0xEE);
     return bytes;
 }

@@ -130,15 +130,15 @@ void make_animation(Draw& draw, DemoFile& file) {
     const std::uint32_t num_frames = draw.between(1, 50);
     const bool root_motion = draw.percent(50);
 
-    AnimationSpec spec;
-    spec.id = file.id;
-    spec.flags = root_motion ? 0x1U : 0U;
-    spec.num_parts = num_parts;
+    AnimationSpec plan;
+    plan.id = file.id;
+    plan.flags = root_motion ? 0x1U : 0U;
+    plan.num_parts = num_parts;
     if (root_motion) {
         const Frame root = base_frame(draw);
         const float speed = draw.coarse(1) / 8.0F;
         for (std::uint32_t f = 0; f < num_frames; ++f) {
-            spec.pos_frames.push_back(moving_frame(root, f, speed));
+            plan.pos_frames.push_back(moving_frame(root, f, speed));
         }
     }
     std::vector<Frame> bases;
@@ -149,7 +149,7 @@ void make_animation(Draw& draw, DemoFile& file) {
     }
     // About three hooks per animation, on frames drawn at random.
     const std::uint32_t hook_chance = std::min<std::uint32_t>(100, 300 / num_frames + 1);
-    spec.part_frames.reserve(num_frames);
+    plan.part_frames.reserve(num_frames);
     for (std::uint32_t f = 0; f < num_frames; ++f) {
         AnimationFrameSpec frame;
         frame.frames.reserve(num_parts);
@@ -162,9 +162,9 @@ void make_animation(Draw& draw, DemoFile& file) {
                 frame.hooks.push_back(demo_hook(draw, file));
             }
         }
-        spec.part_frames.push_back(std::move(frame));
+        plan.part_frames.push_back(std::move(frame));
     }
-    file.contents = testkit::build_animation(spec);
+    file.contents = testkit::build_animation(plan);
 }
 
 Frame still_frame(Draw& draw) {
@@ -173,20 +173,20 @@ Frame still_frame(Draw& draw) {
 
 void make_setup_model(Draw& draw, DemoFile& file) {
     const std::uint32_t num_parts = part_count(draw);
-    SetupModelSpec spec;
-    spec.id = file.id;
-    spec.flags = draw.between(0, 3);
+    SetupModelSpec plan;
+    plan.id = file.id;
+    plan.flags = draw.between(0, 3);
     for (std::uint32_t i = 0; i < num_parts; ++i) {
-        spec.parts.push_back(0x01000000U + draw.between(1, 0xFFFF));
-        spec.parent_index.push_back(i == 0 ? 0xFFFFFFFFU : draw.between(0, i - 1));
-        spec.default_scale.push_back({1.0F, 1.0F, draw.percent(80) ? 1.0F : draw.coarse(2)});
+        plan.parts.push_back(0x01000000U + draw.between(1, 0xFFFF));
+        plan.parent_index.push_back(i == 0 ? 0xFFFFFFFFU : draw.between(0, i - 1));
+        plan.default_scale.push_back({1.0F, 1.0F, draw.percent(80) ? 1.0F : draw.coarse(2)});
     }
     for (std::uint32_t k = draw.between(0, 3); k > 0; --k) {
-        spec.holding_locations.push_back(
+        plan.holding_locations.push_back(
             {static_cast<std::int32_t>(k), {static_cast<std::int32_t>(k - 1), still_frame(draw)}});
     }
     for (std::uint32_t k = draw.between(0, 2); k > 0; --k) {
-        spec.connection_points.push_back(
+        plan.connection_points.push_back(
             {static_cast<std::int32_t>(k), {static_cast<std::int32_t>(k), still_frame(draw)}});
     }
     // The default placement (key 0) and sometimes a few more; now and then one carries a hook.
@@ -199,45 +199,45 @@ void make_setup_model(Draw& draw, DemoFile& file) {
         if (draw.percent(30)) {
             frame.hooks.push_back(demo_hook(draw, file));
         }
-        spec.placement_frames.push_back(
+        plan.placement_frames.push_back(
             {static_cast<std::int32_t>(k == 0 ? 0 : 0x64 + k), std::move(frame)});
     }
     for (std::uint32_t k = draw.between(0, 2); k > 0; --k) {
-        spec.cyl_spheres.push_back({{0.0F, 0.0F, 0.0F}, draw.coarse(2), draw.coarse(4)});
+        plan.cyl_spheres.push_back({{0.0F, 0.0F, 0.0F}, draw.coarse(2), draw.coarse(4)});
     }
     for (std::uint32_t k = draw.between(0, 3); k > 0; --k) {
-        spec.spheres.push_back({{draw.coarse(1), draw.coarse(1), draw.coarse(2)}, draw.coarse(2)});
+        plan.spheres.push_back({{draw.coarse(1), draw.coarse(1), draw.coarse(2)}, draw.coarse(2)});
     }
-    spec.height = draw.coarse(4);
-    spec.radius = draw.coarse(2);
-    spec.step_up = 0.25F;
-    spec.step_down = 0.25F;
-    spec.sorting_sphere = {{0.0F, 0.0F, draw.coarse(2)}, draw.coarse(4)};
-    spec.selection_sphere = {{0.0F, 0.0F, draw.coarse(2)}, draw.coarse(4)};
+    plan.height = draw.coarse(4);
+    plan.radius = draw.coarse(2);
+    plan.step_up = 0.25F;
+    plan.step_down = 0.25F;
+    plan.sorting_sphere = {{0.0F, 0.0F, draw.coarse(2)}, draw.coarse(4)};
+    plan.selection_sphere = {{0.0F, 0.0F, draw.coarse(2)}, draw.coarse(4)};
     if (draw.percent(15)) {
         for (std::uint32_t k = draw.between(1, 2); k > 0; --k) {
-            spec.lights.push_back({static_cast<std::int32_t>(k - 1),
+            plan.lights.push_back({static_cast<std::int32_t>(k - 1),
                                    {still_frame(draw), 0xFF000000U | draw.between(0, 0xFFFFFF),
                                     draw.coarse(1), draw.coarse(8), draw.coarse(2)}});
         }
     }
-    spec.default_ids = {draw.percent(70) ? 0x03000000U + draw.between(1, 0x4000) : 0U,
+    plan.default_ids = {draw.percent(70) ? 0x03000000U + draw.between(1, 0x4000) : 0U,
                         draw.percent(20) ? 0x33000000U + draw.between(1, 0x1000) : 0U,
                         draw.percent(60) ? 0x09000000U + draw.between(1, 0x1000) : 0U,
                         draw.percent(50) ? 0x20000000U + draw.between(1, 0x100) : 0U,
                         draw.percent(10) ? 0x34000000U + draw.between(1, 0x100) : 0U};
-    file.contents = testkit::build_setup_model(spec);
+    file.contents = testkit::build_setup_model(plan);
 }
 
 void make_physics_script(Draw& draw, DemoFile& file) {
-    PhysicsScriptSpec spec;
-    spec.id = file.id;
+    PhysicsScriptSpec plan;
+    plan.id = file.id;
     double start = 0;
     for (std::uint32_t k = draw.between(1, 12); k > 0; --k) {
-        spec.entries.push_back({start, demo_hook(draw, file)});
+        plan.entries.push_back({start, demo_hook(draw, file)});
         start += static_cast<double>(draw.between(0, 40)) * 0.05;
     }
-    file.contents = testkit::build_physics_script(spec);
+    file.contents = testkit::build_physics_script(plan);
 }
 
 // Mostly small, a quarter middling, a long tail up to 256 KiB.

@@ -13,7 +13,7 @@ namespace quillmere::inspect::sample {
 /// An animation: one part, two frames; frame 0 holds a Sound and both ReplaceObject forms, frame 1
 /// a CreateParticle and an AnimationDone.
 inline constexpr std::uint32_t kAnimation = 0x03000001;
-/// A compressed animation whose frames carry every hook type (from the test kit's spec maker).
+/// A compressed animation whose frames carry every hook type (from the test kit's plan maker).
 inline constexpr std::uint32_t kEveryHookType = 0x03000002;
 /// An animation cut short inside its second frame's placement.
 inline constexpr std::uint32_t kTruncatedAnimation = 0x03000009;

@@ -24,16 +24,16 @@ common::DecodeResult<Animation> read_all(std::span<const std::uint8_t> bytes,
     return animation;
 }
 
-// Offsets of every placement (root and part frames) in the file of a consistent spec.
-std::vector<std::size_t> placement_offsets(const testkit::AnimationSpec& spec) {
+// Offsets of every placement (root and part frames) in the file of a consistent plan.
+std::vector<std::size_t> placement_offsets(const testkit::AnimationSpec& plan) {
     std::vector<std::size_t> offsets;
     std::size_t at = 16;
-    if ((spec.flags & 0x1) != 0) {
-        for (std::size_t i = 0; i < spec.pos_frames.size(); ++i, at += 28) {
+    if ((plan.flags & 0x1) != 0) {
+        for (std::size_t i = 0; i < plan.pos_frames.size(); ++i, at += 28) {
             offsets.push_back(at);
         }
     }
-    for (const auto& frame : spec.part_frames) {
+    for (const auto& frame : plan.part_frames) {
         for (std::size_t i = 0; i < frame.frames.size(); ++i, at += 28) {
             offsets.push_back(at);
         }
@@ -80,13 +80,13 @@ TEST(AnimationTest, FlagsKeepEveryBitAndOnlyBitZeroMeansPosFrames) {
     EXPECT_EQ(AnimationFlags::POS_FRAMES.bits(), 0x1u);
 
     for (std::uint32_t flags : {0xFFFFFFFFu, 0x2u, 0x80000001u}) {
-        auto spec = testkit::make_animation_spec(flags, 2, 3, 2, (flags & 0x1) != 0);
-        spec.flags = flags;
-        const auto file = testkit::build_animation(spec);
+        auto plan = testkit::make_animation_spec(flags, 2, 3, 2, (flags & 0x1) != 0);
+        plan.flags = flags;
+        const auto file = testkit::build_animation(plan);
         auto animation = read_all(file);
         ASSERT_TRUE(animation) << animation.error().message();
         EXPECT_EQ(animation->flags.bits(), flags);
-        EXPECT_EQ(*animation, testkit::expected_animation(spec));
+        EXPECT_EQ(*animation, testkit::expected_animation(plan));
     }
 }
 
@@ -113,29 +113,29 @@ TEST(AnimationTest, GeneratedAnimationsDecodeToTheirSpec) {
     const Shape shapes[] = {{0, 3, 2, false}, {0, 2, 0, true},  {1, 1, 0, false},
                             {3, 4, 0, true},  {2, 5, 27, true}, {5, 2, 30, false}};
     for (const auto& shape : shapes) {
-        const auto spec = testkit::make_animation_spec(
+        const auto plan = testkit::make_animation_spec(
             shape.parts * 100 + shape.frames, shape.parts, shape.frames, shape.hooks, shape.pos);
-        const auto file = testkit::build_animation(spec);
+        const auto file = testkit::build_animation(plan);
         const auto with_tail = Bytes().raw(file).fill(5, 0xFF).take();
         std::uint64_t end = 0;
         auto animation = read_all(with_tail, &end);
         ASSERT_TRUE(animation) << animation.error().message();
-        EXPECT_EQ(*animation, testkit::expected_animation(spec));
+        EXPECT_EQ(*animation, testkit::expected_animation(plan));
         EXPECT_EQ(end, file.size());
     }
 }
 
 TEST(AnimationTest, FrameWithoutHooksIsPlacementsAndCountOnly) {
-    testkit::AnimationSpec spec;
-    spec.part_frames = {{{testkit::make_frame(1), testkit::make_frame(2)}, {}, std::nullopt},
+    testkit::AnimationSpec plan;
+    plan.part_frames = {{{testkit::make_frame(1), testkit::make_frame(2)}, {}, std::nullopt},
                         {{testkit::make_frame(3), testkit::make_frame(4)},
                          {testkit::make_hook(4, 0, 0)},
                          std::nullopt}};
-    const auto file = testkit::build_animation(spec);
+    const auto file = testkit::build_animation(plan);
     ASSERT_EQ(file.size(), 16u + (2 * 28 + 4) + (2 * 28 + 4 + 8));
     auto animation = read_all(file);
     ASSERT_TRUE(animation);
-    EXPECT_EQ(*animation, testkit::expected_animation(spec));
+    EXPECT_EQ(*animation, testkit::expected_animation(plan));
 }
 
 // The padding of a ReplaceObject hook is kept, so the next hook starts right after it.
@@ -145,10 +145,10 @@ TEST(AnimationTest, HookAfterReplaceObjectStartsAfterItsPadding) {
         testkit::make_replace_object_long(1, 4, 0x8001, 0x0002, {0xA1, 0xA2, 0xA3})};
     for (const auto& first : replace) {
         const auto second = testkit::make_hook(21, -1, 8);
-        testkit::AnimationSpec spec;
-        spec.num_parts = 0;
-        spec.part_frames = {{{}, {first, second}, std::nullopt}};
-        const auto file = testkit::build_animation(spec);
+        testkit::AnimationSpec plan;
+        plan.num_parts = 0;
+        plan.part_frames = {{{}, {first, second}, std::nullopt}};
+        const auto file = testkit::build_animation(plan);
         ASSERT_EQ(file.size(), 16u + 4 + (8 + first.data.size()) + (8 + 16));
         auto animation = read_all(file);
         ASSERT_TRUE(animation) << animation.error().message();
@@ -161,9 +161,9 @@ TEST(AnimationTest, HookAfterReplaceObjectStartsAfterItsPadding) {
 // (header, hook count, hook) with a plain short read.
 TEST(AnimationTest, EveryTruncationFailsNamingTheFrameFieldWhenInsideAPlacement) {
     for (bool pos : {false, true}) {
-        const auto spec = testkit::make_animation_spec(pos ? 11 : 12, 2, 3, 2, pos);
-        const auto file = testkit::build_animation(spec);
-        const auto offsets = placement_offsets(spec);
+        const auto plan = testkit::make_animation_spec(pos ? 11 : 12, 2, 3, 2, pos);
+        const auto file = testkit::build_animation(plan);
+        const auto offsets = placement_offsets(plan);
         for (std::size_t length = 0; length < file.size(); ++length) {
             std::vector<std::string> expected;
             for (auto start : offsets) {
@@ -224,19 +224,19 @@ TEST(AnimationTest, HugeCountsFailFastWithLittleMemory) {
 }
 
 TEST(AnimationFrameTest, ReadsPlacementsThenHooksWithTheGivenPartCount) {
-    testkit::AnimationFrameSpec spec{{testkit::make_frame(1), testkit::make_frame(2)},
+    testkit::AnimationFrameSpec plan{{testkit::make_frame(1), testkit::make_frame(2)},
                                      {testkit::make_hook(5, 0, 1), testkit::make_hook(13, 1, 2)},
                                      std::nullopt};
     Bytes file;
     file.fill(3, 0xCC);
-    testkit::append_animation_frame(file, spec);
+    testkit::append_animation_frame(file, plan);
     const auto bytes = file.take();
 
     common::ByteCursor cursor(bytes);
     cursor.set_position(3);
     auto frame = AnimationFrame::read(cursor, 2);
     ASSERT_TRUE(frame) << frame.error().message();
-    EXPECT_EQ(*frame, (AnimationFrame{spec.frames, spec.hooks}));
+    EXPECT_EQ(*frame, (AnimationFrame{plan.frames, plan.hooks}));
     EXPECT_EQ(cursor.position(), bytes.size());
 }
 

@@ -49,14 +49,14 @@ TEST(PhysicsScriptTest, EmptyScriptIsIdAndZeroCount) {
 // and not reproduced on the way out.
 TEST(PhysicsScriptTest, GeneratedScriptsDecodeAndPackBackByteForByte) {
     for (std::uint32_t entries : {1u, 27u, 60u}) {
-        const auto spec = testkit::make_physics_script_spec(entries * 13, entries);
-        const auto file = testkit::build_physics_script(spec);
+        const auto plan = testkit::make_physics_script_spec(entries * 13, entries);
+        const auto file = testkit::build_physics_script(plan);
         auto with_tail = Bytes().raw(file).raw({0xDE, 0xAD, 0xBE}).take();
 
         common::ByteCursor cursor(with_tail);
         auto script = PhysicsScript::read(cursor);
         ASSERT_TRUE(script) << script.error().message();
-        EXPECT_EQ(*script, testkit::expected_physics_script(spec));
+        EXPECT_EQ(*script, testkit::expected_physics_script(plan));
         EXPECT_EQ(cursor.position(), file.size());
 
         auto packed = script->pack();
@@ -66,14 +66,14 @@ TEST(PhysicsScriptTest, GeneratedScriptsDecodeAndPackBackByteForByte) {
 }
 
 TEST(PhysicsScriptTest, EqualStartTimesStayInFileOrder) {
-    testkit::PhysicsScriptSpec spec;
-    spec.entries = {{1.5, testkit::make_hook(1, 0, 1)},
+    testkit::PhysicsScriptSpec plan;
+    plan.entries = {{1.5, testkit::make_hook(1, 0, 1)},
                     {1.5, testkit::make_hook(14, 1, 2)},
                     {1.5, testkit::make_hook(5, -1, 3)}};
-    const auto file = testkit::build_physics_script(spec);
+    const auto file = testkit::build_physics_script(plan);
     auto script = PhysicsScript::unpack(file);
     ASSERT_TRUE(script);
-    EXPECT_EQ(*script, testkit::expected_physics_script(spec));
+    EXPECT_EQ(*script, testkit::expected_physics_script(plan));
     auto packed = script->pack();
     ASSERT_TRUE(packed);
     EXPECT_EQ(*packed, file);
@@ -121,9 +121,9 @@ TEST(PhysicsScriptTest, EveryTruncationFailsWithAPlainShortRead) {
 }
 
 TEST(PhysicsScriptTest, TruncationInsideStartTimeOrHookFails) {
-    testkit::PhysicsScriptSpec spec;
-    spec.entries = {{0.5, testkit::make_hook(13, 0, 9)}};
-    const auto file = testkit::build_physics_script(spec);
+    testkit::PhysicsScriptSpec plan;
+    plan.entries = {{0.5, testkit::make_hook(13, 0, 9)}};
+    const auto file = testkit::build_physics_script(plan);
     for (std::size_t length : {std::size_t{11}, std::size_t{8 + 8 + 4}, file.size() - 1}) {
         auto script = PhysicsScript::unpack(std::span(file.data(), length));
         ASSERT_FALSE(script);
@@ -163,8 +163,8 @@ TEST(PhysicsScriptTest, EntryCountBeyondThirtyTwoBitsIsRefused) {
 }
 
 TEST(PhysicsScriptTest, WriteStartsAtTheWritersPosition) {
-    const auto spec = testkit::make_physics_script_spec(3, 4);
-    const auto file = testkit::build_physics_script(spec);
+    const auto plan = testkit::make_physics_script_spec(3, 4);
+    const auto file = testkit::build_physics_script(plan);
     auto script = PhysicsScript::unpack(file);
     ASSERT_TRUE(script);
 

@@ -97,13 +97,13 @@ TEST(SetupModelTest, FlagBitsZeroAndOneDecideParentIndexAndDefaultScale) {
     EXPECT_EQ(size_with(0x4), size_with(0x0));
 
     for (std::uint32_t flags : {0x0u, 0x1u, 0x2u, 0x3u, 0x4u, 0xFFFFFFFCu, 0xFFFFFFFFu}) {
-        const auto spec = testkit::make_setup_model_spec(flags % 97, flags, 2, 2, 3);
-        auto model = decode(testkit::build_setup_model(spec));
+        const auto plan = testkit::make_setup_model_spec(flags % 97, flags, 2, 2, 3);
+        auto model = decode(testkit::build_setup_model(plan));
         ASSERT_TRUE(model) << model.error().message();
         EXPECT_EQ(model->flags, flags);
         EXPECT_EQ(model->parent_index.size(), (flags & 0x1) != 0 ? 2u : 0u);
         EXPECT_EQ(model->default_scale.size(), (flags & 0x2) != 0 ? 2u : 0u);
-        EXPECT_EQ(*model, testkit::expected_setup_model(spec));
+        EXPECT_EQ(*model, testkit::expected_setup_model(plan));
     }
 }
 
@@ -115,13 +115,13 @@ TEST(SetupModelTest, GeneratedModelsDecodeToTheirSpec) {
     };
     const Shape shapes[] = {{0x3, 0, 3, 2}, {0x3, 1, 1, 0}, {0x1, 4, 3, 27}, {0x2, 7, 2, 40}};
     for (const auto& shape : shapes) {
-        const auto spec = testkit::make_setup_model_spec(shape.parts + 17, shape.flags, shape.parts,
+        const auto plan = testkit::make_setup_model_spec(shape.parts + 17, shape.flags, shape.parts,
                                                          shape.placements, shape.hooks);
-        const auto file = testkit::build_setup_model(spec);
+        const auto file = testkit::build_setup_model(plan);
         std::uint64_t end = 0;
         auto model = decode(Bytes().raw(file).fill(6, 0xEE).take(), &end);
         ASSERT_TRUE(model) << model.error().message();
-        EXPECT_EQ(*model, testkit::expected_setup_model(spec));
+        EXPECT_EQ(*model, testkit::expected_setup_model(plan));
         EXPECT_EQ(end, file.size());
         for (const auto& [key, placement] : model->placement_frames) {
             EXPECT_EQ(placement.anim_frame.frames.size(), shape.parts) << key;
@@ -140,14 +140,14 @@ TEST(SetupModelTest, LaterEqualKeysReplaceEarlierOnesAndNegativeKeysAreKept) {
         return testkit::AnimationFrameSpec{
             {testkit::make_frame(seed)}, {testkit::make_hook(seed % 27, 0, seed)}, std::nullopt};
     };
-    testkit::SetupModelSpec spec;
-    spec.parts = {0x01000001};
-    spec.holding_locations = {{5, location(1)}, {-3, location(2)}, {5, location(3)}};
-    spec.connection_points = {{INT_MIN, location(4)}, {INT_MIN, location(5)}};
-    spec.placement_frames = {{-1, placement(6)}, {0, placement(7)}, {-1, placement(8)}};
-    spec.lights = {{-7, light(9)}, {-7, light(10)}, {2, light(11)}};
+    testkit::SetupModelSpec plan;
+    plan.parts = {0x01000001};
+    plan.holding_locations = {{5, location(1)}, {-3, location(2)}, {5, location(3)}};
+    plan.connection_points = {{INT_MIN, location(4)}, {INT_MIN, location(5)}};
+    plan.placement_frames = {{-1, placement(6)}, {0, placement(7)}, {-1, placement(8)}};
+    plan.lights = {{-7, light(9)}, {-7, light(10)}, {2, light(11)}};
 
-    auto model = decode(testkit::build_setup_model(spec));
+    auto model = decode(testkit::build_setup_model(plan));
     ASSERT_TRUE(model) << model.error().message();
     EXPECT_EQ(model->holding_locations.size(), 2u);
     EXPECT_EQ(model->holding_locations.at(5), location(3));
@@ -158,7 +158,7 @@ TEST(SetupModelTest, LaterEqualKeysReplaceEarlierOnesAndNegativeKeysAreKept) {
     EXPECT_EQ(model->placement_frames.at(-1).anim_frame.hooks, placement(8).hooks);
     EXPECT_EQ(model->lights.size(), 2u);
     EXPECT_EQ(model->lights.at(-7), light(10));
-    EXPECT_EQ(*model, testkit::expected_setup_model(spec));
+    EXPECT_EQ(*model, testkit::expected_setup_model(plan));
 }
 
 // A negative placement count is refused at the offset just after it, before anything else is
@@ -174,12 +174,12 @@ TEST(SetupModelTest, NegativePlacementCountIsRefusedRightAfterTheCount) {
         {INT_MIN, 1, "SetupModel 0x02000001 declared negative placement count -2147483648 at 0x3c"},
     };
     for (const auto& tc : cases) {
-        testkit::SetupModelSpec spec;
-        spec.num_placements = tc.count;
+        testkit::SetupModelSpec plan;
+        plan.num_placements = tc.count;
         for (std::size_t i = 0; i < tc.holdings; ++i) {
-            spec.holding_locations.push_back({1, {}});
+            plan.holding_locations.push_back({1, {}});
         }
-        const auto file = testkit::build_setup_model(spec);
+        const auto file = testkit::build_setup_model(plan);
         const std::size_t after_count = 12 + 4 + 36 * tc.holdings + 4 + 4;
         for (std::size_t length : {file.size(), after_count}) {
             auto model = decode(std::span(file.data(), length));
@@ -193,9 +193,9 @@ TEST(SetupModelTest, NegativePlacementCountIsRefusedRightAfterTheCount) {
 }
 
 TEST(SetupModelTest, ZeroDefaultWordsAreAbsentAndOthersKeptAsStored) {
-    testkit::SetupModelSpec spec;
-    spec.default_ids = {0xFFFFFFFF, 0, 0x33000005, 0, 1};
-    auto model = decode(testkit::build_setup_model(spec));
+    testkit::SetupModelSpec plan;
+    plan.default_ids = {0xFFFFFFFF, 0, 0x33000005, 0, 1};
+    auto model = decode(testkit::build_setup_model(plan));
     ASSERT_TRUE(model);
     EXPECT_EQ(model->default_animation, 0xFFFFFFFFu);
     EXPECT_EQ(model->default_script, std::nullopt);
@@ -203,8 +203,8 @@ TEST(SetupModelTest, ZeroDefaultWordsAreAbsentAndOthersKeptAsStored) {
     EXPECT_EQ(model->default_sound_table, std::nullopt);
     EXPECT_EQ(model->default_script_table, 1u);
 
-    spec.default_ids.fill(0xFFFFFFFF);
-    model = decode(testkit::build_setup_model(spec));
+    plan.default_ids.fill(0xFFFFFFFF);
+    model = decode(testkit::build_setup_model(plan));
     ASSERT_TRUE(model);
     for (const auto& id :
          {model->default_animation, model->default_script, model->default_motion_table,
@@ -235,7 +235,7 @@ TEST(SetupModelTest, ShortRecordInsideAModelNamesItsField) {
 
     struct Case {
         const char* what;
-        const testkit::SetupModelSpec& spec;
+        const testkit::SetupModelSpec& plan;
         std::size_t offset, size;
         std::function<Contexts(std::size_t)> contexts;
     };
@@ -251,7 +251,7 @@ TEST(SetupModelTest, ShortRecordInsideAModelNamesItsField) {
         {"default scale", scale, 12 + 4, 12, vector_contexts},
     };
     for (const auto& tc : cases) {
-        const auto file = testkit::build_setup_model(tc.spec);
+        const auto file = testkit::build_setup_model(tc.plan);
         ASSERT_TRUE(decode(file)) << tc.what;
         for (std::size_t k = 0; k < tc.size; ++k) {
             auto model = decode(std::span(file.data(), tc.offset + k));
@@ -273,9 +273,9 @@ TEST(SetupModelTest, EveryTruncationFails) {
 }
 
 TEST(SetupModelTest, PlacementHookErrorPassesThroughUnchanged) {
-    testkit::SetupModelSpec spec;
-    spec.placement_frames = {{0, {{}, {testkit::Hook{27, 0, {}}}, std::nullopt}}};
-    auto model = decode(testkit::build_setup_model(spec));
+    testkit::SetupModelSpec plan;
+    plan.placement_frames = {{0, {{}, {testkit::Hook{27, 0, {}}}, std::nullopt}}};
+    auto model = decode(testkit::build_setup_model(plan));
     ASSERT_FALSE(model);
     EXPECT_EQ(model.error().kind(), common::DecodeError::Kind::Custom);
     // id, flags, num_parts, two empty maps, count, key, hook count, hook header: payload at 0x28.
@@ -301,7 +301,7 @@ TEST(SetupModelTest, HugeCountsFailFastWithLittleMemory) {
             auto model = decode(file);
             return !model && testkit::is_short_read(model.error());
         });
-        EXPECT_EQ(outcome, 0) << "spec " << i;
+        EXPECT_EQ(outcome, 0) << "plan " << i;
     }
 }
 

@@ -141,7 +141,7 @@ class ArchiveBuilder {
                                              std::uint32_t bit_flags = 0);
 
     /// Adds a node for a directory shaped by hand; edit it through `node`.
-    NodeRef add_node(NodeSpec spec = {});
+    NodeRef add_node(NodeSpec plan = {});
     [[nodiscard]] NodeSpec& node(NodeRef ref);
     /// Makes the directory the one rooted at `root` (a node, or any raw offset).
     ArchiveBuilder& set_root(Word root);
@@ -182,7 +182,7 @@ class ArchiveBuilder {
 
     void lay_out();
     void emit(Sink& sink) const;
-    [[nodiscard]] std::vector<std::uint8_t> node_bytes(const NodeSpec& spec) const;
+    [[nodiscard]] std::vector<std::uint8_t> node_bytes(const NodeSpec& plan) const;
     [[nodiscard]] std::uint32_t word_of(const Word& word) const;
     [[nodiscard]] std::size_t blocks_for(std::size_t length, bool contiguous) const;
 

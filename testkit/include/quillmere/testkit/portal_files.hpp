@@ -80,7 +80,7 @@ struct AnimationSpec {
 };
 
 void append_animation_frame(Bytes& out, const AnimationFrameSpec& frame);
-[[nodiscard]] std::vector<std::uint8_t> build_animation(const AnimationSpec& spec);
+[[nodiscard]] std::vector<std::uint8_t> build_animation(const AnimationSpec& plan);
 
 /// A consistent animation: `num_frames` frames of `num_parts` placements, root placements when
 /// `pos_frames`, and `hooks_per_frame` hooks per frame whose types cycle through all 27 (both
@@ -89,8 +89,8 @@ void append_animation_frame(Bytes& out, const AnimationFrameSpec& frame);
                                                 std::uint32_t num_frames,
                                                 std::uint32_t hooks_per_frame, bool pos_frames);
 
-/// The value a correct decoder gives for the file of a consistent `spec` (counts matching lists).
-[[nodiscard]] dat::file_type::animation::Animation expected_animation(const AnimationSpec& spec);
+/// The value a correct decoder gives for the file of a consistent `plan` (counts matching lists).
+[[nodiscard]] dat::file_type::animation::Animation expected_animation(const AnimationSpec& plan);
 
 // ---- Setup models --------------------------------------------------------------------------
 
@@ -134,7 +134,7 @@ struct SetupModelSpec {
     std::array<std::uint32_t, 5> default_ids{};
 };
 
-[[nodiscard]] std::vector<std::uint8_t> build_setup_model(const SetupModelSpec& spec);
+[[nodiscard]] std::vector<std::uint8_t> build_setup_model(const SetupModelSpec& plan);
 
 /// A consistent setup model with every block filled from `seed`: `num_parts` parts, parent indices
 /// and scales as `flags` asks, a few locations, `num_placements` placements of
@@ -144,9 +144,9 @@ struct SetupModelSpec {
                                                    std::uint32_t num_placements,
                                                    std::uint32_t hooks_per_placement);
 
-/// The value a correct decoder gives for the file of a consistent `spec`: later keys win.
+/// The value a correct decoder gives for the file of a consistent `plan`: later keys win.
 [[nodiscard]] dat::file_type::setup_model::SetupModel
-expected_setup_model(const SetupModelSpec& spec);
+expected_setup_model(const SetupModelSpec& plan);
 
 // ---- Physics scripts -----------------------------------------------------------------------
 
@@ -162,7 +162,7 @@ struct PhysicsScriptSpec {
     std::vector<PhysicsEntrySpec> entries;
 };
 
-[[nodiscard]] std::vector<std::uint8_t> build_physics_script(const PhysicsScriptSpec& spec);
+[[nodiscard]] std::vector<std::uint8_t> build_physics_script(const PhysicsScriptSpec& plan);
 
 /// A consistent script of `num_entries` entries with rising start times and hooks cycling through
 /// all 27 types.
@@ -170,7 +170,7 @@ struct PhysicsScriptSpec {
                                                          std::uint32_t num_entries);
 
 [[nodiscard]] dat::file_type::physics_script::PhysicsScript
-expected_physics_script(const PhysicsScriptSpec& spec);
+expected_physics_script(const PhysicsScriptSpec& plan);
 
 // ---- Hostile inputs ------------------------------------------------------------------------
 
