@@ -1,6 +1,7 @@
 // Builds real portal archives from chains, nodes and a header.
 #include "quillmere/testkit/archive_builder.hpp"
 
+#include "quillmere/common/random.hpp"
 #include "quillmere/testkit/lrs_compressor.hpp"
 
 #include <algorithm>
@@ -31,14 +32,6 @@ void put_u32(std::uint8_t* at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) {
         at[i] = static_cast<std::uint8_t>(value >> (8 * i));
     }
-}
-
-// splitmix64: a small, well-mixed generator whose sequence is the same on every platform.
-std::uint64_t next_random(std::uint64_t& state) {
-    std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
 }
 
 std::uint64_t ceil_div(std::uint64_t a, std::uint64_t b) {
@@ -322,9 +315,9 @@ void ArchiveBuilder::lay_out() {
         layout_.node_blocks[n].resize(blocks);
     }
     if (seed_) {
-        std::uint64_t state = *seed_;
+        common::SplitMix64 random(*seed_);
         for (std::size_t i = units.size(); i > 1; --i) {
-            std::swap(units[i - 1], units[next_random(state) % i]);
+            std::swap(units[i - 1], units[random.below(i)]);
         }
     }
     const std::uint64_t data_start = ceil_div(kHeaderEnd, block_size_) * block_size_;

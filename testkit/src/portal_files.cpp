@@ -2,6 +2,8 @@
 // here on their own so that a fault in the library's readers cannot cancel out in tests.
 #include "quillmere/testkit/portal_files.hpp"
 
+#include "quillmere/common/random.hpp"
+
 #include <cassert>
 #include <cerrno>
 #include <cstdlib>
@@ -28,21 +30,14 @@ constexpr std::array<std::uint32_t, kHookTypes> kPayloadSizes = {
     0, 4, 4, 28, 0, 0, 4, 16, 12, 16, 12, 16, 8, 40, 4, 4, 4, 0, 4, 8, 12, 16, 12, 8, 12, 4, 40,
 };
 
-// A well-mixed 64-bit value from a seed (splitmix64's finaliser).
-std::uint64_t mix(std::uint64_t x) {
-    x += 0x9E3779B97F4A7C15ULL;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-    return x ^ (x >> 31);
-}
-
 std::uint8_t byte_of(std::uint32_t seed, std::uint64_t index) {
-    return static_cast<std::uint8_t>(mix((std::uint64_t{seed} << 20) ^ index));
+    return static_cast<std::uint8_t>(common::mix64((std::uint64_t{seed} << 20) ^ index));
 }
 
 // A float in [-64, 64) in steps of 1/256, so that values are exact and easy to read in failures.
 float float_of(std::uint32_t seed, std::uint64_t index) {
-    const auto steps = static_cast<std::int32_t>(mix((std::uint64_t{seed} << 24) ^ index) % 32768);
+    const auto steps =
+        static_cast<std::int32_t>(common::mix64((std::uint64_t{seed} << 24) ^ index) % 32768);
     return static_cast<float>(steps - 16384) / 256.0F;
 }
 
@@ -88,7 +83,7 @@ std::vector<Hook> cycling_hooks(std::uint32_t seed, std::uint64_t first, std::ui
     hooks.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint64_t n = first + i;
-        const auto direction = static_cast<std::int32_t>(mix(seed + n) % 3) - 1;
+        const auto direction = static_cast<std::int32_t>(common::mix64(seed + n) % 3) - 1;
         hooks.push_back(make_hook(static_cast<std::uint32_t>(n % kHookTypes), direction,
                                   seed + static_cast<std::uint32_t>(n / kHookTypes)));
     }

@@ -6,6 +6,7 @@
 #include "detail/run.hpp"
 #include "detail/streams.hpp"
 #include "quillmere/case_runner/checks.hpp"
+#include "quillmere/common/random.hpp"
 #include "quillmere/common/text.hpp"
 
 #include <algorithm>
@@ -240,14 +241,6 @@ std::uint64_t time_based_seed() {
         std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count());
 }
 
-std::uint64_t splitmix64(std::uint64_t& state) {
-    state += 0x9E3779B97F4A7C15ULL;
-    std::uint64_t z = state;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-}
-
 std::string program_base_name(std::string_view program) {
     const auto slash = program.rfind('/');
     return std::string(slash == std::string_view::npos ? program : program.substr(slash + 1));
@@ -448,10 +441,10 @@ void shuffle_cases(std::vector<std::size_t>& order, std::span<const Case> cases,
         }
         names_hash = (names_hash ^ 0xFF) * 0x100000001B3ULL;
     }
-    std::uint64_t state = seed ^ names_hash;
+    common::SplitMix64 random(seed ^ names_hash);
     for (std::size_t i = 0; i + 1 < order.size(); ++i) {
         const std::uint64_t remaining = order.size() - i;
-        const auto pick = i + static_cast<std::size_t>(splitmix64(state) % remaining);
+        const auto pick = i + static_cast<std::size_t>(random.below(remaining));
         std::swap(order[i], order[pick]);
     }
 }

@@ -1,6 +1,8 @@
 // Parsing and validation of the runner's command line, and its help text.
 #include "detail/options.hpp"
 
+#include "quillmere/common/text.hpp"
+
 #include <array>
 #include <limits>
 
@@ -70,29 +72,6 @@ std::optional<std::size_t> find_spec(const Name& name) {
     return std::nullopt;
 }
 
-/// Byte length of the UTF-8 character starting at `pos`, so that an unknown non-ASCII short
-/// option is named whole; a stray byte counts as one character.
-std::size_t char_length(std::string_view text, std::size_t pos) {
-    const auto lead = static_cast<unsigned char>(text[pos]);
-    std::size_t length = 1;
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-    } else if (lead >= 0xE0) {
-        length = lead <= 0xEF ? 3 : 1;
-    } else if (lead >= 0xC2) {
-        length = 2;
-    }
-    if (pos + length > text.size()) {
-        return 1;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((static_cast<unsigned char>(text[pos + i]) & 0xC0) != 0x80) {
-            return 1;
-        }
-    }
-    return length;
-}
-
 std::string unrecognized(std::string_view name) {
     return "Unrecognized option: '" + std::string(name) + "'";
 }
@@ -159,7 +138,9 @@ std::expected<Matches, std::string> match_options(std::span<const std::string> a
         } else {
             std::size_t pos = 1;
             while (pos < arg.size()) {
-                const std::size_t length = char_length(arg, pos);
+                // An unknown non-ASCII short option is named whole: one UTF-8 character, or
+                // one ill-formed stretch.
+                const std::size_t length = common::utf8_sequence_at(arg, pos).length;
                 Name name{false, arg.substr(pos, length)};
                 const auto known = find_spec(name);
                 if (!known) {

@@ -1,6 +1,8 @@
 // The runner's report styles (pretty, terse, json, junit) and the texts they share.
 #include "detail/report.hpp"
 
+#include "quillmere/common/text.hpp"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -184,7 +186,8 @@ class TextReporter final : public Reporter {
         for (const auto& [name, output] : entries) {
             names.push_back(name);
             if (!output.empty()) {
-                sections += "---- " + name + " stdout ----\n" + valid_utf8(output) + "\n";
+                sections +=
+                    "---- " + name + " stdout ----\n" + common::to_valid_utf8(output) + "\n";
             }
         }
         std::string text = header;
@@ -223,12 +226,12 @@ class JsonReporter final : public Reporter {
 
     void case_start(const CaseDesc& desc) override {
         writer_.write(R"({ "type": "test", "event": "started", "name": ")" +
-                      json_escape(desc.name) + "\" }\n");
+                      common::json_escape(desc.name) + "\" }\n");
     }
 
     void case_running_long(const CaseDesc& desc) override {
         writer_.write(R"({ "type": "test", "event": "timeout", "name": ")" +
-                      json_escape(desc.name) + "\" }\n");
+                      common::json_escape(desc.name) + "\" }\n");
     }
 
     void case_result(const CaseDesc& desc, const CaseResult& result,
@@ -245,20 +248,21 @@ class JsonReporter final : public Reporter {
         case Outcome::Failed:
             break;
         case Outcome::FailedWithMessage:
-            extra = R"(, "message": ")" + json_escape(result.message) + "\"";
+            extra = R"(, "message": ")" + common::json_escape(result.message) + "\"";
             break;
         case Outcome::TimeLimitExceeded:
             extra = R"(, "reason": "time limit exceeded")";
             break;
         }
-        std::string line = R"({ "type": "test", "name": ")" + json_escape(desc.name) +
+        std::string line = R"({ "type": "test", "name": ")" + common::json_escape(desc.name) +
                            R"(", "event": ")" + std::string(event) + "\"";
         if (result.exec_time) {
             line += R"(, "exec_time": )" + shortest_seconds(*result.exec_time);
         }
         const bool show = totals.show_output || result.outcome != Outcome::Ok;
         if (show && !result.output.empty()) {
-            line += R"(, "stdout": ")" + json_escape(valid_utf8(result.output)) + "\"";
+            line += R"(, "stdout": ")" + common::json_escape(common::to_valid_utf8(result.output)) +
+                    "\"";
         }
         writer_.write(line + extra + " }\n");
     }
@@ -282,7 +286,7 @@ class JsonReporter final : public Reporter {
 
     void list_case(const CaseDesc& desc) override {
         writer_.write(R"({ "type": "test", "event": "discovered", "name": ")" +
-                      json_escape(desc.name) + R"(", "ignore": )" +
+                      common::json_escape(desc.name) + R"(", "ignore": )" +
                       (desc.ignored ? "true" : "false") + R"(, "ignore_message": "" })" + "\n");
     }
 
@@ -322,7 +326,7 @@ class JunitReporter final : public Reporter {
         const std::string system_out =
             result.output.empty()
                 ? ""
-                : "<system-out>" + cdata(valid_utf8(result.output)) + "</system-out>";
+                : "<system-out>" + cdata(common::to_valid_utf8(result.output)) + "</system-out>";
         switch (result.outcome) {
         case Outcome::Ok:
             if (totals.show_output && !result.output.empty()) {
@@ -365,12 +369,6 @@ class JunitReporter final : public Reporter {
     ConsoleWriter& writer_;
     std::string cases_;
 };
-
-void append_code_point(std::string& text, std::uint32_t code_point) {
-    text.push_back(static_cast<char>(0xE0 | (code_point >> 12)));
-    text.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-    text.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-}
 
 } // namespace
 
@@ -460,94 +458,6 @@ std::string shortest_seconds(std::chrono::nanoseconds duration) {
     const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), seconds,
                                          std::chars_format::fixed);
     return ec == std::errc{} ? std::string(buffer.data(), end) : std::string("?");
-}
-
-std::string valid_utf8(std::string_view text) {
-    std::string result;
-    result.reserve(text.size());
-    std::size_t i = 0;
-    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-    while (i < text.size()) {
-        const unsigned char lead = byte(i);
-        if (lead < 0x80) {
-            result.push_back(static_cast<char>(lead));
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        unsigned char second_low = 0x80;
-        unsigned char second_high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            second_low = lead == 0xE0 ? 0xA0 : 0x80;
-            second_high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            second_low = lead == 0xF0 ? 0x90 : 0x80;
-            second_high = lead == 0xF4 ? 0x8F : 0xBF;
-        }
-        // Take the longest well-formed start of a sequence; a broken one becomes one U+FFFD.
-        std::size_t taken = 1;
-        while (length != 0 && taken < length && i + taken < text.size()) {
-            const unsigned char next = byte(i + taken);
-            const unsigned char low = taken == 1 ? second_low : 0x80;
-            const unsigned char high = taken == 1 ? second_high : 0xBF;
-            if (next < low || next > high) {
-                break;
-            }
-            ++taken;
-        }
-        if (length != 0 && taken == length) {
-            result.append(text.substr(i, length));
-        } else {
-            append_code_point(result, 0xFFFD);
-        }
-        i += taken;
-    }
-    return result;
-}
-
-std::string json_escape(std::string_view text) {
-    static constexpr std::string_view kHex = "0123456789abcdef";
-    std::string result;
-    result.reserve(text.size());
-    for (const char c : text) {
-        const auto code = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"':
-            result += "\\\"";
-            break;
-        case '\\':
-            result += "\\\\";
-            break;
-        case '\b':
-            result += "\\b";
-            break;
-        case '\t':
-            result += "\\t";
-            break;
-        case '\n':
-            result += "\\n";
-            break;
-        case '\f':
-            result += "\\f";
-            break;
-        case '\r':
-            result += "\\r";
-            break;
-        default:
-            if (code < 0x20 || code == 0x7F) {
-                result += "\\u00";
-                result.push_back(kHex[code >> 4]);
-                result.push_back(kHex[code & 0xF]);
-            } else {
-                result.push_back(c);
-            }
-        }
-    }
-    return result;
 }
 
 std::string cdata(std::string_view text) {

@@ -22,30 +22,6 @@ TEST(ReportTest, DurationsInSeconds) {
     EXPECT_EQ(shortest_seconds(nanoseconds(3'000'000'000)), "3");
 }
 
-TEST(ReportTest, MalformedUtf8BecomesReplacementCharacters) {
-    const std::string replacement = "\xEF\xBF\xBD";
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"plain — text", "plain — text"},
-        {"\xFF", replacement},
-        {"a\x80z", "a" + replacement + "z"},
-        {"\xE2\x80", replacement},                                 // cut short at the end
-        {"\xE2\x80z", replacement + "z"},                          // cut short before an ASCII byte
-        {"\xED\xA0\x80", replacement + replacement + replacement}, // a surrogate is not valid
-        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
-        {"\xC0\xAF", replacement + replacement}, // overlong
-        {std::string("\0x", 2), std::string("\0x", 2)},
-    };
-    for (const auto& [input, expected] : cases) {
-        EXPECT_EQ(valid_utf8(input), expected);
-    }
-}
-
-TEST(ReportTest, JsonEscapes) {
-    EXPECT_EQ(json_escape("a\"b\\c\n\t\r\b\f"), "a\\\"b\\\\c\\n\\t\\r\\b\\f");
-    EXPECT_EQ(json_escape(std::string("\x01\x1f\x7f", 3)), "\\u0001\\u001f\\u007f");
-    EXPECT_EQ(json_escape("—"), "—");
-}
-
 TEST(ReportTest, CdataKeepsEverythingOnOneLine) {
     EXPECT_EQ(cdata("a\nb\n"), "<![CDATA[a]]>&#xA;<![CDATA[b]]>&#xA;<![CDATA[]]>");
     EXPECT_EQ(cdata("x]]>y"), "<![CDATA[x]]]]><![CDATA[>y]]>");

@@ -38,19 +38,11 @@ static_assert(std::accumulate(kHookWeights.begin(), kHookWeights.end(), 0U) == 1
 constexpr std::array<std::uint8_t, 16> kOtherTypes = {
     0x01, 0x04, 0x05, 0x06, 0x08, 0x0A, 0x0D, 0x0E, 0x0F, 0x10, 0x11, 0x20, 0x22, 0x27, 0x32, 0x34};
 
-// splitmix64: the same sequence on every platform.
-std::uint64_t splitmix(std::uint64_t& state) {
-    std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-}
-
 // Random draws for one file, seeded from the archive's seed and the file's index.
 class Draw {
   public:
-    explicit Draw(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t bits() { return splitmix(state_); }
+    explicit Draw(std::uint64_t seed) : random_(seed) {}
+    std::uint64_t bits() { return random_.next(); }
     // Uniform in [low, high].
     std::uint32_t between(std::uint32_t low, std::uint32_t high) {
         return low + static_cast<std::uint32_t>(bits() % (std::uint64_t{high} - low + 1));
@@ -64,7 +56,7 @@ class Draw {
     }
 
   private:
-    std::uint64_t state_;
+    common::SplitMix64 random_;
 };
 
 std::uint32_t hook_type(Draw& draw) {
@@ -272,14 +264,14 @@ void make_other(Draw& draw, DemoFile& file) {
 
 } // namespace
 
-DemoGenerator::DemoGenerator(std::uint64_t seed) : state_(seed) {
+DemoGenerator::DemoGenerator(std::uint64_t seed) : random_(seed) {
     for (std::size_t i = 0; i < next_other_.size(); ++i) {
         next_other_[i] = (static_cast<std::uint32_t>(i) << 24) | 1U;
     }
 }
 
 std::uint64_t DemoGenerator::random() {
-    return splitmix(state_);
+    return random_.next();
 }
 
 DemoFile DemoGenerator::next() {

@@ -3,6 +3,8 @@
 // physics scripts carrying hooks of every common type. Deterministic for a given seed.
 #pragma once
 
+#include "quillmere/common/random.hpp"
+
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -46,7 +48,7 @@ class DemoGenerator {
   private:
     [[nodiscard]] std::uint64_t random();
 
-    std::uint64_t state_;
+    common::SplitMix64 random_;
     std::uint32_t next_animation_ = 0x03000001;
     std::uint32_t next_setup_model_ = 0x02000001;
     std::uint32_t next_physics_script_ = 0x33000001;

@@ -101,27 +101,6 @@ std::string type_text(std::uint8_t type) {
     return "0x" + digits;
 }
 
-std::string version_string_hex(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    for (auto byte : bytes) {
-        out.push_back(kDigits[byte >> 4]);
-        out.push_back(kDigits[byte & 0xF]);
-    }
-    return out;
-}
-
-std::string lowercase_hex(std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (auto byte : bytes) {
-        out.push_back(kDigits[byte >> 4]);
-        out.push_back(kDigits[byte & 0xF]);
-    }
-    return out;
-}
-
 // The directory's entries in ascending id order (the map's own order is unspecified).
 std::vector<const dat::DatFileEntry*> sorted_entries(const DatDatabase& db) {
     std::vector<const dat::DatFileEntry*> entries;
@@ -180,7 +159,8 @@ int run_info(const Invocation& inv, const Streams& streams) {
         for (const auto& [name, value] : words) {
             header.set(name, Json::number(value));
         }
-        header.set("version_string", Json::string(version_string_hex(h.version_string)));
+        header.set("version_string",
+                   Json::string(common::hex_bytes(h.version_string, common::LetterCase::Upper)));
         header.set("version_minor", Json::number(h.version_minor));
         auto type_list = Json::array();
         for (const auto& [type, summary] : types) {
@@ -205,7 +185,8 @@ int run_info(const Invocation& inv, const Streams& streams) {
         text +=
             std::string(name) + ": " + (hex ? "0x" + hex8(value) : std::to_string(value)) + "\n";
     }
-    text += "version_string: " + version_string_hex(h.version_string) + "\n";
+    text +=
+        "version_string: " + common::hex_bytes(h.version_string, common::LetterCase::Upper) + "\n";
     text += "version_minor: " + std::to_string(h.version_minor) + "\n";
     text += "entries: " + std::to_string(db->files().size()) + "\n";
     if (!types.empty()) {
@@ -292,7 +273,7 @@ std::string location_text(const LocatedHook& located) {
     if (located.placement) {
         return "placement " + std::to_string(*located.placement);
     }
-    return "time " + float_text(located.start_time.value_or(0.0));
+    return "time " + common::float_text(located.start_time.value_or(0.0));
 }
 
 int run_hooks(const Invocation& inv, const Streams& streams) {
@@ -355,7 +336,7 @@ int run_hooks(const Invocation& inv, const Streams& streams) {
                 .set("name", Json::string(tools::hook_type_name(located.hook.hook_type)))
                 .set("direction", Json::number(located.hook.direction))
                 .set("payload", fields_json(fields[i]))
-                .set("data", Json::string(lowercase_hex(located.hook.data)));
+                .set("data", Json::string(common::hex_bytes(located.hook.data)));
             hooks.push(std::move(row));
         }
         auto doc = Json::object();

@@ -3,26 +3,18 @@
 
 #include "quillmere/common/text.hpp"
 
-#include <array>
 #include <cassert>
-#include <charconv>
 #include <cmath>
 
 namespace quillmere::inspect {
 namespace {
 
+// A float as a JSON value: its shortest text, or for NaN and the infinities (which JSON lacks)
+// that text as a string.
 template <class Float>
-std::string float_text(Float value) {
-    if (std::isnan(value)) {
-        return "\"nan\"";
-    }
-    if (std::isinf(value)) {
-        return value < 0 ? "\"-inf\"" : "\"inf\"";
-    }
-    std::array<char, 64> buffer{};
-    auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-    assert(ec == std::errc());
-    return std::string(buffer.data(), end);
+std::string float_json(Float value) {
+    const std::string text = common::float_text(value);
+    return std::isfinite(value) ? text : common::json_quote(text);
 }
 
 void newline(std::string& out, int depth) {
@@ -32,66 +24,14 @@ void newline(std::string& out, int depth) {
 
 } // namespace
 
-std::string json_quote(std::string_view text) {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            const std::size_t length = common::utf8_sequence_length(text, i);
-            if (length == 0) {
-                out += "\\ufffd";
-                ++i;
-            } else {
-                out.append(text.substr(i, length));
-                i += length;
-            }
-            continue;
-        }
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        default:
-            if (c < 0x20) {
-                const std::string digits = common::hex_lower(c);
-                out += "\\u00";
-                out += digits.size() == 1 ? "0" + digits : digits;
-            } else {
-                out.push_back(static_cast<char>(c));
-            }
-        }
-        ++i;
-    }
-    out.push_back('"');
-    return out;
-}
-
 Json Json::boolean(bool value) {
     return Json(std::in_place_type<bool>, value);
 }
 Json Json::number(float value) {
-    return Json(std::in_place_type<Number>, float_text(value));
+    return Json(std::in_place_type<Number>, float_json(value));
 }
 Json Json::number(double value) {
-    return Json(std::in_place_type<Number>, float_text(value));
+    return Json(std::in_place_type<Number>, float_json(value));
 }
 Json Json::string(std::string_view value) {
     return Json(std::in_place_type<std::string>, value);
@@ -147,7 +87,7 @@ void Json::write(std::string& out, int depth) const {
             if (multiline) {
                 newline(out, depth + 1);
             }
-            out += json_quote((*object)[i].first);
+            out += common::json_quote((*object)[i].first);
             out += ": ";
             (*object)[i].second.write(out, depth + 1);
         }
@@ -158,7 +98,7 @@ void Json::write(std::string& out, int depth) const {
     } else if (const auto* number = std::get_if<Number>(&value_)) {
         out += number->text;
     } else if (const auto* text = std::get_if<std::string>(&value_)) {
-        out += json_quote(*text);
+        out += common::json_quote(*text);
     } else if (const auto* flag = std::get_if<bool>(&value_)) {
         out += *flag ? "true" : "false";
     } else {

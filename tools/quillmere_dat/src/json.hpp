@@ -63,9 +63,4 @@ class Json {
     Value value_;
 };
 
-/// `text` as a JSON string literal, quotes included: `"` and `\` escaped, control characters as
-/// `\n`, `\t`, ... or `\u00XX`, valid UTF-8 passed through, and every byte that is not part of
-/// valid UTF-8 replaced by `\ufffd`, so any input gives a valid document.
-[[nodiscard]] std::string json_quote(std::string_view text);
-
 } // namespace quillmere::inspect

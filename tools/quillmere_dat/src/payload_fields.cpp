@@ -3,9 +3,6 @@
 
 #include "quillmere/common/text.hpp"
 
-#include <array>
-#include <charconv>
-#include <cmath>
 #include <initializer_list>
 
 namespace quillmere::inspect {
@@ -19,19 +16,6 @@ struct Overloaded : Ts... {
     using Ts::operator()...;
 };
 
-template <class Float>
-std::string shortest(Float value) {
-    if (std::isnan(value)) {
-        return "nan";
-    }
-    if (std::isinf(value)) {
-        return value < 0 ? "-inf" : "inf";
-    }
-    std::array<char, 64> buffer{};
-    auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-    return ec == std::errc() ? std::string(buffer.data(), end) : std::string("?");
-}
-
 // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on "(" + std::string&&.
 std::string tuple_text(std::initializer_list<float> values) {
     std::string out = "(";
@@ -39,7 +23,7 @@ std::string tuple_text(std::initializer_list<float> values) {
         if (out.size() > 1) {
             out += ", ";
         }
-        out += shortest(value);
+        out += common::float_text(value);
     }
     out += ")";
     return out;
@@ -81,12 +65,6 @@ Json frame_json(const dat::graphics::Frame& f) {
 
 std::string id_text(std::uint32_t id) {
     return "0x" + common::hex8(id);
-}
-std::string float_text(double value) {
-    return shortest(value);
-}
-std::string float_text(float value) {
-    return shortest(value);
 }
 
 std::vector<PayloadField> payload_fields(const setup::HookPayload& payload) {
@@ -175,7 +153,7 @@ std::string fields_text(const std::vector<PayloadField>& fields) {
                               [](FileIdValue v) { return id_text(v.id); },
                               [](std::uint32_t v) { return std::to_string(v); },
                               [](std::int32_t v) { return std::to_string(v); },
-                              [](float v) { return shortest(v); },
+                              [](float v) { return common::float_text(v); },
                               [](const common::Vector3& v) { return vector_text(v); },
                               [](const dat::graphics::Frame& v) { return frame_text(v); },
                           },

@@ -46,8 +46,4 @@ payload_fields(const dat::file_type::setup_model::HookPayload& payload);
 /// A file id as the tool prints it: "0x" and eight upper-case hex digits.
 [[nodiscard]] std::string id_text(std::uint32_t id);
 
-/// The shortest text that reads back as the same float ("0.5", "-2", "1e+30", "nan", "inf").
-[[nodiscard]] std::string float_text(double value);
-[[nodiscard]] std::string float_text(float value);
-
 } // namespace quillmere::inspect

@@ -12,31 +12,6 @@ namespace {
 
 using testing::parse_json;
 
-TEST(JsonTest, QuoteEscapesQuotesBackslashesAndControlCharacters) {
-    EXPECT_EQ(json_quote("plain"), "\"plain\"");
-    EXPECT_EQ(json_quote("a\"b\\c"), "\"a\\\"b\\\\c\"");
-    EXPECT_EQ(json_quote("\n\r\t\b\f"), "\"\\n\\r\\t\\b\\f\"");
-    EXPECT_EQ(json_quote(std::string_view("\x01\x1f\0", 3)), "\"\\u0001\\u001f\\u0000\"");
-    EXPECT_EQ(json_quote("\x7f"), "\"\x7f\"");
-}
-
-TEST(JsonTest, QuoteKeepsValidUtf8AndReplacesEveryInvalidByte) {
-    EXPECT_EQ(json_quote("caf\xC3\xA9 \xE2\x80\x94 \xF0\x9F\x98\x80"),
-              "\"caf\xC3\xA9 \xE2\x80\x94 \xF0\x9F\x98\x80\"");
-    // A stray continuation byte, a truncated sequence, an overlong form, a surrogate and a code
-    // point above U+10FFFF.
-    const std::string_view bad[] = {
-        "\x80", "\xC3", "\xE2\x80", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFF"};
-    for (auto text : bad) {
-        const auto quoted = json_quote(text);
-        EXPECT_EQ(quoted.find_first_of("\x80\xFF"), std::string::npos) << quoted;
-        std::string error;
-        auto parsed = parse_json(quoted, &error);
-        ASSERT_TRUE(parsed) << error;
-        EXPECT_EQ(parsed->string().substr(0, 3), "\xEF\xBF\xBD");
-    }
-}
-
 TEST(JsonTest, EveryByteStringGivesAValidDocument) {
     std::string all;
     for (int c = 0; c < 256; ++c) {

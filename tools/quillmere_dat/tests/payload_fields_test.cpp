@@ -43,14 +43,6 @@ TEST(PayloadFieldsTest, IdsAreHexAndOtherNumbersDecimal) {
     }
 }
 
-TEST(PayloadFieldsTest, FloatsUseTheirShortestExactForm) {
-    EXPECT_EQ(float_text(0.1f), "0.1");
-    EXPECT_EQ(float_text(-0.0f), "-0");
-    EXPECT_EQ(float_text(std::numeric_limits<float>::quiet_NaN()), "nan");
-    EXPECT_EQ(float_text(-std::numeric_limits<float>::infinity()), "-inf");
-    EXPECT_EQ(float_text(1.25), "1.25");
-}
-
 TEST(PayloadFieldsTest, JsonKeepsFieldNamesAndTypes) {
     const setup::HookPayload payload = setup::CreateParticleHookPayload{
         0x32000010, 2, {{0.5f, -0.25f, 2.0f}, {1.0f, 0.0f, 0.0f, 0.0f}}, 7};

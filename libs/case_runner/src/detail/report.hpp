@@ -104,12 +104,6 @@ class Reporter {
 /// `duration` in seconds, shortest text that reads back: "0", "0.00000205", "1.05055039".
 [[nodiscard]] std::string shortest_seconds(std::chrono::nanoseconds duration);
 
-/// `text` with every malformed UTF-8 sequence replaced by U+FFFD.
-[[nodiscard]] std::string valid_utf8(std::string_view text);
-
-/// `text` escaped for the inside of a JSON string.
-[[nodiscard]] std::string json_escape(std::string_view text);
-
 /// `text` as CDATA sections on one line: line ends become "&#xA;" between sections, and "]]>"
 /// and "<?" are split across sections.
 [[nodiscard]] std::string cdata(std::string_view text);

@@ -14,11 +14,6 @@ namespace quillmere::case_runner {
 
 namespace detail {
 
-/// Shortest text that reads back as `value`: "1.0", "0.1", "-0.0", "1e16", "1.5e-7", "NaN", "inf".
-[[nodiscard]] std::string float_diagnostic(double value);
-/// As for double, with the shortest text that reads back as the float.
-[[nodiscard]] std::string float_diagnostic(float value);
-
 template <class T>
 concept HasDiagnosticMember = requires(const T& value) {
     { value.diagnostic() } -> std::convertible_to<std::string>;
@@ -35,7 +30,8 @@ concept TextLike = std::is_convertible_v<const T&, std::string_view> ||
 /// - `bool`: "true" or "false";
 /// - an integer of any width and signedness (character types and `std::uint8_t` included) or an
 ///   enumeration: its value in decimal, with a minus sign when negative;
-/// - a floating-point number: the shortest decimal text that reads back as the same value;
+/// - a floating-point number: the shortest decimal text that reads back as the same value, in
+///   the debugging style ("1.0", "0.1", "1e16", "NaN");
 /// - a text (`std::string`, `std::string_view`, `const char*`, a string literal, anything that
 ///   converts to `std::string` such as a path): in double quotes with backslash escapes
 ///   (`common::quoted`);
@@ -57,9 +53,9 @@ template <class T>
         return diagnostic(static_cast<std::underlying_type_t<T>>(value));
     } else if constexpr (std::is_floating_point_v<T>) {
         if constexpr (std::is_same_v<T, float>) {
-            return detail::float_diagnostic(value);
+            return common::float_text(value, common::FloatStyle::Debug);
         } else {
-            return detail::float_diagnostic(static_cast<double>(value));
+            return common::float_text(static_cast<double>(value), common::FloatStyle::Debug);
         }
     } else if constexpr (detail::TextLike<T>) {
         if constexpr (std::is_convertible_v<const T&, std::string_view>) {
