@@ -1,23 +1,18 @@
-// The runner: command line, selection, running the cases on threads of their own, the report.
+// The runner: command line, selection and order of the cases, the listing, and the run that
+// reports each case as it finishes.
 #include "quillmere/case_runner/case_runner.hpp"
 
+#include "detail/log_file.hpp"
 #include "detail/options.hpp"
 #include "detail/report.hpp"
 #include "detail/run.hpp"
-#include "detail/streams.hpp"
-#include "quillmere/case_runner/checks.hpp"
+#include "detail/scheduler.hpp"
 #include "quillmere/common/random.hpp"
-#include "quillmere/common/text.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <condition_variable>
 #include <cstdlib>
-#include <deque>
-#include <exception>
-#include <fcntl.h>
 #include <iostream>
-#include <system_error>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -29,55 +24,12 @@ namespace {
 
 constexpr int kFailureStatus = 101;
 
-std::string os_error_text(int code) {
-    return std::system_category().message(code) + " (os error " + std::to_string(code) + ")";
+/// A log file that cannot be created or written ends the run or the listing, with the same
+/// words for both.
+int log_failure(Console& console, const std::string& error) {
+    console.err << "error: io error when listing tests: " << error << std::endl;
+    return kFailureStatus;
 }
-
-/// The --logfile file: created (truncated) before the run, one line per finished case.
-class LogFile {
-  public:
-    [[nodiscard]] static std::expected<LogFile, std::string> create(const std::string& path) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            return std::unexpected("cannot create log file " + common::quoted(path) + ": " +
-                                   os_error_text(errno));
-        }
-        return LogFile(fd, path);
-    }
-
-    LogFile(LogFile&& other) noexcept
-        : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
-    LogFile& operator=(LogFile&&) = delete;
-    LogFile(const LogFile&) = delete;
-    LogFile& operator=(const LogFile&) = delete;
-    ~LogFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-
-    /// Writes all of `text`, retrying when interrupted.
-    [[nodiscard]] std::expected<void, std::string> write(std::string_view text) {
-        while (!text.empty()) {
-            const auto written = ::write(fd_, text.data(), text.size());
-            if (written < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return std::unexpected("cannot write log file " + common::quoted(path_) + ": " +
-                                       os_error_text(errno));
-            }
-            text.remove_prefix(static_cast<std::size_t>(written));
-        }
-        return {};
-    }
-
-  private:
-    LogFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-
-    int fd_;
-    std::string path_;
-};
 
 bool matches_filter(const std::string& name, const std::string& filter, bool exact) {
     return exact ? name == filter : name.find(filter) != std::string::npos;
@@ -87,153 +39,6 @@ bool is_failure(Outcome outcome) {
     return outcome == Outcome::Failed || outcome == Outcome::FailedWithMessage ||
            outcome == Outcome::TimeLimitExceeded;
 }
-
-std::string location_text(const std::source_location& location) {
-    return std::string(location.file_name()) + ":" + std::to_string(location.line()) + ":" +
-           std::to_string(location.column());
-}
-
-struct CaseContext {
-    Console& console;
-    std::mutex& console_lock;
-    bool capture;
-    std::optional<TimeLimits> time;
-};
-
-/// Runs one case on the calling thread with its own streams and turns whatever it throws into
-/// its failure. Never throws.
-CaseResult execute(const Case& test_case, const CaseDesc& desc,
-                   const CaseContext& context) noexcept {
-    CaseResult result;
-    bool failed = false;
-    std::chrono::nanoseconds elapsed{};
-    try {
-        std::optional<CaseOutput> output;
-        if (context.capture) {
-            output.emplace();
-        } else {
-            output.emplace(context.console.out, context.console.err, context.console_lock);
-        }
-        {
-            const StreamScope scope(output->out(), output->err());
-            std::string failure;
-            const auto start = std::chrono::steady_clock::now();
-            try {
-                test_case.body();
-            } catch (const CaseFailure& failure_of_check) {
-                failed = true;
-                failure = "case '" + desc.name + "' failed at " +
-                          location_text(failure_of_check.location()) + ":\n" +
-                          failure_of_check.message();
-            } catch (const std::exception& exception) {
-                failed = true;
-                failure = "case '" + desc.name + "' failed with an uncaught exception:\n" +
-                          exception.what();
-            } catch (...) {
-                failed = true;
-                failure = "case '" + desc.name +
-                          "' failed with an uncaught exception:\nexception of unknown type";
-            }
-            elapsed = std::chrono::steady_clock::now() - start;
-            if (failed) {
-                output->err() << "\n" << failure << "\n";
-            }
-        }
-        result.output = output->finish();
-    } catch (...) {
-        // Recording the output itself failed (memory ran out): the case still fails.
-        failed = true;
-    }
-    if (test_case.should_fail) {
-        result.outcome = failed ? Outcome::Ok : Outcome::FailedWithMessage;
-        if (!failed) {
-            result.message = "test did not fail as expected";
-        }
-    } else {
-        result.outcome = failed ? Outcome::Failed : Outcome::Ok;
-    }
-    if (context.time) {
-        result.exec_time = elapsed;
-        if (result.outcome == Outcome::Ok && context.time->error_on_excess &&
-            elapsed >= context.time->critical) {
-            result.outcome = Outcome::TimeLimitExceeded;
-        }
-    }
-    return result;
-}
-
-/// Cases running on threads of their own, and the queue of those that have finished.
-class Scheduler {
-  public:
-    explicit Scheduler(std::size_t count) : results_(count), threads_(count) {
-        // Reserved up front so that a finishing case never allocates under the lock.
-        finished_.reserve(count);
-    }
-    Scheduler(const Scheduler&) = delete;
-    Scheduler& operator=(const Scheduler&) = delete;
-    ~Scheduler() { join_all(); }
-
-    /// Runs `job` on a new thread, or right here when no thread can be started.
-    template <class Job>
-    void start(std::size_t position, Job job) {
-        try {
-            threads_[position] = std::thread([this, position, job] { complete(position, job()); });
-        } catch (...) {
-            // No thread to be had (resources or memory ran out): run the case right here.
-            complete(position, job());
-        }
-    }
-
-    /// Records a case that needs no thread (an ignored one).
-    void complete(std::size_t position, CaseResult result) noexcept {
-        {
-            std::lock_guard guard(mutex_);
-            results_[position] = std::move(result);
-            finished_.push_back(position);
-        }
-        changed_.notify_one();
-    }
-
-    /// The next finished case, waiting until `deadline` at most.
-    [[nodiscard]] std::optional<std::size_t>
-    next_finished(std::optional<std::chrono::steady_clock::time_point> deadline) {
-        std::unique_lock lock(mutex_);
-        const auto available = [this] { return taken_ < finished_.size(); };
-        if (deadline) {
-            if (!changed_.wait_until(lock, *deadline, available)) {
-                return std::nullopt;
-            }
-        } else {
-            changed_.wait(lock, available);
-        }
-        return finished_[taken_++];
-    }
-
-    /// The result of a finished case, once its thread has ended.
-    [[nodiscard]] CaseResult take(std::size_t position) {
-        if (threads_[position].joinable()) {
-            threads_[position].join();
-        }
-        std::lock_guard guard(mutex_);
-        return std::move(*results_[position]);
-    }
-
-    void join_all() noexcept {
-        for (auto& thread : threads_) {
-            if (thread.joinable()) {
-                thread.join();
-            }
-        }
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::optional<CaseResult>> results_;
-    std::vector<std::size_t> finished_;
-    std::size_t taken_ = 0;
-    std::vector<std::thread> threads_;
-};
 
 std::uint64_t time_based_seed() {
     const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
@@ -253,16 +58,7 @@ CaseDesc describe(const Case& test_case, const Options& options) {
 }
 
 int list_cases(std::span<const Case> cases, const std::vector<std::size_t>& selected,
-               const Options& options, Console& console, std::mutex& console_lock) {
-    std::optional<LogFile> log;
-    if (options.logfile) {
-        auto created = LogFile::create(*options.logfile);
-        if (!created) {
-            console.err << "error: io error when listing tests: " << created.error() << std::endl;
-            return kFailureStatus;
-        }
-        log.emplace(std::move(*created));
-    }
+               const Options& options, LogFile* log, Console& console, std::mutex& console_lock) {
     ConsoleWriter writer(console.out, console_lock);
     ReportSettings settings;
     // A JUnit listing is written like the pretty one.
@@ -276,9 +72,7 @@ int list_cases(std::span<const Case> cases, const std::vector<std::size_t>& sele
         reporter->list_case(desc);
         if (log) {
             if (auto written = log->write("test " + desc.name + "\n"); !written) {
-                console.err << "error: io error when listing tests: " << written.error()
-                            << std::endl;
-                return kFailureStatus;
+                return log_failure(console, written.error());
             }
         }
     }
@@ -287,16 +81,7 @@ int list_cases(std::span<const Case> cases, const std::vector<std::size_t>& sele
 }
 
 int run_cases(std::span<const Case> cases, std::vector<std::size_t> order, const Options& options,
-              std::string_view program, Console& console, std::mutex& console_lock) {
-    std::optional<LogFile> log;
-    if (options.logfile) {
-        auto created = LogFile::create(*options.logfile);
-        if (!created) {
-            console.err << "error: io error when listing tests: " << created.error() << std::endl;
-            return kFailureStatus;
-        }
-        log.emplace(std::move(*created));
-    }
+              std::string_view program, LogFile* log, Console& console, std::mutex& console_lock) {
     const std::size_t hardware = std::max(1U, std::thread::hardware_concurrency());
     const std::size_t concurrency = options.test_threads.value_or(hardware);
     const bool multithreaded = concurrency > 1;
@@ -333,9 +118,8 @@ int run_cases(std::span<const Case> cases, std::vector<std::size_t> order, const
     }
 
     const CaseContext context{console, console_lock, !options.no_capture, options.time};
-    Scheduler scheduler(order.size());
-    std::vector<bool> running(order.size(), false);
-    std::deque<std::pair<std::chrono::steady_clock::time_point, std::size_t>> notices;
+    Scheduler scheduler(order.size(), context,
+                        multithreaded ? std::optional(console.long_running_after) : std::nullopt);
     std::optional<std::string> log_error;
     std::size_t next = 0;
     std::size_t pending = 0;
@@ -347,36 +131,12 @@ int run_cases(std::span<const Case> cases, std::vector<std::size_t> order, const
             if (descs[slot].ignored || !options.run_tests) {
                 scheduler.complete(slot, CaseResult{Outcome::Ignored, {}, std::nullopt, {}});
             } else {
-                const Case& test_case = cases[order[slot]];
-                const CaseDesc& desc = descs[slot];
-                running[slot] = true;
-                scheduler.start(slot, [&test_case, &desc, &context] {
-                    return execute(test_case, desc, context);
-                });
-                if (multithreaded) {
-                    notices.emplace_back(
-                        std::chrono::steady_clock::now() + console.long_running_after, slot);
-                }
+                scheduler.start(slot, cases[order[slot]], descs[slot]);
             }
             ++pending;
         }
-        std::optional<std::size_t> finished;
-        while (!finished) {
-            std::optional<std::chrono::steady_clock::time_point> deadline;
-            if (!notices.empty()) {
-                deadline = notices.front().first;
-            }
-            finished = scheduler.next_finished(deadline);
-            const auto now = std::chrono::steady_clock::now();
-            while (!notices.empty() && notices.front().first <= now) {
-                if (running[notices.front().second]) {
-                    reporter->case_running_long(descs[notices.front().second]);
-                }
-                notices.pop_front();
-            }
-        }
-        const std::size_t slot = *finished;
-        running[slot] = false;
+        const std::size_t slot = scheduler.wait_for_next(
+            [&](std::size_t position) { reporter->case_running_long(descs[position]); });
         --pending;
         const CaseResult result = scheduler.take(slot);
         if (log) {
@@ -391,8 +151,7 @@ int run_cases(std::span<const Case> cases, std::vector<std::size_t> order, const
     }
     if (log_error) {
         scheduler.join_all();
-        console.err << "error: io error when listing tests: " << *log_error << std::endl;
-        return kFailureStatus;
+        return log_failure(console, *log_error);
     }
     totals.exec_time = std::chrono::steady_clock::now() - run_start;
     reporter->run_finish(totals);
@@ -462,16 +221,23 @@ int run_with(std::span<const std::string> args, std::span<const Case> cases, Con
         return 0;
     }
     const Options& options = command_line->options;
+    std::optional<LogFile> log;
     if (options.logfile) {
         // Without a line end, as it has always been written.
         console.err << "warning: `--logfile` is deprecated" << std::flush;
+        auto created = LogFile::create(*options.logfile);
+        if (!created) {
+            return log_failure(console, created.error());
+        }
+        log.emplace(std::move(*created));
     }
+    LogFile* const log_file = log ? &*log : nullptr;
     std::mutex console_lock;
     const auto selected = select_cases(cases, options);
     if (options.list) {
-        return list_cases(cases, selected, options, console, console_lock);
+        return list_cases(cases, selected, options, log_file, console, console_lock);
     }
-    return run_cases(cases, selected, options, program, console, console_lock);
+    return run_cases(cases, selected, options, program, log_file, console, console_lock);
 }
 
 } // namespace detail

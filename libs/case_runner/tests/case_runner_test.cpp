@@ -1,5 +1,6 @@
 // The runner in-process: cases on two threads, capture, whole lines without capture, order,
-// failures of any kind, --fail-fast, colour, selection and shuffling.
+// failures of any kind, --fail-fast (also over a time limit), colour, terse progress, selection
+// and shuffling.
 #include "detail/run.hpp"
 #include "quillmere/case_runner/case_runner.hpp"
 #include "quillmere/case_runner/checks.hpp"
@@ -227,6 +228,28 @@ TEST(CaseRunnerTest, FailFastStartsNoNewCaseButWaitsForRunningOnes) {
     }
 }
 
+TEST(CaseRunnerTest, FailFastStopsAtTheFirstCaseOverItsTimeLimit) {
+    std::atomic<bool> later_started{false};
+    Harness harness;
+    harness.console.env = [](const std::string& name) -> std::optional<std::string> {
+        if (name == "QUILLMERE_TEST_TIME") {
+            return "0,1"; // a case taking a millisecond or more is over its limit
+        }
+        return std::nullopt;
+    };
+    const int status =
+        harness.run({"-Zunstable-options", "--ensure-time", "--fail-fast", "--test-threads", "1"},
+                    {{"a_slow", [] { std::this_thread::sleep_for(20ms); }},
+                     {"b_later", [&] { later_started = true; }}});
+    EXPECT_EQ(status, 101);
+    EXPECT_FALSE(later_started);
+    const std::string report = harness.out.str();
+    EXPECT_NE(report.find("test a_slow ... FAILED (time limit exceeded) <"), std::string::npos)
+        << report;
+    EXPECT_NE(report.find("test result: FAILED. 0 passed; 1 failed; 0 ignored;"), std::string::npos)
+        << report;
+}
+
 TEST(CaseRunnerTest, ACaseStillRunningIsAnnouncedOnceWithSeveralThreads) {
     Harness harness;
     harness.console.long_running_after = 0s;
@@ -253,6 +276,37 @@ TEST(CaseRunnerTest, AutomaticColourOnlyOnATerminalWithOneCaseAtATime) {
     EXPECT_FALSE(coloured(false, {"--test-threads", "1"}));
     EXPECT_FALSE(coloured(true, {"--test-threads", "1", "--color", "never"}));
     EXPECT_TRUE(coloured(false, {"--test-threads", "2", "--color", "always"}));
+}
+
+TEST(CaseRunnerTest, TerseCountsProgressAfterEvery87MarksAndBeforeAFailure) {
+    // 100 cases: case_010 fails, case_050 is ignored.
+    std::vector<Case> cases;
+    for (int i = 0; i < 100; ++i) {
+        const std::string number = std::to_string(i);
+        Case test_case{"case_" + std::string(3 - number.size(), '0') + number, [] {}};
+        if (i == 10) {
+            test_case.body = [] { fail("fails"); };
+        }
+        test_case.ignored = i == 50;
+        cases.push_back(std::move(test_case));
+    }
+    Harness harness;
+    EXPECT_EQ(harness.run({"-q", "--test-threads", "1"}, cases), 101);
+    // A failure ends the line of marks with the count so far (it counts itself); the next line
+    // holds cases 11 to 97, the ignored one among them, and the last two marks stay uncounted.
+    const std::vector<std::string> expected{
+        "",
+        "running 100 tests",
+        std::string(10, '.') + " 10/100",
+        "case_010 --- FAILED",
+        std::string(39, '.') + "i" + std::string(47, '.') + " 98/100",
+        "..",
+        "failures:",
+    };
+    auto lines = lines_of(harness.out.str());
+    ASSERT_GE(lines.size(), expected.size()) << harness.out.str();
+    lines.resize(expected.size());
+    EXPECT_EQ(lines, expected);
 }
 
 TEST(CaseRunnerTest, WithoutArgumentsEverythingRuns) {

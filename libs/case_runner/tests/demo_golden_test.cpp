@@ -20,6 +20,11 @@ struct Invocation {
     std::vector<std::string> env;
 };
 
+// Test logs name an invocation by its name rather than by its bytes.
+void PrintTo(const Invocation& invocation, std::ostream* out) {
+    *out << invocation.name;
+}
+
 using quillmere::testkit::ProcessOutput;
 using quillmere::testkit::run_process;
 

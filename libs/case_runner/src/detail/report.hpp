@@ -94,6 +94,13 @@ class Reporter {
 [[nodiscard]] std::unique_ptr<Reporter> make_reporter(const ReportSettings& settings,
                                                       ConsoleWriter& writer);
 
+// The styles, each in a file of its own; make_reporter picks one of them.
+[[nodiscard]] std::unique_ptr<Reporter> make_text_reporter(const ReportSettings& settings,
+                                                           ConsoleWriter& writer, bool terse);
+[[nodiscard]] std::unique_ptr<Reporter> make_json_reporter(ConsoleWriter& writer);
+[[nodiscard]] std::unique_ptr<Reporter> make_junit_reporter(const ReportSettings& settings,
+                                                            ConsoleWriter& writer);
+
 /// The log file line of a finished case: "ok NAME", "failed NAME", "ignored NAME",
 /// "failed: {message} NAME", "failed (time limit exceeded) NAME", then " <0.000s>" when timed.
 [[nodiscard]] std::string log_line(const CaseDesc& desc, const CaseResult& result);
