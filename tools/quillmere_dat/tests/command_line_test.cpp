@@ -1,6 +1,7 @@
 // Tests of the command line in-process: argument parsing, usage errors, help and the one-line
 // error form.
-#include "inspect.hpp"
+#include "archive_access.hpp"
+#include "command_line.hpp"
 #include "quillmere/common/decode_error.hpp"
 #include "quillmere/testkit/temp_file.hpp"
 
@@ -23,7 +24,7 @@ Result run_args(std::vector<std::string> args, bool terminal = false) {
     return {status, out.str(), err.str()};
 }
 
-TEST(InspectTest, FileIdsAreHexWithOrWithoutPrefix) {
+TEST(CommandLineTest, FileIdsAreHexWithOrWithoutPrefix) {
     EXPECT_EQ(parse_file_id("0x03000001"), 0x03000001U);
     EXPECT_EQ(parse_file_id("0X330007db"), 0x330007DBU);
     EXPECT_EQ(parse_file_id("3000001"), 0x03000001U);
@@ -34,7 +35,7 @@ TEST(InspectTest, FileIdsAreHexWithOrWithoutPrefix) {
     }
 }
 
-TEST(InspectTest, TypeBytesAreOneOrTwoHexDigits) {
+TEST(CommandLineTest, TypeBytesAreOneOrTwoHexDigits) {
     EXPECT_EQ(parse_type_byte("03"), 0x03);
     EXPECT_EQ(parse_type_byte("0x33"), 0x33);
     EXPECT_EQ(parse_type_byte("2"), 0x02);
@@ -44,7 +45,7 @@ TEST(InspectTest, TypeBytesAreOneOrTwoHexDigits) {
     }
 }
 
-TEST(InspectTest, OneLineJoinsTheFieldContexts) {
+TEST(CommandLineTest, OneLineJoinsTheFieldContexts) {
     common::DecodeError error(common::IoError::unexpected_eof());
     error.add_context("While parsing field 'z' in Vector3", std::source_location::current());
     error.add_context("While parsing field 'origin' in Frame", std::source_location::current());
@@ -60,7 +61,7 @@ TEST(InspectTest, OneLineJoinsTheFieldContexts) {
 }
 
 // Bad command lines exit with 2, say what is wrong on one line and show the synopsis.
-TEST(InspectTest, BadCommandLinesAreUsageErrors) {
+TEST(CommandLineTest, BadCommandLinesAreUsageErrors) {
     struct Case {
         std::vector<std::string> args;
         std::string error;
@@ -91,7 +92,7 @@ TEST(InspectTest, BadCommandLinesAreUsageErrors) {
     }
 }
 
-TEST(InspectTest, CatRefusesToWriteToATerminal) {
+TEST(CommandLineTest, CatRefusesToWriteToATerminal) {
     const auto result = run_args({"cat", "missing.dat", "0x01000001"}, true);
     EXPECT_EQ(result.status, kExitUsage);
     EXPECT_EQ(result.out, "");
@@ -100,7 +101,7 @@ TEST(InspectTest, CatRefusesToWriteToATerminal) {
     EXPECT_EQ(run_args({"ls", "missing.dat"}, true).status, kExitFailure);
 }
 
-TEST(InspectTest, HelpIsPrintedForTheProgramAndEachCommand) {
+TEST(CommandLineTest, HelpIsPrintedForTheProgramAndEachCommand) {
     for (const auto& args : std::vector<std::vector<std::string>>{{"--help"}, {"-h"}, {"help"}}) {
         const auto result = run_args(args);
         EXPECT_EQ(result.status, kExitOk);
@@ -124,7 +125,7 @@ TEST(InspectTest, HelpIsPrintedForTheProgramAndEachCommand) {
     EXPECT_EQ(run_args({"info", "--", "--help"}).status, kExitFailure);
 }
 
-TEST(InspectTest, OptionsMayComeAnywhereAndDashDashEndsThem) {
+TEST(CommandLineTest, OptionsMayComeAnywhereAndDashDashEndsThem) {
     testkit::TempDir dir("inspect-args");
     const auto path = (dir.path() / "-odd.dat").string();
     // "--" lets an archive whose name starts with a dash through; it does not exist, so the
