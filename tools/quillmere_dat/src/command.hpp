@@ -56,14 +56,14 @@ class Arguments;
 /// One command as the command line knows it. Its help prints as "usage: " synopsis, a blank
 /// line, then `description`.
 struct Command {
-    std::string_view name;
+    std::string_view name = {};
     /// The usage line shown after a usage error, "quillmere-dat ls ARCHIVE [--type HEX] [--json]".
-    std::string_view synopsis;
+    std::string_view synopsis = {};
     /// The command's line in the main help: how it is called ("ls ARCHIVE [--type HEX]") and
     /// what it gives.
-    std::string_view outline;
-    std::string_view summary;
-    std::string_view description;
+    std::string_view outline = {};
+    std::string_view summary = {};
+    std::string_view description = {};
     /// Every positional argument, all required, in order.
     std::span<const ArgumentSpec> arguments = {};
     std::span<const OptionSpec> options = {};

@@ -92,6 +92,52 @@ TEST(CommandLineTest, BadCommandLinesAreUsageErrors) {
     }
 }
 
+// The parser serves any command's description, not only today's: repeatable options with values,
+// flags, checks on every value, and the options handed over in the order given.
+TEST(CommandLineTest, ParserFollowsTheCommandsDescription) {
+    constexpr ArgumentSpec arguments[] = {{"IN"}, {"OUT"}};
+    constexpr OptionSpec options[] = {
+        {.name = "--put", .takes_value = true, .repeatable = true},
+        {.name = "--delete", .takes_value = true, .repeatable = true, .check = check_file_id},
+        {.name = "--compress"},
+    };
+    const Command repack{.name = "repack", .arguments = arguments, .options = options};
+    const auto parse = [&](std::vector<std::string> args) { return parse_arguments(repack, args); };
+
+    const auto parsed = parse({"--put", "1=a", "in.dat", "--delete=2", "--compress", "out.dat",
+                               "--put=3=b", "--compress"});
+    ASSERT_TRUE(parsed) << parsed.error();
+    EXPECT_EQ(parsed->positional(0), "in.dat");
+    EXPECT_EQ(parsed->positional(1), "out.dat");
+    EXPECT_EQ(parsed->values("--put"), (std::vector<std::string_view>{"1=a", "3=b"}));
+    EXPECT_EQ(parsed->value("--put"), "3=b");
+    EXPECT_EQ(parsed->value("--delete"), "2");
+    EXPECT_TRUE(parsed->has("--compress"));
+    std::vector<std::string> given;
+    for (const auto& option : parsed->options()) {
+        given.push_back(std::string(option.name) + "=" + option.value);
+    }
+    EXPECT_EQ(given, (std::vector<std::string>{"--put=1=a", "--delete=2",
+                                               "--compress=", "--put=3=b", "--compress="}));
+    const auto bare = parse({"in.dat", "out.dat"});
+    ASSERT_TRUE(bare);
+    EXPECT_FALSE(bare->has("--compress"));
+    EXPECT_EQ(bare->value("--put"), std::nullopt);
+
+    const std::pair<std::vector<std::string>, std::string> failures[] = {
+        {{"in.dat"}, "missing OUT"},
+        {{"in.dat", "out.dat", "--compress=yes"}, "unknown option '--compress=yes' for 'repack'"},
+        {{"in.dat", "out.dat", "--delete", "1", "--delete", "zz"},
+         "invalid file id 'zz' (expected up to eight hex digits, such as 0x03000001)"},
+        {{"in.dat", "out.dat", "--put"}, "option '--put' needs a value"},
+    };
+    for (const auto& [args, error] : failures) {
+        const auto result = parse(args);
+        ASSERT_FALSE(result) << error;
+        EXPECT_EQ(result.error(), error);
+    }
+}
+
 TEST(CommandLineTest, CatRefusesToWriteToATerminal) {
     const auto result = run_args({"cat", "missing.dat", "0x01000001"}, true);
     EXPECT_EQ(result.status, kExitUsage);
