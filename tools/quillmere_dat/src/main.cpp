@@ -1,5 +1,5 @@
 // quillmere-dat: the inspection tool for portal archives (info, ls, cat, hooks).
-#include "inspect.hpp"
+#include "command_line.hpp"
 
 #include <iostream>
 #include <string>

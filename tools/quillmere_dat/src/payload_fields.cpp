@@ -1,6 +1,7 @@
 // A hook payload as a list of named fields, rendered as text or JSON.
 #include "payload_fields.hpp"
 
+#include "command.hpp"
 #include "quillmere/common/text.hpp"
 
 #include <initializer_list>
@@ -62,10 +63,6 @@ Json frame_json(const dat::graphics::Frame& f) {
 }
 
 } // namespace
-
-std::string id_text(std::uint32_t id) {
-    return "0x" + common::hex8(id);
-}
 
 std::vector<PayloadField> payload_fields(const setup::HookPayload& payload) {
     using Fields = std::vector<PayloadField>;

@@ -43,7 +43,4 @@ payload_fields(const dat::file_type::setup_model::HookPayload& payload);
 /// {"x", "y", "z"}, a frame as {"origin": vector, "orientation": {"w", "x", "y", "z"}}.
 [[nodiscard]] Json fields_json(const std::vector<PayloadField>& fields);
 
-/// A file id as the tool prints it: "0x" and eight upper-case hex digits.
-[[nodiscard]] std::string id_text(std::uint32_t id);
-
 } // namespace quillmere::inspect

@@ -1,5 +1,5 @@
 // Tests of the payload fields as the hooks command prints them.
-#include "json_parser.hpp"
+#include "json_reading.hpp"
 #include "payload_fields.hpp"
 
 #include <gtest/gtest.h>
@@ -48,13 +48,13 @@ TEST(PayloadFieldsTest, JsonKeepsFieldNamesAndTypes) {
         0x32000010, 2, {{0.5f, -0.25f, 2.0f}, {1.0f, 0.0f, 0.0f, 0.0f}}, 7};
     auto json = testing::parse_json(fields_json(payload_fields(payload)).dump());
     ASSERT_TRUE(json);
-    EXPECT_EQ(json->keys(),
+    EXPECT_EQ(testing::keys(*json),
               (std::vector<std::string>{"emitter_info_id", "part_index", "offset", "emitter_id"}));
-    EXPECT_EQ((*json)["emitter_info_id"].string(), "0x32000010");
-    EXPECT_EQ((*json)["part_index"].number(), 2);
-    EXPECT_EQ((*json)["offset"]["origin"]["y"].number(), -0.25);
-    EXPECT_EQ((*json)["offset"]["orientation"]["w"].number(), 1);
-    EXPECT_EQ((*json)["emitter_id"].number(), 7);
+    EXPECT_EQ(json->at("emitter_info_id"), "0x32000010");
+    EXPECT_EQ(json->at("part_index"), 2);
+    EXPECT_EQ(json->at("offset").at("origin").at("y"), -0.25);
+    EXPECT_EQ(json->at("offset").at("orientation").at("w"), 1);
+    EXPECT_EQ(json->at("emitter_id"), 7);
 }
 
 } // namespace

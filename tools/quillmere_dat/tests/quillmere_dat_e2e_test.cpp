@@ -1,6 +1,6 @@
 // End-to-end: runs the quillmere-dat executable on test-kit archives and checks exit status,
 // standard output and standard error to the byte; --json output goes through a parser.
-#include "json_parser.hpp"
+#include "json_reading.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/dat/dat_database.hpp"
 #include "quillmere/testkit/archive_builder.hpp"
@@ -17,7 +17,9 @@
 namespace quillmere::inspect {
 namespace {
 
-using testing::JsonValue;
+using testing::elements;
+using testing::JsonDocument;
+using testing::keys;
 using testing::parse_json;
 
 struct Run {
@@ -34,14 +36,14 @@ Run tool(std::vector<std::string> args) {
 
 // Parses a --json output, requires it to read back identically after writing it out again, and
 // returns it.
-JsonValue json_of(const Run& run) {
+JsonDocument json_of(const Run& run) {
     std::string error;
     auto doc = parse_json(run.out, &error);
     EXPECT_TRUE(doc) << error << "\n" << run.out;
     if (!doc) {
         return {};
     }
-    auto again = parse_json(testing::to_json(*doc), &error);
+    auto again = parse_json(doc->dump(), &error);
     EXPECT_TRUE(again) << error;
     EXPECT_EQ(again, doc);
     return *doc;
@@ -131,20 +133,21 @@ TEST_F(QuillmereDatE2eTest, InfoJsonCarriesTheSameFacts) {
     const auto run = tool({"info", archive_, "--json"});
     EXPECT_EQ(run.status, 0);
     const auto doc = json_of(run);
-    EXPECT_EQ(doc.keys(), (std::vector<std::string>{"archive", "header", "entries", "types"}));
-    EXPECT_EQ(doc["archive"].string(), archive_);
-    EXPECT_EQ(doc["header"]["block_size"].number(), 256);
-    EXPECT_EQ(doc["header"]["magic"].number(), 0x4C51);
-    EXPECT_EQ(doc["header"]["version_string"].string(), "101112131415161718191A1B1C1D1E1F");
-    EXPECT_EQ(doc["header"]["file_size"].number(), static_cast<double>(archive_length_));
-    EXPECT_EQ(doc["header"].keys().size(), 17U);
-    EXPECT_EQ(doc["entries"].number(), 8);
-    const auto& types = doc["types"].array();
+    EXPECT_EQ(keys(doc), (std::vector<std::string>{"archive", "header", "entries", "types"}));
+    EXPECT_EQ(doc.at("archive").get<std::string>(), archive_);
+    EXPECT_EQ(doc.at("header").at("block_size").get<double>(), 256);
+    EXPECT_EQ(doc.at("header").at("magic").get<double>(), 0x4C51);
+    EXPECT_EQ(doc.at("header").at("version_string").get<std::string>(),
+              "101112131415161718191A1B1C1D1E1F");
+    EXPECT_EQ(doc.at("header").at("file_size").get<double>(), static_cast<double>(archive_length_));
+    EXPECT_EQ(keys(doc.at("header")).size(), 17U);
+    EXPECT_EQ(doc.at("entries").get<double>(), 8);
+    const auto& types = elements(doc.at("types"));
     ASSERT_EQ(types.size(), 5U);
-    EXPECT_EQ(types[2]["type"].string(), "0x03");
-    EXPECT_EQ(types[2]["files"].number(), 3);
-    EXPECT_EQ(types[2]["compressed"].number(), 1);
-    EXPECT_EQ(types[4]["stored_bytes"].number(), 652);
+    EXPECT_EQ(types.at(2).at("type").get<std::string>(), "0x03");
+    EXPECT_EQ(types.at(2).at("files").get<double>(), 3);
+    EXPECT_EQ(types.at(2).at("compressed").get<double>(), 1);
+    EXPECT_EQ(types.at(4).at("stored_bytes").get<double>(), 652);
 }
 
 TEST_F(QuillmereDatE2eTest, LsListsEveryEntryInAscendingIdOrder) {
@@ -195,21 +198,22 @@ TEST_F(QuillmereDatE2eTest, LsJsonListsTheEntriesWithTheirFlags) {
     const auto run = tool({"ls", "--json", archive_, "--type", "33"});
     EXPECT_EQ(run.status, 0);
     const auto doc = json_of(run);
-    EXPECT_EQ(doc["type"].string(), "0x33");
-    EXPECT_EQ(doc["count"].number(), 2);
-    const auto& entries = doc["entries"].array();
+    EXPECT_EQ(doc.at("type").get<std::string>(), "0x33");
+    EXPECT_EQ(doc.at("count").get<double>(), 2);
+    const auto& entries = elements(doc.at("entries"));
     ASSERT_EQ(entries.size(), 2U);
-    EXPECT_EQ(entries[0].keys(), (std::vector<std::string>{"id", "size", "compressed", "timestamp",
-                                                           "version", "bit_flags", "offset"}));
-    EXPECT_EQ(entries[0]["id"].string(), "0x33000001");
-    EXPECT_EQ(entries[0]["size"].number(), 52);
-    EXPECT_FALSE(entries[0]["compressed"].boolean());
-    EXPECT_EQ(entries[1]["id"].string(), "0x33000002");
+    EXPECT_EQ(keys(entries.at(0)),
+              (std::vector<std::string>{"id", "size", "compressed", "timestamp", "version",
+                                        "bit_flags", "offset"}));
+    EXPECT_EQ(entries.at(0).at("id").get<std::string>(), "0x33000001");
+    EXPECT_EQ(entries.at(0).at("size").get<double>(), 52);
+    EXPECT_FALSE(entries.at(0).at("compressed").get<bool>());
+    EXPECT_EQ(entries.at(1).at("id").get<std::string>(), "0x33000002");
 
     const auto all = json_of(tool({"ls", archive_, "--json"}));
-    EXPECT_TRUE(all["type"].is_null());
-    ASSERT_EQ(all["entries"].array().size(), 8U);
-    EXPECT_TRUE(all["entries"].array()[0]["compressed"].boolean());
+    EXPECT_TRUE(all.at("type").is_null());
+    ASSERT_EQ(elements(all.at("entries")).size(), 8U);
+    EXPECT_TRUE(elements(all.at("entries")).at(0).at("compressed").get<bool>());
 }
 
 // cat gives exactly what the library's get_file gives: decompressed when stored compressed.
@@ -271,10 +275,10 @@ TEST_F(QuillmereDatE2eTest, HooksJsonNamesEveryTypeAndItsFields) {
     const auto run = tool({"hooks", archive_, "0x03000002", "--json"});
     EXPECT_EQ(run.status, 0);
     const auto doc = json_of(run);
-    EXPECT_EQ(doc.keys(), (std::vector<std::string>{"archive", "id", "file_type", "stored_id",
-                                                    "frames", "parts", "hook_count", "hooks"}));
-    EXPECT_EQ(doc["file_type"].string(), "animation");
-    EXPECT_EQ(doc["hook_count"].number(), 30);
+    EXPECT_EQ(keys(doc), (std::vector<std::string>{"archive", "id", "file_type", "stored_id",
+                                                   "frames", "parts", "hook_count", "hooks"}));
+    EXPECT_EQ(doc.at("file_type").get<std::string>(), "animation");
+    EXPECT_EQ(doc.at("hook_count").get<double>(), 30);
     const std::map<std::uint32_t, std::vector<std::string>> fields = {
         {0, {}},
         {1, {"id"}},
@@ -306,13 +310,13 @@ TEST_F(QuillmereDatE2eTest, HooksJsonNamesEveryTypeAndItsFields) {
     };
     std::set<std::uint32_t> seen;
     std::size_t text_line = 1;
-    for (const auto& hook : doc["hooks"].array()) {
-        EXPECT_EQ(hook.keys(), (std::vector<std::string>{"frame", "hook_type", "name", "direction",
-                                                         "payload", "data"}));
-        const auto type = static_cast<std::uint32_t>(hook["hook_type"].number());
+    for (const auto& hook : elements(doc.at("hooks"))) {
+        EXPECT_EQ(keys(hook), (std::vector<std::string>{"frame", "hook_type", "name", "direction",
+                                                        "payload", "data"}));
+        const auto type = static_cast<std::uint32_t>(hook.at("hook_type").get<double>());
         seen.insert(type);
-        EXPECT_EQ(hook["name"].string(), tools::kHookTypeNames.at(type));
-        EXPECT_EQ(hook["payload"].keys(), fields.at(type)) << type;
+        EXPECT_EQ(hook.at("name").get<std::string>(), tools::kHookTypeNames.at(type));
+        EXPECT_EQ(keys(hook.at("payload")), fields.at(type)) << type;
         // The text form has the same hook on the same line.
         const auto line_start = [&] {
             std::size_t pos = 0;
@@ -321,9 +325,9 @@ TEST_F(QuillmereDatE2eTest, HooksJsonNamesEveryTypeAndItsFields) {
             }
             return pos;
         }();
-        EXPECT_EQ(text.out.substr(line_start, 6 + hook["frame"].number_text().size() + 2 +
-                                                  hook["name"].string().size()),
-                  "frame " + hook["frame"].number_text() + "  " + hook["name"].string());
+        EXPECT_EQ(text.out.substr(line_start, 6 + hook.at("frame").dump().size() + 2 +
+                                                  hook.at("name").get<std::string>().size()),
+                  "frame " + hook.at("frame").dump() + "  " + hook.at("name").get<std::string>());
         ++text_line;
     }
     EXPECT_EQ(seen.size(), 27U);
@@ -331,27 +335,27 @@ TEST_F(QuillmereDatE2eTest, HooksJsonNamesEveryTypeAndItsFields) {
 
 TEST_F(QuillmereDatE2eTest, HooksJsonPlacesSetupAndScriptHooks) {
     const auto setup = json_of(tool({"hooks", archive_, "0x02000001", "--json"}));
-    EXPECT_EQ(setup["file_type"].string(), "setup model");
-    EXPECT_EQ(setup["placements"].number(), 2);
-    const auto& placed = setup["hooks"].array();
+    EXPECT_EQ(setup.at("file_type").get<std::string>(), "setup model");
+    EXPECT_EQ(setup.at("placements").get<double>(), 2);
+    const auto& placed = elements(setup.at("hooks"));
     ASSERT_EQ(placed.size(), 3U);
-    EXPECT_EQ(placed[0]["placement"].number(), -1);
-    EXPECT_EQ(placed[1]["payload"]["end"].number(), 1.5);
-    EXPECT_EQ(placed[2]["data"].string(), "000000000000803f00002040");
+    EXPECT_EQ(placed.at(0).at("placement").get<double>(), -1);
+    EXPECT_EQ(placed.at(1).at("payload").at("end").get<double>(), 1.5);
+    EXPECT_EQ(placed.at(2).at("data").get<std::string>(), "000000000000803f00002040");
 
     const auto script = json_of(tool({"hooks", archive_, "0x33000001", "--json"}));
-    EXPECT_EQ(script.keys(), (std::vector<std::string>{"archive", "id", "file_type", "stored_id",
-                                                       "entries", "hook_count", "hooks"}));
-    const auto& timed = script["hooks"].array();
+    EXPECT_EQ(keys(script), (std::vector<std::string>{"archive", "id", "file_type", "stored_id",
+                                                      "entries", "hook_count", "hooks"}));
+    const auto& timed = elements(script.at("hooks"));
     ASSERT_EQ(timed.size(), 2U);
-    EXPECT_EQ(timed[1]["start_time"].number(), 1.25);
-    EXPECT_EQ(timed[1]["payload"]["pes"].string(), "0x33000042");
-    EXPECT_EQ(timed[1]["payload"]["pause"].number(), 0.75);
+    EXPECT_EQ(timed.at(1).at("start_time").get<double>(), 1.25);
+    EXPECT_EQ(timed.at(1).at("payload").at("pes").get<std::string>(), "0x33000042");
+    EXPECT_EQ(timed.at(1).at("payload").at("pause").get<double>(), 0.75);
 
     const auto animation = json_of(tool({"hooks", archive_, "0x03000001", "--json"}));
-    const auto& replace = animation["hooks"].array()[2];
-    EXPECT_EQ(replace["payload"]["part_id"].string(), "0x00010002");
-    EXPECT_EQ(replace["data"].string(), "0101800200010203");
+    const auto& replace = elements(animation.at("hooks")).at(2);
+    EXPECT_EQ(replace.at("payload").at("part_id").get<std::string>(), "0x00010002");
+    EXPECT_EQ(replace.at("data").get<std::string>(), "0101800200010203");
 }
 
 // Failed lookups and decodes exit with 1 and one "error:" line, and print nothing else.
@@ -405,7 +409,7 @@ TEST_F(QuillmereDatE2eTest, AnEmptyArchiveHasNoTypeTable) {
     const auto run = tool({"info", path.string()});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(run.out.ends_with("version_minor: 0\nentries: 0\n")) << run.out;
-    EXPECT_EQ(json_of(tool({"ls", path.string(), "--json"}))["entries"].array().size(), 0U);
+    EXPECT_EQ(elements(json_of(tool({"ls", path.string(), "--json"})).at("entries")).size(), 0U);
 }
 
 TEST_F(QuillmereDatE2eTest, BadUsageExitsWithTwo) {

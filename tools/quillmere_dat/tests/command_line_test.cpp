@@ -1,6 +1,7 @@
 // Tests of the command line in-process: argument parsing, usage errors, help and the one-line
 // error form.
-#include "inspect.hpp"
+#include "archive_access.hpp"
+#include "command_line.hpp"
 #include "quillmere/common/decode_error.hpp"
 #include "quillmere/testkit/temp_file.hpp"
 
@@ -23,7 +24,7 @@ Result run_args(std::vector<std::string> args, bool terminal = false) {
     return {status, out.str(), err.str()};
 }
 
-TEST(InspectTest, FileIdsAreHexWithOrWithoutPrefix) {
+TEST(CommandLineTest, FileIdsAreHexWithOrWithoutPrefix) {
     EXPECT_EQ(parse_file_id("0x03000001"), 0x03000001U);
     EXPECT_EQ(parse_file_id("0X330007db"), 0x330007DBU);
     EXPECT_EQ(parse_file_id("3000001"), 0x03000001U);
@@ -34,7 +35,7 @@ TEST(InspectTest, FileIdsAreHexWithOrWithoutPrefix) {
     }
 }
 
-TEST(InspectTest, TypeBytesAreOneOrTwoHexDigits) {
+TEST(CommandLineTest, TypeBytesAreOneOrTwoHexDigits) {
     EXPECT_EQ(parse_type_byte("03"), 0x03);
     EXPECT_EQ(parse_type_byte("0x33"), 0x33);
     EXPECT_EQ(parse_type_byte("2"), 0x02);
@@ -44,7 +45,7 @@ TEST(InspectTest, TypeBytesAreOneOrTwoHexDigits) {
     }
 }
 
-TEST(InspectTest, OneLineJoinsTheFieldContexts) {
+TEST(CommandLineTest, OneLineJoinsTheFieldContexts) {
     common::DecodeError error(common::IoError::unexpected_eof());
     error.add_context("While parsing field 'z' in Vector3", std::source_location::current());
     error.add_context("While parsing field 'origin' in Frame", std::source_location::current());
@@ -60,7 +61,7 @@ TEST(InspectTest, OneLineJoinsTheFieldContexts) {
 }
 
 // Bad command lines exit with 2, say what is wrong on one line and show the synopsis.
-TEST(InspectTest, BadCommandLinesAreUsageErrors) {
+TEST(CommandLineTest, BadCommandLinesAreUsageErrors) {
     struct Case {
         std::vector<std::string> args;
         std::string error;
@@ -91,7 +92,53 @@ TEST(InspectTest, BadCommandLinesAreUsageErrors) {
     }
 }
 
-TEST(InspectTest, CatRefusesToWriteToATerminal) {
+// The parser serves any command's description, not only today's: repeatable options with values,
+// flags, checks on every value, and the options handed over in the order given.
+TEST(CommandLineTest, ParserFollowsTheCommandsDescription) {
+    constexpr ArgumentSpec arguments[] = {{"IN"}, {"OUT"}};
+    constexpr OptionSpec options[] = {
+        {.name = "--put", .takes_value = true, .repeatable = true},
+        {.name = "--delete", .takes_value = true, .repeatable = true, .check = check_file_id},
+        {.name = "--compress"},
+    };
+    const Command repack{.name = "repack", .arguments = arguments, .options = options};
+    const auto parse = [&](std::vector<std::string> args) { return parse_arguments(repack, args); };
+
+    const auto parsed = parse({"--put", "1=a", "in.dat", "--delete=2", "--compress", "out.dat",
+                               "--put=3=b", "--compress"});
+    ASSERT_TRUE(parsed) << parsed.error();
+    EXPECT_EQ(parsed->positional(0), "in.dat");
+    EXPECT_EQ(parsed->positional(1), "out.dat");
+    EXPECT_EQ(parsed->values("--put"), (std::vector<std::string_view>{"1=a", "3=b"}));
+    EXPECT_EQ(parsed->value("--put"), "3=b");
+    EXPECT_EQ(parsed->value("--delete"), "2");
+    EXPECT_TRUE(parsed->has("--compress"));
+    std::vector<std::string> given;
+    for (const auto& option : parsed->options()) {
+        given.push_back(std::string(option.name) + "=" + option.value);
+    }
+    EXPECT_EQ(given, (std::vector<std::string>{"--put=1=a", "--delete=2",
+                                               "--compress=", "--put=3=b", "--compress="}));
+    const auto bare = parse({"in.dat", "out.dat"});
+    ASSERT_TRUE(bare);
+    EXPECT_FALSE(bare->has("--compress"));
+    EXPECT_EQ(bare->value("--put"), std::nullopt);
+
+    const std::pair<std::vector<std::string>, std::string> failures[] = {
+        {{"in.dat"}, "missing OUT"},
+        {{"in.dat", "out.dat", "--compress=yes"}, "unknown option '--compress=yes' for 'repack'"},
+        {{"in.dat", "out.dat", "--delete", "1", "--delete", "zz"},
+         "invalid file id 'zz' (expected up to eight hex digits, such as 0x03000001)"},
+        {{"in.dat", "out.dat", "--put"}, "option '--put' needs a value"},
+    };
+    for (const auto& [args, error] : failures) {
+        const auto result = parse(args);
+        ASSERT_FALSE(result) << error;
+        EXPECT_EQ(result.error(), error);
+    }
+}
+
+TEST(CommandLineTest, CatRefusesToWriteToATerminal) {
     const auto result = run_args({"cat", "missing.dat", "0x01000001"}, true);
     EXPECT_EQ(result.status, kExitUsage);
     EXPECT_EQ(result.out, "");
@@ -100,7 +147,7 @@ TEST(InspectTest, CatRefusesToWriteToATerminal) {
     EXPECT_EQ(run_args({"ls", "missing.dat"}, true).status, kExitFailure);
 }
 
-TEST(InspectTest, HelpIsPrintedForTheProgramAndEachCommand) {
+TEST(CommandLineTest, HelpIsPrintedForTheProgramAndEachCommand) {
     for (const auto& args : std::vector<std::vector<std::string>>{{"--help"}, {"-h"}, {"help"}}) {
         const auto result = run_args(args);
         EXPECT_EQ(result.status, kExitOk);
@@ -124,7 +171,7 @@ TEST(InspectTest, HelpIsPrintedForTheProgramAndEachCommand) {
     EXPECT_EQ(run_args({"info", "--", "--help"}).status, kExitFailure);
 }
 
-TEST(InspectTest, OptionsMayComeAnywhereAndDashDashEndsThem) {
+TEST(CommandLineTest, OptionsMayComeAnywhereAndDashDashEndsThem) {
     testkit::TempDir dir("inspect-args");
     const auto path = (dir.path() / "-odd.dat").string();
     // "--" lets an archive whose name starts with a dash through; it does not exist, so the

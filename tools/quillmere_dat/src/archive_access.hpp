@@ -1,0 +1,31 @@
+// Opening the archive and reading its files for a command: the one place that turns the
+// library's errors into the one-line messages the commands print.
+#pragma once
+
+#include "command.hpp"
+#include "quillmere/common/decode_error.hpp"
+#include "quillmere/dat/dat_database.hpp"
+#include "quillmere/dat/dat_error.hpp"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quillmere::inspect {
+
+/// Opens the archive at `path`; on failure, the library's error as one line.
+[[nodiscard]] Gathered<dat::DatDatabase> open_archive(const std::string& path);
+
+/// The bytes of file `id` as `get_file` gives them (decompressed). A missing file fails with the
+/// library's "not found" message alone; any other failure with "cannot read 0x........: " first.
+[[nodiscard]] Gathered<std::vector<std::uint8_t>> read_file(const dat::DatDatabase& db,
+                                                            std::uint32_t id);
+
+/// The message form of a decoding error on one line: the inner error's text, then each field
+/// context, innermost first, after "; ".
+[[nodiscard]] std::string one_line(const common::DecodeError& error);
+
+/// The message form of an archive error on one line (a wrapped decoding error as above).
+[[nodiscard]] std::string one_line(const dat::DatError& error);
+
+} // namespace quillmere::inspect

@@ -1,0 +1,230 @@
+// The quillmere-dat command line: the command table, the main help, the option parser and the
+// usage errors. A new command is a row in kCommands and a file of its own.
+#include "command_line.hpp"
+
+#include "commands.hpp"
+#include "quillmere/common/text.hpp"
+
+#include <ostream>
+#include <utility>
+
+#ifndef QUILLMERE_VERSION
+#define QUILLMERE_VERSION "unknown"
+#endif
+
+namespace quillmere::inspect {
+namespace {
+
+// The commands in the order the main help lists them.
+constexpr const Command* kCommands[] = {
+    &kInfoCommand,
+    &kLsCommand,
+    &kCatCommand,
+    &kHooksCommand,
+};
+
+constexpr std::string_view kProgram = "quillmere-dat";
+
+constexpr std::string_view kMainHelpHead = "quillmere-dat: look inside a portal archive.\n"
+                                           "\n"
+                                           "usage: quillmere-dat COMMAND ARCHIVE [ID] [OPTIONS]\n"
+                                           "\n"
+                                           "commands:\n";
+
+constexpr std::string_view kMainHelpTail =
+    "\n"
+    "options:\n"
+    "  --json                     one JSON document instead of text (info, ls, hooks)\n"
+    "  -h, --help                 this help, or after a command that command's help\n"
+    "  --version                  the program's version\n"
+    "\n"
+    "File ids are hexadecimal, with or without 0x: 0x03000001 and 3000001 are the same id.\n"
+    "Exit status: 0 on success, 1 when a lookup, read or decode fails (one 'error:' line on\n"
+    "standard error), 2 for a command line that cannot be run.\n";
+
+// The width of the first column of the main help's command and option lists.
+constexpr std::size_t kOutlineWidth = 25;
+
+std::string main_help() {
+    std::string text(kMainHelpHead);
+    for (const auto* command : kCommands) {
+        text += "  ";
+        text += common::pad_right(command->outline, kOutlineWidth);
+        text += "  ";
+        text += command->summary;
+        text += "\n";
+    }
+    text += kMainHelpTail;
+    return text;
+}
+
+void print_help(const Streams& streams, const Command& command) {
+    streams.out << "usage: " << command.synopsis << "\n\n" << command.description;
+}
+
+int usage_error(const Streams& streams, const Command* command, std::string_view message) {
+    streams.err << "error: " << message << "\n";
+    if (command != nullptr) {
+        streams.err << "usage: " << command->synopsis << "\n";
+    } else {
+        streams.err << "usage: quillmere-dat COMMAND ARCHIVE [ID] [OPTIONS]; see "
+                       "'quillmere-dat --help'\n";
+    }
+    return kExitUsage;
+}
+
+const Command* find_command(std::string_view name) {
+    for (const auto* command : kCommands) {
+        if (command->name == name) {
+            return command;
+        }
+    }
+    return nullptr;
+}
+
+bool is_help(std::string_view arg) {
+    return arg == "-h" || arg == "--help";
+}
+
+// The option `arg` names, with the value written into it after "=" (options with a value
+// only); no option when the command has none of that name.
+struct OptionMatch {
+    const OptionSpec* spec = nullptr;
+    std::optional<std::string_view> inline_value;
+};
+
+OptionMatch match_option(const Command& command, std::string_view arg) {
+    for (const auto& spec : command.options) {
+        if (arg == spec.name) {
+            return {&spec, std::nullopt};
+        }
+        if (spec.takes_value && arg.starts_with(spec.name) && arg.size() > spec.name.size() &&
+            arg[spec.name.size()] == '=') {
+            return {&spec, arg.substr(spec.name.size() + 1)};
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+std::expected<Arguments, std::string> parse_arguments(const Command& command,
+                                                      std::span<const std::string> args) {
+    std::vector<std::string> positional;
+    std::vector<GivenOption> options;
+    const auto given = [&](std::string_view name) {
+        for (const auto& option : options) {
+            if (option.name == name) {
+                return true;
+            }
+        }
+        return false;
+    };
+
+    bool options_done = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (options_done || arg == "-" || !arg.starts_with("-")) {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            options_done = true;
+            continue;
+        }
+        const auto [spec, inline_value] = match_option(command, arg);
+        if (spec == nullptr) {
+            return std::unexpected("unknown option '" + arg + "' for '" +
+                                   std::string(command.name) + "'");
+        }
+        if (!spec->takes_value) {
+            options.push_back({spec->name, {}});
+            continue;
+        }
+        const std::string option_name(spec->name);
+        std::string value;
+        if (inline_value) {
+            value = *inline_value;
+        } else if (i + 1 == args.size()) {
+            return std::unexpected("option '" + option_name + "' needs a value");
+        } else {
+            value = args[++i];
+        }
+        if (!spec->repeatable && given(spec->name)) {
+            return std::unexpected("option '" + option_name + "' given twice");
+        }
+        if (spec->check != nullptr) {
+            if (auto problem = spec->check(value)) {
+                return std::unexpected(std::move(*problem));
+            }
+        }
+        options.push_back({spec->name, std::move(value)});
+    }
+
+    const auto& wanted = command.arguments;
+    if (positional.size() < wanted.size()) {
+        return std::unexpected("missing " + std::string(wanted[positional.size()].name));
+    }
+    if (positional.size() > wanted.size()) {
+        return std::unexpected("unexpected argument '" + positional[wanted.size()] + "'");
+    }
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+        if (wanted[i].check != nullptr) {
+            if (auto problem = wanted[i].check(positional[i])) {
+                return std::unexpected(std::move(*problem));
+            }
+        }
+    }
+    return Arguments(std::move(positional), std::move(options));
+}
+
+int run(std::span<const std::string> args, const Streams& streams) {
+    if (args.empty()) {
+        return usage_error(streams, nullptr, "no command given");
+    }
+    const std::string_view first = args[0];
+    if (is_help(first) || first == "help") {
+        if (first == "help" && args.size() > 1) {
+            if (const auto* command = find_command(args[1])) {
+                print_help(streams, *command);
+                return kExitOk;
+            }
+            return usage_error(streams, nullptr, "unknown command '" + args[1] + "'");
+        }
+        streams.out << main_help();
+        return kExitOk;
+    }
+    if (first == "--version") {
+        streams.out << kProgram << " " << QUILLMERE_VERSION << "\n";
+        return kExitOk;
+    }
+    const Command* command = find_command(first);
+    if (command == nullptr) {
+        return usage_error(streams, nullptr, "unknown command '" + std::string(first) + "'");
+    }
+
+    const auto rest = args.subspan(1);
+    // Help wins over every other problem of the line, as long as it comes before "--".
+    for (const auto& arg : rest) {
+        if (arg == "--") {
+            break;
+        }
+        if (is_help(arg)) {
+            print_help(streams, *command);
+            return kExitOk;
+        }
+    }
+
+    auto parsed = parse_arguments(*command, rest);
+    if (!parsed) {
+        return usage_error(streams, command, parsed.error());
+    }
+    if (command->writes_binary && streams.out_is_terminal) {
+        return usage_error(streams, command,
+                           "refusing to write binary data to a terminal; redirect standard "
+                           "output to a file or a pipe");
+    }
+    return command->run(*parsed, streams);
+}
+
+} // namespace quillmere::inspect

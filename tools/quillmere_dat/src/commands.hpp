@@ -1,0 +1,18 @@
+// The commands of quillmere-dat, each described and run in a file of its own and listed in the
+// command line's table.
+#pragma once
+
+#include "command.hpp"
+
+namespace quillmere::inspect {
+
+/// `info ARCHIVE [--json]`: the header, the entry count and a summary per file type.
+extern const Command kInfoCommand;
+/// `ls ARCHIVE [--type HEX] [--json]`: one line per file in ascending id order.
+extern const Command kLsCommand;
+/// `cat ARCHIVE ID`: a file's bytes, decompressed, to standard output.
+extern const Command kCatCommand;
+/// `hooks ARCHIVE ID [--json]`: the hooks of an animation, setup model or physics script.
+extern const Command kHooksCommand;
+
+} // namespace quillmere::inspect
