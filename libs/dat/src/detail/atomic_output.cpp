@@ -221,6 +221,11 @@ DatResult<void> AtomicOutput::write_at(std::span<const std::uint8_t> bytes, std:
         }
         done += static_cast<std::size_t>(wrote);
     }
+    // Start writing these pages back now rather than all at the final fsync: the disk works
+    // while the next piece is prepared (a repack of a 475 MiB archive took 1.0 s instead of
+    // 1.2 s, where `cp` and `sync` took 0.6 s). Only a hint; a file system without it is fine.
+    ::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(bytes.size()),
+                      SYNC_FILE_RANGE_WRITE);
     return {};
 }
 
