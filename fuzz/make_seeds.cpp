@@ -4,6 +4,7 @@
 //
 // Usage: quillmere_fuzz_seeds OUT_DIR    Writes OUT_DIR/<target>/seed-<name>, replacing files.
 // The sweeps target gets the three file types' seeds, named seed-<type>-<name>.
+#include "quillmere/common/random.hpp"
 #include "quillmere/testkit/archive_builder.hpp"
 #include "quillmere/testkit/bytes.hpp"
 #include "quillmere/testkit/lrs_compressor.hpp"
@@ -52,6 +53,35 @@ std::vector<Seed> lrs_seeds() {
         {"huge-declared-size", Bytes().u32(0xFFFFFFFF).raw({0x20, 0x41, 0x42, 0x02, 0x0F}).take()},
         {"short", Buffer{0x01, 0x02, 0x03}},
     };
+}
+
+// Plain inputs for the compressor: text, runs, a repeat at the window's far edge, random bytes
+// and the empty input.
+std::vector<Seed> compress_seeds() {
+    std::string text;
+    for (int i = 0; i < 60; ++i) {
+        text += "frame " + std::to_string(i % 11) + " hook sound part\n";
+    }
+    Buffer runs;
+    for (int i = 0; i < 900; ++i) {
+        runs.push_back(static_cast<std::uint8_t>(i / 70 % 3));
+    }
+    quillmere::common::SplitMix64 random(11);
+    Buffer noise(600);
+    for (auto& byte : noise) {
+        byte = static_cast<std::uint8_t>(random.next());
+    }
+    Buffer far(4095 + 24);
+    for (std::size_t i = 0; i < far.size(); ++i) {
+        far[i] = i < 24 || i >= 4095 ? static_cast<std::uint8_t>(i % 4095) : noise[i % 600];
+    }
+    return {{"text", Buffer(text.begin(), text.end())},
+            {"runs", runs},
+            {"noise", noise},
+            {"window-edge", far},
+            {"setup-model",
+             testkit::build_setup_model(testkit::make_setup_model_spec(5, 0x3, 2, 2, 3))},
+            {"empty", Buffer{}}};
 }
 
 std::vector<Seed> hook_seeds() {
@@ -176,6 +206,7 @@ int main(int argc, char** argv) {
     try {
         const std::filesystem::path out(argv[1]);
         write_seeds(out / "decompress_lrs", lrs_seeds());
+        write_seeds(out / "compress_lrs", compress_seeds());
         write_seeds(out / "animation_hook", hook_seeds());
         write_seeds(out / "animation", animation_seeds());
         write_seeds(out / "setup_model", setup_model_seeds());

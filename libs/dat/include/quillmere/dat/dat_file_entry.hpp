@@ -2,6 +2,7 @@
 #pragma once
 
 #include "quillmere/common/byte_cursor.hpp"
+#include "quillmere/common/byte_writer.hpp"
 
 #include <cstdint>
 
@@ -34,6 +35,8 @@ struct DatFileEntry {
     /// Reads 24 bytes. On a short read the error names the field ("While parsing field
     /// 'bit_flags' in DatFileEntry") and the cursor is back at the entry's first byte.
     [[nodiscard]] static common::DecodeResult<DatFileEntry> read_le(common::ByteCursor& cursor);
+    /// Writes the 24 bytes, fields in the order `read_le` reads them.
+    void write_le(common::ByteWriter& writer) const;
 
     /// True when bit 0 of `bit_flags` is set.
     [[nodiscard]] constexpr bool is_compressed() const noexcept { return (bit_flags & 1U) != 0; }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "quillmere/common/byte_cursor.hpp"
+#include "quillmere/common/byte_writer.hpp"
 
 #include <cstdint>
 #include <vector>
@@ -56,6 +57,9 @@ struct DatHeader {
     /// first field whose bytes are not all there ("While parsing field 'free_count' in
     /// DatHeader") and the cursor is back where the header started.
     [[nodiscard]] static common::DecodeResult<DatHeader> read_le(common::ByteCursor& cursor);
+    /// Writes the 80 bytes, fields in the order `read_le` reads them. `version_string` always
+    /// takes its 16 bytes: a shorter one is padded with zero bytes, a longer one cut.
+    void write_le(common::ByteWriter& writer) const;
 
     friend bool operator==(const DatHeader&, const DatHeader&) = default;
 };

@@ -1,4 +1,4 @@
-// Decompression of the archive's compressed files.
+// Compression and decompression of the archive's compressed files.
 #pragma once
 
 #include <cstdint>
@@ -25,5 +25,24 @@ namespace quillmere::dat::utils {
 /// stream expands by more than 8.5 times its length, so the reservation is capped there and a
 /// damaged `output_size` cannot claim memory the input could never fill.
 [[nodiscard]] std::vector<std::uint8_t> decompress_lrs(std::span<const std::uint8_t> input);
+
+/// Compresses `input` into the stored form `decompress_lrs` reads back: `output_size` (the
+/// input's length), then the token stream. `decompress_lrs(compress_lrs(x)) == x` for every `x`.
+///
+/// The stream is as short as its tokens allow: it ends with the last token, with no end marker
+/// and no byte after it, and unused bits of the last control byte are 0. So the result is never
+/// longer than the all-literal stream, 4 + n + ceil(n / 8) bytes for n input bytes, even for
+/// input that does not compress; an empty input gives the 4 bytes of a zero `output_size`.
+/// The first token is always a literal, since the decoder stops at a back-reference met while its
+/// output is empty. Back-references use distances 1 to 4095 and lengths 3 to 17 (a two-byte
+/// match would save a single control bit); they may overlap the bytes they produce.
+///
+/// Matches are found greedily with hash chains over the last 4095 bytes, each chain followed a
+/// bounded number of steps, so the time is linear in the input. Deterministic: the same input
+/// always gives the same bytes. Keeps no state between calls.
+///
+/// `input` must be shorter than 4 GiB, since `output_size` has 32 bits (asserted; callers that
+/// take lengths from outside check them first, as `ArchiveWriter` does).
+[[nodiscard]] std::vector<std::uint8_t> compress_lrs(std::span<const std::uint8_t> input);
 
 } // namespace quillmere::dat::utils

@@ -1,0 +1,360 @@
+// Writing an archive: file chains streamed through a write buffer, then the directory tree and
+// the header.
+#include "quillmere/dat/archive_writer.hpp"
+
+#include "detail/atomic_output.hpp"
+#include "quillmere/common/byte_writer.hpp"
+#include "quillmere/common/le.hpp"
+#include "quillmere/common/text.hpp"
+#include "quillmere/common/try.hpp"
+#include "quillmere/dat/archive_layout.hpp"
+#include "quillmere/dat/lrs.hpp"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+namespace quillmere::dat {
+namespace {
+
+constexpr std::uint32_t kDefaultBlockSize = 1024;
+constexpr std::uint32_t kMaxBlockSize = 1U << 20;
+constexpr std::size_t kWriteBuffer = std::size_t{1} << 20;
+// The header's `file_size` holds the archive's length, so that is the limit; every offset
+// below it fits the link words and entries too.
+constexpr std::uint64_t kMaxArchiveLength = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint64_t kHeaderEnd = layout::kHeaderOffset + layout::kHeaderSize;
+
+std::uint64_t ceil_div(std::uint64_t a, std::uint64_t b) noexcept {
+    return (a + b - 1) / b;
+}
+
+std::string file_name(std::uint32_t id) {
+    return "file 0x" + common::hex8(id);
+}
+
+DatError too_large(const std::string& what, std::uint64_t end) {
+    return DatError::other("archive too large for 32-bit offsets: " + what + " would end at byte " +
+                           std::to_string(end));
+}
+
+// The directory's shape: nodes in pre-order (root first, each subtree complete before the
+// next), each with its entries (indices into the sorted entry list) and children (indices into
+// the plan, in slot order; none for a leaf).
+struct NodePlan {
+    std::vector<std::size_t> entries;
+    std::vector<std::size_t> children;
+};
+
+// Entries a subtree of `height` levels holds when full: 62^height - 1.
+std::uint64_t subtree_capacity(unsigned height) noexcept {
+    std::uint64_t capacity = 1;
+    for (unsigned level = 0; level < height; ++level) {
+        capacity *= layout::kBranchCount;
+    }
+    return capacity - 1;
+}
+
+// Plans the subtree of `count` entries from `first` with every leaf `height` levels down, and
+// returns its root's index. An inner node takes the fewest children whose subtrees can hold the
+// entries (at least two) and spreads the entries evenly over them, one separator between each
+// pair of neighbours, so every node but the root is at least about half full.
+std::size_t plan_subtree(std::size_t first, std::size_t count, unsigned height,
+                         std::vector<NodePlan>& plan) {
+    const std::size_t self = plan.size();
+    plan.emplace_back();
+    if (height == 1) {
+        assert(count <= layout::kMaxEntries && "a leaf holds at most 61 entries");
+        for (std::size_t i = 0; i < count; ++i) {
+            plan[self].entries.push_back(first + i);
+        }
+        return self;
+    }
+    const std::uint64_t child_capacity = subtree_capacity(height - 1);
+    const auto children = static_cast<std::size_t>(
+        std::max<std::uint64_t>(2, ceil_div(count + 1, child_capacity + 1)));
+    assert(children <= layout::kBranchCount && count >= children - 1 && "subtree too full");
+    const std::size_t in_children = count - (children - 1);
+    std::size_t at = first;
+    for (std::size_t child = 0; child < children; ++child) {
+        const std::size_t share = in_children / children + (child < in_children % children ? 1 : 0);
+        const std::size_t child_index = plan_subtree(at, share, height - 1, plan);
+        plan[self].children.push_back(child_index);
+        at += share;
+        if (child + 1 < children) {
+            plan[self].entries.push_back(at++);
+        }
+    }
+    return self;
+}
+
+std::vector<NodePlan> plan_directory(std::size_t entry_count) {
+    std::vector<NodePlan> plan;
+    if (entry_count == 0) {
+        return plan;
+    }
+    unsigned height = 1;
+    while (subtree_capacity(height) < entry_count) {
+        ++height;
+    }
+    plan_subtree(0, entry_count, height, plan);
+    return plan;
+}
+
+} // namespace
+
+struct ArchiveWriter::State {
+    enum class Phase : std::uint8_t { Open, Finished, Failed };
+
+    State(detail::AtomicOutput output_file, DatHeader header_template, std::uint32_t block_bytes)
+        : output(std::move(output_file)), header(std::move(header_template)),
+          block_size(block_bytes),
+          payload_size(block_bytes - static_cast<std::uint32_t>(layout::kLinkSize)),
+          data_start(ceil_div(kHeaderEnd, block_bytes) * block_bytes), end(data_start),
+          buffer(std::max<std::size_t>(kWriteBuffer, block_bytes)), buffer_start(data_start) {}
+
+    detail::AtomicOutput output;
+    DatHeader header;
+    std::uint32_t block_size = 0;
+    std::uint32_t payload_size = 0;
+    // Where the first block goes, and where the next one will.
+    std::uint64_t data_start = 0;
+    std::uint64_t end = 0;
+    // Blocks not yet written; `buffer[0]` belongs at offset `buffer_start`.
+    std::vector<std::uint8_t> buffer;
+    std::size_t buffered = 0;
+    std::uint64_t buffer_start = 0;
+    std::vector<DatFileEntry> entries;
+    std::unordered_set<std::uint32_t> ids;
+    Phase phase = Phase::Open;
+
+    [[nodiscard]] DatResult<void> usable() const {
+        switch (phase) {
+        case Phase::Open:
+            return {};
+        case Phase::Finished:
+            return std::unexpected(DatError::other("the archive writer has already finished"));
+        case Phase::Failed:
+            break;
+        }
+        return std::unexpected(DatError::other("the archive writer stopped at an earlier error"));
+    }
+
+    // Ends the writer after a failed write: the temporary file goes, the output stays as it was.
+    [[nodiscard]] DatError fail(DatError error) noexcept {
+        output.discard();
+        phase = Phase::Failed;
+        std::vector<std::uint8_t>().swap(buffer);
+        return error;
+    }
+
+    [[nodiscard]] std::uint64_t chain_span(std::uint64_t length) const noexcept {
+        return ceil_div(length, payload_size) * block_size;
+    }
+
+    [[nodiscard]] DatResult<void> flush() {
+        if (buffered == 0) {
+            return {};
+        }
+        auto written = output.write_at(std::span(buffer.data(), buffered), buffer_start);
+        if (!written) {
+            return std::unexpected(fail(std::move(written).error()));
+        }
+        buffer_start += buffered;
+        buffered = 0;
+        return {};
+    }
+
+    // Appends `payload` as a chain of consecutive blocks at `end` and returns its first block's
+    // offset (0 for an empty payload, which takes no block). The caller has checked that the
+    // chain fits below the 32-bit limit.
+    [[nodiscard]] DatResult<std::uint32_t> write_chain(std::span<const std::uint8_t> payload) {
+        if (payload.empty()) {
+            return 0U;
+        }
+        const auto first = static_cast<std::uint32_t>(end);
+        std::size_t done = 0;
+        while (done < payload.size()) {
+            if (buffer.size() - buffered < block_size) {
+                QM_TRY_VOID(flush());
+            }
+            const std::size_t piece = std::min<std::size_t>(payload_size, payload.size() - done);
+            const bool last = done + piece == payload.size();
+            std::uint8_t* block = buffer.data() + buffered;
+            common::store_le(block, last ? 0U : static_cast<std::uint32_t>(end + block_size));
+            std::memcpy(block + layout::kLinkSize, payload.data() + done, piece);
+            std::memset(block + layout::kLinkSize + piece, 0, payload_size - piece);
+            buffered += block_size;
+            end += block_size;
+            done += piece;
+        }
+        return first;
+    }
+
+    // Stores `stored` as the chain of `entry` (whose other fields are set) and records it.
+    [[nodiscard]] DatResult<DatFileEntry> place(DatFileEntry entry,
+                                                std::span<const std::uint8_t> stored) {
+        const std::uint64_t chain_end = end + chain_span(stored.size());
+        if (chain_end > kMaxArchiveLength) {
+            return std::unexpected(too_large(file_name(entry.id) + " of " +
+                                                 std::to_string(stored.size()) + " stored bytes",
+                                             chain_end));
+        }
+        QM_TRY(entry.offset, write_chain(stored));
+        entry.size = static_cast<std::uint32_t>(stored.size());
+        ids.insert(entry.id);
+        entries.push_back(entry);
+        return entry;
+    }
+
+    [[nodiscard]] DatResult<void> check_new_id(std::uint32_t id) const {
+        QM_TRY_VOID(usable());
+        if (ids.contains(id)) {
+            return std::unexpected(DatError::duplicate_id(id));
+        }
+        return {};
+    }
+
+    [[nodiscard]] std::vector<std::uint8_t> node_bytes(const NodePlan& node,
+                                                       std::span<const DatFileEntry> sorted,
+                                                       std::uint64_t directory_start,
+                                                       std::uint64_t node_span) const {
+        std::vector<std::uint8_t> bytes(layout::kNodeSize, 0);
+        common::ByteWriter writer(bytes);
+        for (const std::size_t child : node.children) {
+            writer.write_u32(static_cast<std::uint32_t>(directory_start + child * node_span));
+        }
+        writer.set_position(4 * layout::kBranchCount);
+        writer.write_u32(static_cast<std::uint32_t>(node.entries.size()));
+        for (const std::size_t index : node.entries) {
+            sorted[index].write_le(writer);
+        }
+        return bytes;
+    }
+
+    [[nodiscard]] DatResult<DatHeader> finish() {
+        QM_TRY_VOID(usable());
+        std::sort(entries.begin(), entries.end(),
+                  [](const DatFileEntry& a, const DatFileEntry& b) { return a.id < b.id; });
+        const std::vector<NodePlan> plan = plan_directory(entries.size());
+        const std::uint64_t directory_start = end;
+        const std::uint64_t node_span = chain_span(layout::kNodeSize);
+        const std::uint64_t length = directory_start + plan.size() * node_span;
+        if (length > kMaxArchiveLength) {
+            return std::unexpected(fail(too_large(
+                "the directory of " + std::to_string(entries.size()) + " entries", length)));
+        }
+        for (const NodePlan& node : plan) {
+            const auto bytes = node_bytes(node, entries, directory_start, node_span);
+            QM_TRY_VOID(write_chain(bytes));
+        }
+        QM_TRY_VOID(flush());
+
+        header.block_size = block_size;
+        header.file_size = static_cast<std::uint32_t>(end);
+        header.free_head = 0;
+        header.free_tail = 0;
+        header.free_count = 0;
+        header.root_offset = plan.empty() ? 0 : static_cast<std::uint32_t>(directory_start);
+        header.version_string.resize(16);
+        std::vector<std::uint8_t> head(static_cast<std::size_t>(data_start), 0);
+        common::ByteWriter writer(head, layout::kHeaderOffset);
+        header.write_le(writer);
+        if (auto written = output.write_at(head, 0); !written) {
+            return std::unexpected(fail(std::move(written).error()));
+        }
+        if (auto committed = output.commit(); !committed) {
+            phase = Phase::Failed;
+            return std::unexpected(std::move(committed).error());
+        }
+        phase = Phase::Finished;
+        std::vector<std::uint8_t>().swap(buffer);
+        return header;
+    }
+};
+
+ArchiveWriter::ArchiveWriter(std::unique_ptr<State> state) noexcept : state_(std::move(state)) {}
+ArchiveWriter::ArchiveWriter(ArchiveWriter&&) noexcept = default;
+ArchiveWriter& ArchiveWriter::operator=(ArchiveWriter&&) noexcept = default;
+ArchiveWriter::~ArchiveWriter() = default;
+
+DatResult<ArchiveWriter> ArchiveWriter::create(const std::filesystem::path& output_path,
+                                               const DatHeader& header_template) {
+    const std::uint32_t block_size =
+        header_template.block_size == 0 ? kDefaultBlockSize : header_template.block_size;
+    if (!layout::block_payload_size(block_size) || block_size > kMaxBlockSize) {
+        return std::unexpected(DatError::other(
+            "block size " + std::to_string(block_size) +
+            " is not supported: it must be above 4 and at most " + std::to_string(kMaxBlockSize)));
+    }
+    if (header_template.version_string.size() > 16) {
+        return std::unexpected(DatError::other(
+            "version string of " + std::to_string(header_template.version_string.size()) +
+            " bytes does not fit the header's 16"));
+    }
+    QM_TRY(auto output, detail::AtomicOutput::create(output_path));
+
+    auto state = std::make_unique<State>(std::move(output), header_template, block_size);
+    return ArchiveWriter(std::move(state));
+}
+
+DatResult<DatFileEntry> ArchiveWriter::add_file(std::uint32_t id,
+                                                std::span<const std::uint8_t> contents,
+                                                FileFields fields, Storage storage) {
+    QM_TRY_VOID(state_->check_new_id(id));
+    DatFileEntry entry{.bit_flags = fields.bit_flags,
+                       .id = id,
+                       .timestamp = fields.timestamp,
+                       .version = fields.version};
+    if (storage == Storage::Plain) {
+        if (entry.is_compressed()) {
+            return std::unexpected(
+                DatError::other(file_name(id) + " is stored plain but its bit_flags 0x" +
+                                common::hex8(fields.bit_flags) + " mark it compressed"));
+        }
+        return state_->place(entry, contents);
+    }
+    if (contents.size() > std::numeric_limits<std::uint32_t>::max()) {
+        return std::unexpected(DatError::other(file_name(id) + " of " +
+                                               std::to_string(contents.size()) +
+                                               " bytes is too long to compress (4 GiB or more)"));
+    }
+    entry.bit_flags |= 1U;
+    const std::vector<std::uint8_t> stored = utils::compress_lrs(contents);
+    return state_->place(entry, stored);
+}
+
+DatResult<DatFileEntry> ArchiveWriter::add_stored(const DatFileEntry& entry,
+                                                  std::span<const std::uint8_t> stored_bytes) {
+    QM_TRY_VOID(state_->check_new_id(entry.id));
+    if (stored_bytes.size() != entry.size) {
+        return std::unexpected(
+            DatError::other(file_name(entry.id) + " has " + std::to_string(stored_bytes.size()) +
+                            " stored bytes but its entry says " + std::to_string(entry.size)));
+    }
+    return state_->place(entry, stored_bytes);
+}
+
+DatResult<DatHeader> ArchiveWriter::finish() {
+    return state_->finish();
+}
+
+std::uint32_t ArchiveWriter::block_size() const noexcept {
+    return state_->block_size;
+}
+
+std::size_t ArchiveWriter::file_count() const noexcept {
+    return state_->entries.size();
+}
+
+const std::filesystem::path& ArchiveWriter::temporary_path() const noexcept {
+    return state_->output.temporary_path();
+}
+
+} // namespace quillmere::dat
