@@ -36,7 +36,8 @@ struct FileType {
     std::string_view kind;
     /// Label of the FAIL line of a file that cannot be read from the archive.
     std::string_view fetch_kind;
-    /// The type's name in the smoke case's failure message.
+    /// The type's name in the smoke case's failure message (the smoke case takes animations and
+    /// setup models by range, and one physics script by its id).
     std::string_view smoke_label;
 };
 
