@@ -1,11 +1,16 @@
-// Running a built program from a test and collecting what it printed.
+// Running a built program from a test and collecting what it printed, and running a check in a
+// child process under a memory and CPU budget.
 #include "quillmere/testkit/process.hpp"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
+#include <new>
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +25,18 @@ std::vector<char*> c_strings(const std::vector<std::string>& strings) {
     }
     out.push_back(nullptr);
     return out;
+}
+
+// Reads a "Vm...: N kB" line of /proc/self/status, in bytes (0 when it cannot be read).
+std::uint64_t status_bytes(const std::string& key) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(key + ":", 0) == 0) {
+            return std::strtoull(line.c_str() + key.size() + 1, nullptr, 10) * 1024;
+        }
+    }
+    return 0;
 }
 
 } // namespace
@@ -102,6 +119,46 @@ ProcessOutput run_process(const std::filesystem::path& program,
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+int run_with_memory_budget(std::uint64_t budget_bytes, unsigned cpu_seconds,
+                           const std::function<bool()>& check) {
+    const std::uint64_t data_now = status_bytes("VmData");
+    const pid_t child = fork();
+    if (child < 0) {
+        return -1;
+    }
+    if (child == 0) {
+        rlimit data{};
+        rlimit cpu{};
+        if (getrlimit(RLIMIT_DATA, &data) == 0 && data_now != 0) {
+            const rlim_t wanted = data_now + budget_bytes;
+            data.rlim_cur =
+                data.rlim_max == RLIM_INFINITY || wanted < data.rlim_max ? wanted : data.rlim_max;
+            setrlimit(RLIMIT_DATA, &data);
+        }
+        if (getrlimit(RLIMIT_CPU, &cpu) == 0) {
+            cpu.rlim_cur = cpu_seconds;
+            setrlimit(RLIMIT_CPU, &cpu);
+        }
+        int code = 1;
+        try {
+            code = check() ? 0 : 1;
+        } catch (const std::bad_alloc&) {
+            code = 2;
+        }
+        _exit(code);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
 } // namespace quillmere::testkit

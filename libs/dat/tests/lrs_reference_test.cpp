@@ -3,6 +3,7 @@
 // well-formed or not: short overlapping copies, copies reaching before the start, early ends.
 #include "quillmere/dat/lrs.hpp"
 #include "quillmere/testkit/lrs_compressor.hpp"
+#include "quillmere/testkit/lrs_reference.hpp"
 #include "quillmere/testkit/portal_files.hpp"
 
 #include <gtest/gtest.h>
@@ -12,49 +13,7 @@ namespace quillmere::dat::utils {
 namespace {
 
 using Buffer = std::vector<std::uint8_t>;
-
-// One byte per step, the source index taken afresh for every byte. A back-reference met while
-// the output is empty stops decoding, as the library does.
-Buffer reference(const Buffer& input) {
-    if (input.size() < 4) {
-        return input;
-    }
-    const std::uint32_t output_size =
-        static_cast<std::uint32_t>(input[0]) | (static_cast<std::uint32_t>(input[1]) << 8) |
-        (static_cast<std::uint32_t>(input[2]) << 16) | (static_cast<std::uint32_t>(input[3]) << 24);
-    const Buffer data(input.begin() + 4, input.end());
-    Buffer out;
-    unsigned control = 0;
-    unsigned bit = 0;
-    std::size_t at = 0;
-    while (out.size() < output_size && at < data.size()) {
-        if (bit == 0) {
-            control = data[at++];
-            bit = 0x80;
-        }
-        if ((control & bit) != 0) {
-            if (at + 1 >= data.size()) {
-                break;
-            }
-            const std::size_t offset = data[at] | ((data[at + 1] & 0xF0U) << 4);
-            const std::size_t length = (data[at + 1] & 0x0FU) + 2;
-            at += 2;
-            if (offset == 0 || out.empty()) {
-                break;
-            }
-            for (std::size_t i = 0; i < length && out.size() < output_size; ++i) {
-                out.push_back(out[out.size() > offset ? out.size() - offset : 0]);
-            }
-        } else {
-            if (at >= data.size()) {
-                break;
-            }
-            out.push_back(data[at++]);
-        }
-        bit >>= 1;
-    }
-    return out;
-}
+using testkit::lrs_reference_decompress;
 
 std::uint8_t byte(std::mt19937& random) {
     return static_cast<std::uint8_t>(random());
@@ -101,7 +60,7 @@ TEST(LrsReferenceTest, RandomStreamsDecodeAsByteAtATime) {
         if (trial % 3 == 0) {
             stream.resize(4 + random() % (stream.size() - 3));
         }
-        ASSERT_EQ(decompress_lrs(stream), reference(stream)) << "trial " << trial;
+        ASSERT_EQ(decompress_lrs(stream), lrs_reference_decompress(stream)) << "trial " << trial;
     }
 }
 
@@ -116,7 +75,7 @@ TEST(LrsReferenceTest, EndMarkersAndEarlyCopiesStopAsByteAtATime) {
         if (trial % 2 == 0) {
             stream[4] = 0xFF; // the very first token is a back-reference
         }
-        ASSERT_EQ(decompress_lrs(stream), reference(stream)) << "trial " << trial;
+        ASSERT_EQ(decompress_lrs(stream), lrs_reference_decompress(stream)) << "trial " << trial;
     }
 }
 
@@ -126,7 +85,7 @@ TEST(LrsReferenceTest, CompressedPortalFilesDecodeAsByteAtATime) {
             testkit::make_animation_spec(seed, seed % 5 + 1, seed * 3, seed % 3, seed % 2 == 0));
         const auto stored = testkit::lrs_compress(file);
         const auto decoded = decompress_lrs(stored);
-        ASSERT_EQ(decoded, reference(stored)) << "seed " << seed;
+        ASSERT_EQ(decoded, lrs_reference_decompress(stored)) << "seed " << seed;
         ASSERT_EQ(decoded, file) << "seed " << seed;
     }
 }

@@ -3,6 +3,7 @@
 #include "quillmere/dat/lrs.hpp"
 #include "quillmere/testkit/bytes.hpp"
 #include "quillmere/testkit/lrs_compressor.hpp"
+#include "quillmere/testkit/lrs_reference.hpp"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -12,51 +13,8 @@ namespace quillmere::dat::utils {
 namespace {
 
 using testkit::Bytes;
+using testkit::lrs_reference_decompress;
 using Buffer = std::vector<std::uint8_t>;
-
-// The plain algorithm, one byte at a time, as a yardstick for the fast decoder.
-Buffer reference_decompress(std::span<const std::uint8_t> input) {
-    if (input.size() < 4) {
-        return {input.begin(), input.end()};
-    }
-    std::uint32_t output_size = 0;
-    for (int k = 3; k >= 0; --k) {
-        output_size = (output_size << 8) | input[static_cast<std::size_t>(k)];
-    }
-    const auto data = input.subspan(4);
-    Buffer out;
-    unsigned control = 0;
-    unsigned bit = 0;
-    std::size_t i = 0;
-    while (out.size() < output_size && i < data.size()) {
-        if (bit == 0) {
-            control = data[i++];
-            bit = 0x80;
-        }
-        if ((control & bit) != 0) {
-            if (i + 1 >= data.size()) {
-                break;
-            }
-            const std::size_t offset = data[i] | ((data[i + 1] & 0xF0U) << 4);
-            const std::size_t length = (data[i + 1] & 0x0FU) + 2;
-            i += 2;
-            if (offset == 0 || out.empty()) {
-                break;
-            }
-            for (std::size_t k = 0; k < length && out.size() < output_size; ++k) {
-                const std::size_t from = out.size() > offset ? out.size() - offset : 0;
-                out.push_back(out[from]);
-            }
-        } else {
-            if (i >= data.size()) {
-                break;
-            }
-            out.push_back(data[i++]);
-        }
-        bit >>= 1;
-    }
-    return out;
-}
 
 Buffer decompress(const Bytes& bytes) {
     return decompress_lrs(bytes.bytes());
@@ -173,7 +131,7 @@ TEST(LrsTest, BackReferenceBeforeAnyOutputStops) {
 TEST(LrsTest, HugeDeclaredSizeReservesNoMoreThanTheStreamCanFill) {
     const auto in = Bytes().u32(0xFFFFFFFF).raw({0x20, 0x41, 0x42, 0x02, 0x0F});
     const Buffer out = decompress(in);
-    EXPECT_EQ(out, reference_decompress(in.bytes()));
+    EXPECT_EQ(out, lrs_reference_decompress(in.bytes()));
     EXPECT_EQ(out.size(), 19U);
     EXPECT_LE(out.capacity(), 17U * ((in.size() - 4) / 2));
 }
@@ -194,7 +152,7 @@ TEST(LrsTest, AgreesWithByteAtATimeDecodingOnArbitraryStreams) {
                 in[1] = 0;
             }
         }
-        ASSERT_EQ(decompress_lrs(in), reference_decompress(in)) << "round " << round;
+        ASSERT_EQ(decompress_lrs(in), lrs_reference_decompress(in)) << "round " << round;
     }
 }
 
@@ -232,7 +190,7 @@ TEST(LrsTest, CompressedSamplesOfManySizesDecompressToThemselves) {
             const Buffer original = sample(random, size, kind);
             const Buffer packed = testkit::lrs_compress(original);
             ASSERT_EQ(decompress_lrs(packed), original) << size << " kind " << kind;
-            ASSERT_EQ(reference_decompress(packed), original) << size << " kind " << kind;
+            ASSERT_EQ(lrs_reference_decompress(packed), original) << size << " kind " << kind;
             if (kind != 0 && size >= 4096) {
                 EXPECT_LT(packed.size(), original.size() / 2) << "a real match search";
             }

@@ -49,6 +49,14 @@ std::vector<std::uint8_t> one_frame_animation(std::uint32_t id, std::vector<Hook
     return testkit::build_animation(plan);
 }
 
+std::vector<std::uint8_t> one_placement_setup_model(std::uint32_t id, Hook hook) {
+    SetupModelSpec plan;
+    plan.id = id;
+    plan.parts = {0x01000001};
+    plan.placement_frames = {{0, AnimationFrameSpec{{testkit::make_frame(id)}, {hook}, {}}}};
+    return testkit::build_setup_model(plan);
+}
+
 // What one run of the checker printed.
 struct Run {
     int status;
@@ -92,8 +100,8 @@ class Archive {
     testkit::TempFile file_{{}, "e2e-archive"};
 };
 
-// Nine hook types in all three file types, 1010 hooks, one compressed file, files of other
-// types beside them.
+// Fifteen hook types in all three file types, 1016 hooks, one compressed file, files of other
+// types beside them, and files at both ends of each type's id range and just outside it.
 ArchiveBuilder realistic_archive() {
     ArchiveBuilder builder(1024);
     builder.shuffle_blocks(7);
@@ -141,26 +149,39 @@ ArchiveBuilder realistic_archive() {
 
     builder.add_file(0x01000001, std::vector<std::uint8_t>(3000, 0x5A));
     builder.add_file(0x04000001, std::vector<std::uint8_t>(10, 0));
+
+    // Each range's first and last id hold a file with a hook type seen nowhere else; the ids
+    // just outside hold files of the neighbouring range's type, so a range one id too short or
+    // too long changes the counts.
+    builder.add_file(0x03000000, one_frame_animation(0x03000000, {make_hook(2, 0, 1)}));
+    builder.add_file(0x03FFFFFF, one_frame_animation(0x03FFFFFF, {make_hook(4, 0, 1)}));
+    builder.add_file(0x04000000, one_frame_animation(0x04000000, {make_hook(14, 0, 1)}));
+    builder.add_file(0x02000000, one_placement_setup_model(0x02000000, make_hook(6, 0, 1)));
+    builder.add_file(0x02FFFFFF, one_placement_setup_model(0x02FFFFFF, make_hook(7, 0, 1)));
+    builder.add_file(0x01FFFFFF, one_placement_setup_model(0x01FFFFFF, make_hook(11, 0, 1)));
+    builder.add_file(0x33000000, physics_script(0x33000000, {make_hook(9, 0, 1)}));
+    builder.add_file(0x33FFFFFF, physics_script(0x33FFFFFF, {make_hook(10, 0, 1)}));
+    builder.add_file(0x34000000, physics_script(0x34000000, {make_hook(15, 0, 1)}));
     return builder;
 }
 
 const char* const kRealisticReport =
-    "[animation_hook_parity] SWEPT files: anim=3/3 setup=2/2 pscript=2/2\n"
-    "[animation_hook_parity] HOOKS: anim=605 setup=3 pscript=402 total=1010\n"
-    "[animation_hook_parity] BYTES round-tripped: anim=7360 setup=44 pscript=4828\n"
+    "[animation_hook_parity] SWEPT files: anim=5/5 setup=4/4 pscript=4/4\n"
+    "[animation_hook_parity] HOOKS: anim=607 setup=5 pscript=404 total=1016\n"
+    "[animation_hook_parity] BYTES round-tripped: anim=7380 setup=80 pscript=4872\n"
     "[animation_hook_parity] PER-VARIANT COUNTS (retail portal.dat):\n"
     "id   name                            anim      setup    pscript      total\n"
     "0    NoOp                               0          1          0          1\n"
     "1    Sound                            600          0        400       1000\n"
-    "2    SoundTable                         0          0          0          0\n"
+    "2    SoundTable                         1          0          0          1\n"
     "3    Attack                             1          0          0          1\n"
-    "4    AnimationDone                      0          0          0          0\n"
+    "4    AnimationDone                      1          0          0          1\n"
     "5    ReplaceObject                      2          0          0          2\n"
-    "6    Ethereal                           0          0          0          0\n"
-    "7    TransparentPart                    0          0          0          0\n"
+    "6    Ethereal                           0          1          0          1\n"
+    "7    TransparentPart                    0          1          0          1\n"
     "8    Luminous                           0          1          0          1\n"
-    "9    LuminousPart                       0          0          0          0\n"
-    "10   Diffuse                            0          0          0          0\n"
+    "9    LuminousPart                       0          0          1          1\n"
+    "10   Diffuse                            0          0          1          1\n"
     "11   DiffusePart                        0          0          0          0\n"
     "12   Scale                              0          1          0          1\n"
     "13   CreateParticle                     2          0          0          2\n"
@@ -177,13 +198,7 @@ const char* const kRealisticReport =
     "24   TextureVelocityPart                0          0          0          0\n"
     "25   SetLight                           0          0          1          1\n"
     "26   CreateBlockingParticle             0          0          0          0\n"
-    "[animation_hook_parity] UNUSED-IN-RETAIL variants (18):\n"
-    "  2 SoundTable\n"
-    "  4 AnimationDone\n"
-    "  6 Ethereal\n"
-    "  7 TransparentPart\n"
-    "  9 LuminousPart\n"
-    "  10 Diffuse\n"
+    "[animation_hook_parity] UNUSED-IN-RETAIL variants (12):\n"
     "  11 DiffusePart\n"
     "  14 DestroyParticle\n"
     "  15 StopParticle\n"
@@ -214,7 +229,7 @@ TEST(CheckerE2eTest, RealisticArchivePassesWithTheWholeReport) {
     const auto run = run_checker(archive.path(), {"--no-capture", "--test-threads", "1"});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(run.err,
-              std::string("[animation_hook_parity_smoke] OK \u2014 hooks=1009 bytes=12216\n") +
+              std::string("[animation_hook_parity_smoke] OK \u2014 hooks=1013 bytes=12272\n") +
                   kRealisticReport);
     EXPECT_EQ(normalise_time(run.out),
               std::string("\nrunning 2 tests\n") + "test " + kSmoke + " ... ok\n" + "test " +

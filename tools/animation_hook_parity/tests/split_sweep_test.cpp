@@ -2,6 +2,7 @@
 // list. These tests run the checker on archives whose failures lie on both sides of the cut and
 // require what one pass over the list gives: FAIL lines in list order, the full count, and the
 // first round-trip failure in list order, whichever thread meets its own first.
+#include "file_types.hpp"
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/dat/dat_database.hpp"
@@ -20,9 +21,6 @@ using testkit::ArchiveBuilder;
 using testkit::make_hook;
 
 constexpr const char* kSweep = "animation_hook_parity_sweep_against_retail_portal_dat";
-
-using Sweep = SweepResult (*)(std::span<const std::uint8_t>, std::uint32_t, VariantStats&,
-                              std::uint64_t&);
 
 testkit::ProcessOutput run_sweep(const std::filesystem::path& archive) {
     return testkit::run_process(QUILLMERE_CHECKER_PATH,
