@@ -2,10 +2,10 @@
 #include "quillmere/dat/dat_database.hpp"
 
 #include "detail/archive_file.hpp"
+#include "detail/archive_layout.hpp"
 #include "quillmere/common/le.hpp"
 #include "quillmere/common/record.hpp"
 #include "quillmere/common/try.hpp"
-#include "quillmere/dat/archive_layout.hpp"
 #include "quillmere/dat/lrs.hpp"
 
 #include <algorithm>

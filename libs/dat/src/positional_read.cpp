@@ -1,6 +1,8 @@
 // Exact reads at absolute 64-bit file offsets.
 #include "quillmere/dat/positional_read.hpp"
 
+#include "detail/positional_read.hpp"
+
 #include <cerrno>
 #include <limits>
 #include <unistd.h>

@@ -1,4 +1,5 @@
 // Tests of exact positional reads: retries, partial reads, end of file and platform errors.
+#include "detail/positional_read.hpp"
 #include "quillmere/dat/positional_read.hpp"
 #include "quillmere/testkit/temp_file.hpp"
 
