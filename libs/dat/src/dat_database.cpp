@@ -3,6 +3,7 @@
 
 #include "detail/archive_file.hpp"
 #include "detail/archive_layout.hpp"
+#include "detail/database_access.hpp"
 #include "quillmere/common/le.hpp"
 #include "quillmere/common/record.hpp"
 #include "quillmere/common/try.hpp"
@@ -108,7 +109,12 @@ std::uint64_t DatDatabase::archive_length() const noexcept {
 }
 
 DatResult<DatDatabase> DatDatabase::open(const std::filesystem::path& path) {
-    auto opened = detail::ArchiveFile::open(path);
+    return open_with(path, detail::FileReads{});
+}
+
+DatResult<DatDatabase> DatDatabase::open_with(const std::filesystem::path& path,
+                                              const detail::FileReads& reads) {
+    auto opened = detail::ArchiveFile::open(path, reads);
     if (!opened) {
         return std::unexpected(DatError::path_error(path, std::move(opened).error()));
     }
@@ -124,6 +130,11 @@ DatResult<DatDatabase> DatDatabase::open(const std::filesystem::path& path) {
     DatDatabase database(std::move(header), std::move(file));
     QM_TRY_VOID(database.read_directory());
     return database;
+}
+
+DatResult<DatDatabase> detail::DatabaseAccess::open(const std::filesystem::path& path,
+                                                    const FileReads& reads) {
+    return DatDatabase::open_with(path, reads);
 }
 
 DatResult<void> DatDatabase::read_directory() {

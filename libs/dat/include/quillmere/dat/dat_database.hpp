@@ -17,7 +17,9 @@ namespace quillmere::dat {
 
 namespace detail {
 class ArchiveFile;
-}
+struct FileReads;
+struct DatabaseAccess;
+} // namespace detail
 
 /// An opened archive. It exists only fully loaded: `open` returns it with its whole directory
 /// in `files()`, or an error and nothing else. Afterwards it is read-only; every read names its
@@ -73,7 +75,14 @@ class DatDatabase {
                                                                       std::uint32_t size) const;
 
   private:
+    // Lets the library's own tests open a database whose reads go through stand-ins.
+    friend struct detail::DatabaseAccess;
+
     DatDatabase(DatHeader header, std::unique_ptr<detail::ArchiveFile> file) noexcept;
+
+    /// `open`, with every read of the archive file going through `reads`.
+    [[nodiscard]] static DatResult<DatDatabase> open_with(const std::filesystem::path& path,
+                                                          const detail::FileReads& reads);
 
     /// Loads the tree from `header().root_offset` into `files_` (see `read_node`).
     [[nodiscard]] DatResult<void> read_directory();
