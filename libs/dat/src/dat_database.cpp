@@ -35,6 +35,15 @@ DecodeResult<std::vector<std::uint8_t>> read_version_string(ByteCursor& cursor) 
     return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
 }
 
+// `decoded` with `io_error` at its core instead of the end of the input, its contexts kept.
+DecodeError with_io_error(const DecodeError& decoded, common::IoError io_error) {
+    DecodeError replaced(std::move(io_error));
+    for (const common::ErrorContext& context : decoded.contexts()) {
+        replaced.add_context(context.message, context.location);
+    }
+    return replaced;
+}
+
 // Most blocks one vectored read asks for: two parts per block, within the system's limit of
 // 1024 parts per read.
 constexpr std::size_t kMaxRunBlocks = 512;
@@ -120,12 +129,20 @@ DatResult<DatDatabase> DatDatabase::open_with(const std::filesystem::path& path,
     }
     auto file = std::make_unique<detail::ArchiveFile>(std::move(*opened));
 
-    // A short file is decoded from what there is, so the error names the first field whose
-    // bytes are not all present.
+    // The header is decoded from what could be read, so a short file names the first field whose
+    // bytes are not all present. A read that failed outright is reported the same way, with its
+    // own error in place of the end of the input.
     std::array<std::uint8_t, layout::kHeaderSize> raw{};
-    QM_TRY(const std::size_t got, file->read_at_most(raw, layout::kHeaderOffset));
-    ByteCursor cursor(std::span<const std::uint8_t>(raw.data(), got));
-    QM_TRY(DatHeader header, DatHeader::read_le(cursor));
+    auto read = file->read_prefix(raw, layout::kHeaderOffset);
+    ByteCursor cursor(std::span<const std::uint8_t>(raw.data(), read.filled));
+    auto decoded = DatHeader::read_le(cursor);
+    if (!decoded) {
+        if (!read.error) {
+            return std::unexpected(std::move(decoded).error());
+        }
+        return std::unexpected(with_io_error(decoded.error(), std::move(*read.error)));
+    }
+    DatHeader header = std::move(*decoded);
 
     DatDatabase database(std::move(header), std::move(file));
     QM_TRY_VOID(database.read_directory());

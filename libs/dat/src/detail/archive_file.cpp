@@ -79,9 +79,9 @@ ArchiveFile::read_vectored_at(std::span<const iovec> parts, std::uint64_t offset
     }
 }
 
-std::expected<std::size_t, common::IoError> ArchiveFile::read_at_most(std::span<std::uint8_t> buf,
-                                                                      std::uint64_t offset) const {
-    return utils::detail::read_at_using(reads_.pread, fd_, buf, offset, false);
+utils::detail::PartialRead ArchiveFile::read_prefix(std::span<std::uint8_t> buf,
+                                                    std::uint64_t offset) const {
+    return utils::detail::read_prefix_using(reads_.pread, fd_, buf, offset);
 }
 
 } // namespace quillmere::dat::detail

@@ -48,9 +48,10 @@ class ArchiveFile {
     /// finishes the rest with exact reads.
     [[nodiscard]] std::expected<std::size_t, common::IoError>
     read_vectored_at(std::span<const iovec> parts, std::uint64_t offset) const;
-    /// Reads up to `buf.size()` bytes from `offset`; returns how many (fewer only at the end).
-    [[nodiscard]] std::expected<std::size_t, common::IoError>
-    read_at_most(std::span<std::uint8_t> buf, std::uint64_t offset) const;
+    /// Reads up to `buf.size()` bytes from `offset`, stopping early at the end of the file or at
+    /// a failure; returns how many bytes were read and the failure, if any.
+    [[nodiscard]] utils::detail::PartialRead read_prefix(std::span<std::uint8_t> buf,
+                                                         std::uint64_t offset) const;
 
     /// The file's length in bytes when it was opened.
     [[nodiscard]] std::uint64_t length() const noexcept { return length_; }

@@ -33,7 +33,10 @@ class DatDatabase {
     /// Errors:
     /// - the file cannot be opened, or is a directory: `PathError` with `path` as given;
     /// - the file ends before offset 400: `BinRead` naming the first header field whose bytes
-    ///   are not all there;
+    ///   are not all there ("While parsing field 'version_minor' in DatHeader" for 399 bytes),
+    ///   around the end-of-file error;
+    /// - a read of the header fails otherwise (an unseekable file, a device error): `BinRead`
+    ///   naming the first field whose bytes were not read, around the platform's I/O error;
     /// - any failure while loading the directory (see `read_directory`), unchanged; this is
     ///   where a `block_size` of 4 or less is refused (`Corruption`), at the first chain read.
     ///   An archive whose `root_offset` is 0 has nothing to read and opens whatever its header
