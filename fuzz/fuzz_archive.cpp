@@ -8,10 +8,10 @@
 // the walk fails. The walk makes the library's documented choices for damaged archives: a block
 // size of 4 or less and a size beyond the archive are refused, a node reached twice or more nodes
 // than the archive could hold side by side end the directory walk.
+#include "detail/archive_layout.hpp"
 #include "fuzz_support.hpp"
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/common/le.hpp"
-#include "quillmere/dat/archive_layout.hpp"
 #include "quillmere/dat/dat_database.hpp"
 #include "quillmere/dat/file_type/animation.hpp"
 #include "quillmere/dat/file_type/physics_script.hpp"

@@ -2,12 +2,12 @@
 // the header.
 #include "quillmere/dat/archive_writer.hpp"
 
+#include "detail/archive_layout.hpp"
 #include "detail/atomic_output.hpp"
 #include "quillmere/common/byte_writer.hpp"
 #include "quillmere/common/le.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
-#include "quillmere/dat/archive_layout.hpp"
 #include "quillmere/dat/lrs.hpp"
 
 #include <algorithm>

@@ -2,10 +2,11 @@
 #include "quillmere/dat/dat_database.hpp"
 
 #include "detail/archive_file.hpp"
+#include "detail/archive_layout.hpp"
+#include "detail/database_access.hpp"
 #include "quillmere/common/le.hpp"
 #include "quillmere/common/record.hpp"
 #include "quillmere/common/try.hpp"
-#include "quillmere/dat/archive_layout.hpp"
 #include "quillmere/dat/lrs.hpp"
 
 #include <algorithm>
@@ -32,6 +33,15 @@ DecodeResult<std::vector<std::uint8_t>> read_version_string(ByteCursor& cursor) 
         return std::unexpected(DecodeError(std::move(bytes).error()));
     }
     return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
+}
+
+// `decoded` with `io_error` at its core instead of the end of the input, its contexts kept.
+DecodeError with_io_error(const DecodeError& decoded, common::IoError io_error) {
+    DecodeError replaced(std::move(io_error));
+    for (const common::ErrorContext& context : decoded.contexts()) {
+        replaced.add_context(context.message, context.location);
+    }
+    return replaced;
 }
 
 // Most blocks one vectored read asks for: two parts per block, within the system's limit of
@@ -108,22 +118,40 @@ std::uint64_t DatDatabase::archive_length() const noexcept {
 }
 
 DatResult<DatDatabase> DatDatabase::open(const std::filesystem::path& path) {
-    auto opened = detail::ArchiveFile::open(path);
+    return open_with(path, detail::FileReads{});
+}
+
+DatResult<DatDatabase> DatDatabase::open_with(const std::filesystem::path& path,
+                                              const detail::FileReads& reads) {
+    auto opened = detail::ArchiveFile::open(path, reads);
     if (!opened) {
         return std::unexpected(DatError::path_error(path, std::move(opened).error()));
     }
     auto file = std::make_unique<detail::ArchiveFile>(std::move(*opened));
 
-    // A short file is decoded from what there is, so the error names the first field whose
-    // bytes are not all present.
+    // The header is decoded from what could be read, so a short file names the first field whose
+    // bytes are not all present. A read that failed outright is reported the same way, with its
+    // own error in place of the end of the input.
     std::array<std::uint8_t, layout::kHeaderSize> raw{};
-    QM_TRY(const std::size_t got, file->read_at_most(raw, layout::kHeaderOffset));
-    ByteCursor cursor(std::span<const std::uint8_t>(raw.data(), got));
-    QM_TRY(DatHeader header, DatHeader::read_le(cursor));
+    auto read = file->read_prefix(raw, layout::kHeaderOffset);
+    ByteCursor cursor(std::span<const std::uint8_t>(raw.data(), read.filled));
+    auto decoded = DatHeader::read_le(cursor);
+    if (!decoded) {
+        if (!read.error) {
+            return std::unexpected(std::move(decoded).error());
+        }
+        return std::unexpected(with_io_error(decoded.error(), std::move(*read.error)));
+    }
+    DatHeader header = std::move(*decoded);
 
     DatDatabase database(std::move(header), std::move(file));
     QM_TRY_VOID(database.read_directory());
     return database;
+}
+
+DatResult<DatDatabase> detail::DatabaseAccess::open(const std::filesystem::path& path,
+                                                    const FileReads& reads) {
+    return DatDatabase::open_with(path, reads);
 }
 
 DatResult<void> DatDatabase::read_directory() {

@@ -1,6 +1,7 @@
 // Finding a portal archive on the local disk.
 #include "quillmere/dat/portal_path.hpp"
 
+#include "detail/portal_path.hpp"
 #include "quillmere/common/text.hpp"
 
 #include <cstdlib>

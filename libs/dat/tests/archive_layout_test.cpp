@@ -1,5 +1,5 @@
 // Tests of the offset arithmetic of block chains and directory nodes.
-#include "quillmere/dat/archive_layout.hpp"
+#include "detail/archive_layout.hpp"
 
 #include <gtest/gtest.h>
 

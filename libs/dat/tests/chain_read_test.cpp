@@ -1,14 +1,19 @@
 // Chain reads against a plain block-by-block walk of the archive's bytes: whole runs of
 // consecutive blocks are fetched in one read, so every way a chain can leave that run (a jump,
 // a loop, an early last block, a link past the end, the end of the file inside a block) must
-// still give the walk's bytes or its error.
+// still give the walk's bytes or its error, with system reads in proportion to the chain.
+#include "detail/database_access.hpp"
 #include "quillmere/dat/dat_database.hpp"
 #include "quillmere/testkit/bytes.hpp"
 #include "quillmere/testkit/temp_file.hpp"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <optional>
 #include <random>
+#include <sys/uio.h>
+#include <unistd.h>
 
 namespace quillmere::dat {
 namespace {
@@ -178,6 +183,89 @@ TEST(ChainReadTest, LinkOfTheCompletingBlockIsNotFollowed) {
     const auto longer = dat->read_file_data(kDataStart, 2 * (kBlockSize - 4) + 1);
     ASSERT_FALSE(longer);
     EXPECT_EQ(longer.error().message(), "IO error: failed to fill whole buffer");
+}
+
+// System reads made through the counting stand-ins below, and the bytes they delivered.
+struct ReadCount {
+    std::size_t calls = 0;
+    std::size_t bytes = 0;
+};
+ReadCount g_reads;
+
+ssize_t counted(ssize_t got) {
+    ++g_reads.calls;
+    g_reads.bytes += got > 0 ? static_cast<std::size_t>(got) : 0;
+    return got;
+}
+ssize_t counting_pread(int fd, void* buf, std::size_t count, off_t offset) {
+    return counted(::pread(fd, buf, count, offset));
+}
+ssize_t counting_preadv(int fd, const iovec* parts, int count, off_t offset) {
+    return counted(::preadv(fd, parts, count, offset));
+}
+
+// Block by block, a consecutive chain is fetched in runs of up to 512 blocks. A scattered one
+// costs a first run that reads ahead over the whole chain, then a read of at most two blocks per
+// block: a wrong guess shortens the next run to the blocks the last one delivered. Without that,
+// every block would read ahead again and the work would grow with the square of the chain.
+TEST(ChainReadTest, SystemReadsStayInProportionToTheChain) {
+    constexpr std::uint32_t kBlockSize = 64;
+    constexpr std::size_t kScattered = 200;
+    constexpr std::size_t kFirstConsecutive = 7 * kScattered;
+    constexpr std::size_t kBlocks = kFirstConsecutive + 1500;
+    std::mt19937 random(11);
+    Buffer image = random_image(random, kBlockSize, kBlocks);
+    const auto block_at = [](std::size_t index) {
+        return static_cast<std::uint32_t>(kDataStart + index * kBlockSize);
+    };
+    const auto link = [&](std::size_t from, std::uint32_t to) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            image[block_at(from) + i] = static_cast<std::uint8_t>(to >> (8 * i));
+        }
+    };
+    // Every block links to the next, so the last 1500 make a consecutive chain; the scattered
+    // chain takes every seventh block before them, in an order that never steps to a block's
+    // neighbour.
+    for (std::size_t b = 0; b + 1 < kBlocks; ++b) {
+        link(b, block_at(b + 1));
+    }
+    link(kBlocks - 1, 0);
+    std::vector<std::size_t> scattered(kScattered);
+    std::iota(scattered.begin(), scattered.end(), std::size_t{0});
+    std::shuffle(scattered.begin(), scattered.end(), random);
+    for (std::size_t& b : scattered) {
+        b *= 7;
+    }
+    for (std::size_t i = 0; i + 1 < kScattered; ++i) {
+        link(scattered[i], block_at(scattered[i + 1]));
+    }
+    link(scattered.back(), 0);
+
+    testkit::TempFile file(image, "counted");
+    auto dat = detail::DatabaseAccess::open(file.path(), {counting_pread, counting_preadv});
+    ASSERT_TRUE(dat) << dat.error().message();
+    const std::size_t payload = kBlockSize - 4;
+
+    struct Case {
+        const char* what;
+        std::uint32_t offset;
+        std::size_t blocks;
+        std::size_t max_calls;
+        std::size_t max_bytes;
+    };
+    const Case cases[] = {
+        {"consecutive", block_at(kFirstConsecutive), kBlocks - kFirstConsecutive,
+         (kBlocks - kFirstConsecutive) / 512 + 1, (kBlocks - kFirstConsecutive) * kBlockSize},
+        {"scattered", block_at(scattered[0]), kScattered, 2 * kScattered,
+         3 * kScattered * kBlockSize},
+    };
+    for (const Case& chain : cases) {
+        g_reads = {};
+        const auto size = static_cast<std::uint32_t>(chain.blocks * payload);
+        expect_same_as_walk(image, *dat, kBlockSize, chain.offset, size);
+        EXPECT_LE(g_reads.calls, chain.max_calls) << chain.what;
+        EXPECT_LE(g_reads.bytes, chain.max_bytes) << chain.what;
+    }
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 // Tests of where the library looks for a portal archive.
+#include "detail/portal_path.hpp"
 #include "quillmere/dat/portal_path.hpp"
 #include "quillmere/testkit/temp_file.hpp"
 

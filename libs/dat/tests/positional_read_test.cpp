@@ -1,4 +1,5 @@
 // Tests of exact positional reads: retries, partial reads, end of file and platform errors.
+#include "detail/positional_read.hpp"
 #include "quillmere/dat/positional_read.hpp"
 #include "quillmere/testkit/temp_file.hpp"
 
@@ -72,6 +73,12 @@ TEST(PositionalReadTest, OtherFailuresKeepThePlatformError) {
     auto read = detail::read_at_using(scripted_pread, 0, buf, 0, true);
     ASSERT_FALSE(read);
     EXPECT_EQ(read.error(), IoError::from_errno(EIO));
+
+    // The prefix read keeps what arrived before the failure.
+    run_script({{2}, {-1, EINTR}, {3}, {-1, EIO}});
+    const detail::PartialRead prefix = detail::read_prefix_using(scripted_pread, 0, buf, 0);
+    EXPECT_EQ(prefix.filled, 5U);
+    EXPECT_EQ(prefix.error, IoError::from_errno(EIO));
 }
 
 TEST(PositionalReadTest, PositionBeyondThePlatformRangeFailsWithoutReading) {

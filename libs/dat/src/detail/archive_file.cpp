@@ -1,8 +1,6 @@
 // The open archive file.
 #include "detail/archive_file.hpp"
 
-#include "quillmere/dat/positional_read.hpp"
-
 #include <cerrno>
 #include <fcntl.h>
 #include <limits>
@@ -12,7 +10,8 @@
 
 namespace quillmere::dat::detail {
 
-std::expected<ArchiveFile, common::IoError> ArchiveFile::open(const std::filesystem::path& path) {
+std::expected<ArchiveFile, common::IoError> ArchiveFile::open(const std::filesystem::path& path,
+                                                              FileReads reads) {
     int fd = -1;
     do {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -20,7 +19,7 @@ std::expected<ArchiveFile, common::IoError> ArchiveFile::open(const std::filesys
     if (fd < 0) {
         return std::unexpected(common::IoError::from_errno(errno));
     }
-    ArchiveFile file(fd, 0);
+    ArchiveFile file(fd, 0, reads);
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
         return std::unexpected(common::IoError::from_errno(errno));
@@ -34,7 +33,7 @@ std::expected<ArchiveFile, common::IoError> ArchiveFile::open(const std::filesys
 }
 
 ArchiveFile::ArchiveFile(ArchiveFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), length_(other.length_) {}
+    : fd_(std::exchange(other.fd_, -1)), length_(other.length_), reads_(other.reads_) {}
 
 ArchiveFile& ArchiveFile::operator=(ArchiveFile&& other) noexcept {
     if (this != &other) {
@@ -43,6 +42,7 @@ ArchiveFile& ArchiveFile::operator=(ArchiveFile&& other) noexcept {
         }
         fd_ = std::exchange(other.fd_, -1);
         length_ = other.length_;
+        reads_ = other.reads_;
     }
     return *this;
 }
@@ -55,7 +55,11 @@ ArchiveFile::~ArchiveFile() {
 
 std::expected<void, common::IoError> ArchiveFile::read_exact_at(std::span<std::uint8_t> buf,
                                                                 std::uint64_t offset) const {
-    return utils::read_exact_at_compat(fd_, buf, offset);
+    auto read = utils::detail::read_at_using(reads_.pread, fd_, buf, offset, true);
+    if (!read) {
+        return std::unexpected(std::move(read).error());
+    }
+    return {};
 }
 
 std::expected<std::size_t, common::IoError>
@@ -64,8 +68,8 @@ ArchiveFile::read_vectored_at(std::span<const iovec> parts, std::uint64_t offset
         return std::unexpected(common::IoError::from_errno(EINVAL));
     }
     for (;;) {
-        const ssize_t got =
-            ::preadv(fd_, parts.data(), static_cast<int>(parts.size()), static_cast<off_t>(offset));
+        const ssize_t got = reads_.preadv(fd_, parts.data(), static_cast<int>(parts.size()),
+                                          static_cast<off_t>(offset));
         if (got >= 0) {
             return static_cast<std::size_t>(got);
         }
@@ -75,9 +79,9 @@ ArchiveFile::read_vectored_at(std::span<const iovec> parts, std::uint64_t offset
     }
 }
 
-std::expected<std::size_t, common::IoError> ArchiveFile::read_at_most(std::span<std::uint8_t> buf,
-                                                                      std::uint64_t offset) const {
-    return utils::read_at_most_at(fd_, buf, offset);
+utils::detail::PartialRead ArchiveFile::read_prefix(std::span<std::uint8_t> buf,
+                                                    std::uint64_t offset) const {
+    return utils::detail::read_prefix_using(reads_.pread, fd_, buf, offset);
 }
 
 } // namespace quillmere::dat::detail

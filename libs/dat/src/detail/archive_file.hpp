@@ -1,6 +1,7 @@
 // The open archive file: owns the descriptor and offers positional reads only.
 #pragma once
 
+#include "detail/positional_read.hpp"
 #include "quillmere/common/io_error.hpp"
 
 #include <cstdint>
@@ -8,17 +9,29 @@
 #include <filesystem>
 #include <span>
 #include <sys/uio.h>
+#include <unistd.h>
 
 namespace quillmere::dat::detail {
+
+/// The platform's vectored positional read, as `preadv` declares it.
+using PreadvFn = ssize_t (*)(int fd, const iovec* parts, int count, off_t offset);
+
+/// The system calls an archive file reads through: the platform's own, unless a test passes
+/// stand-ins that count the reads or make them fail.
+struct FileReads {
+    utils::detail::PreadFn pread = &::pread;
+    PreadvFn preadv = &::preadv;
+};
 
 /// A file opened read-only, closed on destruction. Every read names its absolute position, so
 /// the object has no position of its own and one instance serves several threads at once.
 class ArchiveFile {
   public:
-    /// Opens `path` read-only. A directory fails here (`IsADirectory`) rather than at the first
-    /// read. The length is taken once, at open: the archive is never written.
+    /// Opens `path` read-only; every later read goes through `reads`. A directory fails here
+    /// (`IsADirectory`) rather than at the first read. The length is taken once, at open: the
+    /// archive is never written.
     [[nodiscard]] static std::expected<ArchiveFile, common::IoError>
-    open(const std::filesystem::path& path);
+    open(const std::filesystem::path& path, FileReads reads = {});
 
     ArchiveFile(ArchiveFile&& other) noexcept;
     ArchiveFile& operator=(ArchiveFile&& other) noexcept;
@@ -35,18 +48,21 @@ class ArchiveFile {
     /// finishes the rest with exact reads.
     [[nodiscard]] std::expected<std::size_t, common::IoError>
     read_vectored_at(std::span<const iovec> parts, std::uint64_t offset) const;
-    /// Reads up to `buf.size()` bytes from `offset`; returns how many (fewer only at the end).
-    [[nodiscard]] std::expected<std::size_t, common::IoError>
-    read_at_most(std::span<std::uint8_t> buf, std::uint64_t offset) const;
+    /// Reads up to `buf.size()` bytes from `offset`, stopping early at the end of the file or at
+    /// a failure; returns how many bytes were read and the failure, if any.
+    [[nodiscard]] utils::detail::PartialRead read_prefix(std::span<std::uint8_t> buf,
+                                                         std::uint64_t offset) const;
 
     /// The file's length in bytes when it was opened.
     [[nodiscard]] std::uint64_t length() const noexcept { return length_; }
 
   private:
-    ArchiveFile(int fd, std::uint64_t length) noexcept : fd_(fd), length_(length) {}
+    ArchiveFile(int fd, std::uint64_t length, FileReads reads) noexcept
+        : fd_(fd), length_(length), reads_(reads) {}
 
     int fd_ = -1;
     std::uint64_t length_ = 0;
+    FileReads reads_;
 };
 
 } // namespace quillmere::dat::detail

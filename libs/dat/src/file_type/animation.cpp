@@ -2,6 +2,7 @@
 #include "quillmere/dat/file_type/animation.hpp"
 
 #include "file_type/capped_reserve.hpp"
+#include "file_type/detail/animation_frame.hpp"
 #include "quillmere/common/try.hpp"
 
 namespace quillmere::dat::file_type::animation {

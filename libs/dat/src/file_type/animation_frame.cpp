@@ -3,6 +3,7 @@
 #include "quillmere/dat/file_type/animation_frame.hpp"
 
 #include "file_type/capped_reserve.hpp"
+#include "file_type/detail/animation_frame.hpp"
 #include "quillmere/common/le.hpp"
 #include "quillmere/common/try.hpp"
 

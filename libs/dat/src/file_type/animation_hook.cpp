@@ -24,23 +24,15 @@ constexpr std::array<std::uint32_t, kHookTypeCount> kPayloadSizes = {
 // A ReplaceObject payload is at most 5 bytes, and with its padding 8.
 constexpr std::size_t kReplaceObjectCapacity = 8;
 
-} // namespace
-
-std::optional<std::uint32_t> fixed_payload_size(std::uint32_t hook_type) noexcept {
-    if (hook_type >= kHookTypeCount || kPayloadSizes[hook_type] == kVariable) {
-        return std::nullopt;
-    }
-    return kPayloadSizes[hook_type];
-}
-
-namespace detail {
-
+// Exactly `payload_size` bytes from the cursor (nothing read for 0), or `Io` on a short read.
 DecodeResult<std::vector<std::uint8_t>> read_exact_payload(ByteCursor& cursor,
                                                            std::uint32_t payload_size) {
     QM_TRY(auto bytes, cursor.read_exact(payload_size));
     return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
 }
 
+// The 3 or 5 bytes of a ReplaceObject payload as read: part byte, word, and a second word when
+// bit 15 of the first is set. `Io` on a short read.
 DecodeResult<std::vector<std::uint8_t>> read_replace_object_payload(ByteCursor& cursor) {
     std::vector<std::uint8_t> payload;
     payload.reserve(kReplaceObjectCapacity);
@@ -57,7 +49,14 @@ DecodeResult<std::vector<std::uint8_t>> read_replace_object_payload(ByteCursor& 
     return payload;
 }
 
-} // namespace detail
+} // namespace
+
+std::optional<std::uint32_t> fixed_payload_size(std::uint32_t hook_type) noexcept {
+    if (hook_type >= kHookTypeCount || kPayloadSizes[hook_type] == kVariable) {
+        return std::nullopt;
+    }
+    return kPayloadSizes[hook_type];
+}
 
 DecodeResult<AnimationHook> AnimationHook::read(ByteCursor& cursor) {
     QM_TRY(std::uint32_t hook_type, cursor.read_u32());
@@ -70,7 +69,7 @@ DecodeResult<AnimationHook> AnimationHook::read(ByteCursor& cursor) {
 
     std::vector<std::uint8_t> data;
     if (hook_type == static_cast<std::uint32_t>(HookType::ReplaceObject)) {
-        QM_TRY(auto payload, detail::read_replace_object_payload(cursor));
+        QM_TRY(auto payload, read_replace_object_payload(cursor));
         data = std::move(payload);
         // Padding rounds payload + padding up to a multiple of 4; its bytes are kept as read.
         const std::uint64_t pad_len = (4 - (cursor.position() - payload_start) % 4) % 4;
@@ -78,7 +77,7 @@ DecodeResult<AnimationHook> AnimationHook::read(ByteCursor& cursor) {
         data.insert(data.end(), padding.begin(), padding.end());
     } else {
         // Every fixed payload size is a multiple of 4, so no padding follows.
-        QM_TRY(auto payload, detail::read_exact_payload(cursor, kPayloadSizes[hook_type]));
+        QM_TRY(auto payload, read_exact_payload(cursor, kPayloadSizes[hook_type]));
         data = std::move(payload);
     }
     return AnimationHook{hook_type, direction, std::move(data)};

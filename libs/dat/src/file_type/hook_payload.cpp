@@ -1,6 +1,7 @@
 // Typed views of animation hook payloads, one record reader per payload layout.
 #include "quillmere/dat/file_type/hook_payload.hpp"
 
+#include "file_type/detail/hook_payload.hpp"
 #include "quillmere/common/record.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"

@@ -2,6 +2,7 @@
 #include "quillmere/dat/file_type/physics_script.hpp"
 
 #include "file_type/capped_reserve.hpp"
+#include "file_type/detail/physics_script.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
 

@@ -1,4 +1,5 @@
 // Tests of animation frames and animation files.
+#include "file_type/detail/animation_frame.hpp"
 #include "quillmere/dat/file_type/animation.hpp"
 #include "quillmere/dat/file_type/animation_frame.hpp"
 #include "quillmere/testkit/bytes.hpp"

@@ -1,5 +1,6 @@
 // Tests of the typed payload views: every hook type's layout, field order, sizes, the packed part
 // id of ReplaceObject, and short data.
+#include "file_type/detail/hook_payload.hpp"
 #include "quillmere/dat/file_type/hook_payload.hpp"
 #include "quillmere/testkit/bytes.hpp"
 #include "quillmere/testkit/matchers.hpp"

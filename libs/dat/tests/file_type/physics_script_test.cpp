@@ -1,4 +1,5 @@
 // Tests of physics script decoding and encoding.
+#include "file_type/detail/physics_script.hpp"
 #include "quillmere/dat/file_type/physics_script.hpp"
 #include "quillmere/testkit/bytes.hpp"
 #include "quillmere/testkit/matchers.hpp"

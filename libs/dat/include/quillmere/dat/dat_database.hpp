@@ -17,7 +17,9 @@ namespace quillmere::dat {
 
 namespace detail {
 class ArchiveFile;
-}
+struct FileReads;
+struct DatabaseAccess;
+} // namespace detail
 
 /// An opened archive. It exists only fully loaded: `open` returns it with its whole directory
 /// in `files()`, or an error and nothing else. Afterwards it is read-only; every read names its
@@ -31,7 +33,10 @@ class DatDatabase {
     /// Errors:
     /// - the file cannot be opened, or is a directory: `PathError` with `path` as given;
     /// - the file ends before offset 400: `BinRead` naming the first header field whose bytes
-    ///   are not all there;
+    ///   are not all there ("While parsing field 'version_minor' in DatHeader" for 399 bytes),
+    ///   around the end-of-file error;
+    /// - a read of the header fails otherwise (an unseekable file, a device error): `BinRead`
+    ///   naming the first field whose bytes were not read, around the platform's I/O error;
     /// - any failure while loading the directory (see `read_directory`), unchanged; this is
     ///   where a `block_size` of 4 or less is refused (`Corruption`), at the first chain read.
     ///   An archive whose `root_offset` is 0 has nothing to read and opens whatever its header
@@ -73,7 +78,14 @@ class DatDatabase {
                                                                       std::uint32_t size) const;
 
   private:
+    // Lets the library's own tests open a database whose reads go through stand-ins.
+    friend struct detail::DatabaseAccess;
+
     DatDatabase(DatHeader header, std::unique_ptr<detail::ArchiveFile> file) noexcept;
+
+    /// `open`, with every read of the archive file going through `reads`.
+    [[nodiscard]] static DatResult<DatDatabase> open_with(const std::filesystem::path& path,
+                                                          const detail::FileReads& reads);
 
     /// Loads the tree from `header().root_offset` into `files_` (see `read_node`).
     [[nodiscard]] DatResult<void> read_directory();

@@ -19,14 +19,6 @@ inline constexpr const char* kPortalDatEnv = "QUILLMERE_PORTAL_DAT";
 /// The in-tree candidate, "{library source dir}/../../dats/portal.dat", whether or not it exists.
 [[nodiscard]] std::filesystem::path in_tree_portal_dat_path();
 
-namespace detail {
-
-/// The search itself, given the variable's value (null when unset) and the source directory.
-[[nodiscard]] std::optional<std::filesystem::path>
-find_portal_dat(const char* env_value, const std::filesystem::path& source_dir);
-
-} // namespace detail
-
 /// True when `path` names an existing entry (symbolic links followed); false also when
 /// existence cannot be determined.
 [[nodiscard]] bool path_exists(const std::filesystem::path& path) noexcept;

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <expected>
 #include <span>
-#include <sys/types.h>
 
 namespace quillmere::dat::utils {
 
@@ -24,18 +23,4 @@ read_exact_at_compat(int fd, std::span<std::uint8_t> buf, std::uint64_t offset);
 [[nodiscard]] std::expected<std::size_t, common::IoError>
 read_at_most_at(int fd, std::span<std::uint8_t> buf, std::uint64_t offset);
 
-namespace detail {
-
-/// The platform's positional read, as `pread` declares it.
-using PreadFn = ssize_t (*)(int fd, void* buf, std::size_t count, off_t offset);
-
-/// The read loop of both functions above with the system call passed in, so tests can feed it
-/// interrupted and partial reads. Returns the number of bytes read; with `require_full` a short
-/// count is the end-of-file error instead.
-[[nodiscard]] std::expected<std::size_t, common::IoError> read_at_using(PreadFn read_fn, int fd,
-                                                                        std::span<std::uint8_t> buf,
-                                                                        std::uint64_t offset,
-                                                                        bool require_full);
-
-} // namespace detail
 } // namespace quillmere::dat::utils

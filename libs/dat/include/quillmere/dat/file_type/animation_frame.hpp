@@ -35,18 +35,4 @@ struct AnimationFrame {
     friend bool operator==(const AnimationFrame&, const AnimationFrame&) = default;
 };
 
-namespace detail {
-
-/// `count` consecutive frames. When all of them fit in the remaining bytes they are decoded in
-/// one pass over the bytes; otherwise they are read one by one with `Frame::read_le`, which fails
-/// on the first frame that does not fit. Results, errors and cursor positions are the same as
-/// those of `read_frames_by_field`.
-[[nodiscard]] common::DecodeResult<std::vector<graphics::Frame>>
-read_frames(common::ByteCursor& cursor, std::uint32_t count);
-
-/// `count` consecutive frames, each through `Frame::read_le`: the reference path.
-[[nodiscard]] common::DecodeResult<std::vector<graphics::Frame>>
-read_frames_by_field(common::ByteCursor& cursor, std::uint32_t count);
-
-} // namespace detail
 } // namespace quillmere::dat::file_type::setup_model

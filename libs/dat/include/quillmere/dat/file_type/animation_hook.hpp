@@ -86,16 +86,4 @@ struct AnimationHook {
     friend bool operator==(const AnimationHook&, const AnimationHook&) = default;
 };
 
-namespace detail {
-
-/// Exactly `payload_size` bytes from the cursor (nothing read for 0), or `Io` on a short read.
-[[nodiscard]] common::DecodeResult<std::vector<std::uint8_t>>
-read_exact_payload(common::ByteCursor& cursor, std::uint32_t payload_size);
-
-/// The 3 or 5 bytes of a ReplaceObject payload as read: part byte, word, and a second word when
-/// bit 15 of the first is set. `Io` on a short read.
-[[nodiscard]] common::DecodeResult<std::vector<std::uint8_t>>
-read_replace_object_payload(common::ByteCursor& cursor);
-
-} // namespace detail
 } // namespace quillmere::dat::file_type::setup_model

@@ -328,12 +328,4 @@ using HookPayload =
 /// The payload of `hook`, decoded from its `data`; errors as for the overload above.
 [[nodiscard]] common::DecodeResult<HookPayload> unpack_payload(const AnimationHook& hook);
 
-namespace detail {
-
-/// A packed identifier: a u16 word, and a second one when bit 15 of the first is set, combined
-/// as described at `AnimPartChange`. A short read fails with the plain `Io` error and leaves the
-/// cursor where the identifier started.
-[[nodiscard]] common::DecodeResult<std::uint32_t> read_packed_id(common::ByteCursor& cursor);
-
-} // namespace detail
 } // namespace quillmere::dat::file_type::setup_model

@@ -65,12 +65,4 @@ struct PhysicsScript {
     friend bool operator==(const PhysicsScript&, const PhysicsScript&) = default;
 };
 
-namespace detail {
-
-/// `count` as the stored 32-bit entry count, or `Custom` "PhysicsScript 0x{id:08X} has {count}
-/// entries, more than a 32-bit count can hold" at `pos` when it does not fit.
-[[nodiscard]] common::DecodeResult<std::uint32_t> entry_count(std::uint32_t id, std::uint64_t count,
-                                                              std::uint64_t pos);
-
-} // namespace detail
 } // namespace quillmere::dat::file_type::physics_script

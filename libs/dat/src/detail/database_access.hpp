@@ -1,0 +1,18 @@
+// Opening a database whose file reads go through stand-ins for the system calls, so the
+// library's tests can count the reads it makes or make them fail.
+#pragma once
+
+#include "detail/archive_file.hpp"
+#include "quillmere/dat/dat_database.hpp"
+
+#include <filesystem>
+
+namespace quillmere::dat::detail {
+
+struct DatabaseAccess {
+    /// `DatDatabase::open(path)`, with every read of the archive file going through `reads`.
+    [[nodiscard]] static DatResult<DatDatabase> open(const std::filesystem::path& path,
+                                                     const FileReads& reads);
+};
+
+} // namespace quillmere::dat::detail
