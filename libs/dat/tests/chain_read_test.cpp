@@ -151,8 +151,9 @@ TEST(ChainReadTest, RandomChainsReadAsTheBlockByBlockWalk) {
     }
 }
 
-// The verifier's trace of a chain read: the same stretches, last block and failing block as the
-// walk, however the runs were cut.
+// A traced read (the verifier's, staged run by run): the walk's bytes when the payload is
+// wanted, and the same stretches, last block and failing block as the walk, however the runs
+// were cut.
 TEST(ChainReadTest, TraceRecordsWhatTheWalkTouched) {
     std::mt19937 random(99);
     for (const std::uint32_t block_size : {5U, 64U, 1024U}) {
@@ -167,10 +168,15 @@ TEST(ChainReadTest, TraceRecordsWhatTheWalkTouched) {
             const std::uint32_t size = 1 + below(random, 300) * (block_size - 4) + below(random, 3);
             Buffer out(size);
             Walked walked;
-            const bool readable = walk(image, block_size, offset, size, &walked).has_value();
+            const auto walked_bytes = walk(image, block_size, offset, size, &walked);
+            const bool readable = walked_bytes.has_value();
             trace.clear();
+            trace.want_payload(trial % 3 != 0);
             ASSERT_EQ(detail::read_chain(*archive, block_size, offset, out, &trace).has_value(),
                       readable);
+            if (readable && trace.payload_wanted()) {
+                EXPECT_EQ(out, *walked_bytes) << offset << " " << size;
+            }
             EXPECT_EQ(trace.failed_block(), walked.failed_block);
             if (readable) {
                 EXPECT_EQ(trace.ranges(), walked.ranges) << offset << " " << size;

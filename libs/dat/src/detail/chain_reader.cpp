@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <string>
 
 namespace quillmere::dat::detail {
@@ -18,6 +19,38 @@ using common::load_le;
 // Most blocks one vectored read asks for: two parts per block, within the system's limit of
 // 1024 parts per read.
 constexpr std::size_t kMaxRunBlocks = 512;
+
+// Most bytes a trace stages for one run; larger blocks are read scattered into place.
+constexpr std::size_t kMaxStaging = std::size_t{1} << 20;
+
+// Reads the run that `parts` plans (link word, payload, per block) from `block` on and returns
+// the bytes read, as one scattered read or, with a trace, one contiguous read into its staging
+// buffer from which the link words and the wanted payloads are copied into place.
+std::size_t fetch_run(const ArchiveFile& file, std::uint64_t block, std::uint32_t block_size,
+                      std::span<const iovec> parts, ChainTrace* trace) {
+    const std::span<std::uint8_t> staging =
+        trace != nullptr ? trace->staging(block_size) : std::span<std::uint8_t>();
+    if (staging.empty()) {
+        const auto read = file.read_vectored_at(parts, block);
+        return read ? *read : 0;
+    }
+    // Every planned block but the last carries a full payload, so block i starts at
+    // i * block_size and the run is one stretch of the file.
+    std::size_t total = 0;
+    for (const iovec& part : parts) {
+        total += part.iov_len;
+    }
+    const iovec whole{staging.data(), total};
+    const auto read = file.read_vectored_at(std::span(&whole, 1), block);
+    const std::size_t got = read ? *read : 0;
+    for (std::size_t at = 0, i = 0; i < parts.size() && at < got; at += parts[i].iov_len, ++i) {
+        if (i % 2 == 1 && !trace->payload_wanted()) {
+            continue;
+        }
+        std::memcpy(parts[i].iov_base, staging.data() + at, std::min(parts[i].iov_len, got - at));
+    }
+    return got;
+}
 
 // One step of the block-by-block walk: the link word, then the block's share of `out` from
 // `filled` on; `block` becomes the link word and `filled` grows by the share.
@@ -52,6 +85,17 @@ DatResult<void> read_block_exactly(const ArchiveFile& file, std::uint64_t& block
 
 } // namespace
 
+std::span<std::uint8_t> ChainTrace::staging(std::uint32_t block_size) {
+    const std::size_t wanted = std::min<std::size_t>(kMaxRunBlocks, kMaxStaging / block_size);
+    if (wanted == 0) {
+        return {};
+    }
+    if (staging_.size() < wanted * block_size) {
+        staging_.resize(wanted * block_size);
+    }
+    return {staging_.data(), wanted * block_size};
+}
+
 DatError no_room_for_data(std::uint32_t block_size) {
     return DatError::corruption("block size " + std::to_string(block_size) +
                                 " leaves no room for data");
@@ -85,7 +129,11 @@ DatResult<void> read_chain(const ArchiveFile& file, std::uint32_t block_size, st
     // blocks.
     std::uint64_t block = offset;
     std::size_t filled = 0;
-    std::size_t run = kMaxRunBlocks;
+    const std::size_t max_run =
+        trace != nullptr && !trace->staging(block_size).empty()
+            ? std::min(kMaxRunBlocks, trace->staging(block_size).size() / block_size)
+            : kMaxRunBlocks;
+    std::size_t run = max_run;
     while (filled < out.size()) {
         std::size_t planned = 0;
         for (std::size_t at = filled; planned < run && at < out.size(); ++planned) {
@@ -94,8 +142,8 @@ DatResult<void> read_chain(const ArchiveFile& file, std::uint32_t block_size, st
             parts[2 * planned + 1] = {out.data() + at, length};
             at += length;
         }
-        const auto read = file.read_vectored_at(std::span(parts.data(), 2 * planned), block);
-        const std::size_t got = read ? *read : 0;
+        const std::size_t got =
+            fetch_run(file, block, block_size, std::span(parts.data(), 2 * planned), trace);
 
         std::size_t used = 0;
         std::size_t accounted = 0;
@@ -142,7 +190,7 @@ DatResult<void> read_chain(const ArchiveFile& file, std::uint32_t block_size, st
             QM_TRY_VOID(read_block_exactly(file, block, *payload_size, out, filled, trace));
             run = 1;
         } else {
-            run = used == planned ? std::min(2 * run, kMaxRunBlocks) : used;
+            run = used == planned ? std::min(2 * run, max_run) : used;
         }
     }
     return {};

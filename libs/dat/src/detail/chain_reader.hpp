@@ -23,8 +23,22 @@ struct ByteRange {
 
 /// What one chain read touched: the bytes of the archive it read, the block that ended the
 /// chain, and where it failed. Reused across reads (`clear` keeps the capacity).
+///
+/// A traced read also reads differently, for a caller that checks whole archives: each run of
+/// consecutive blocks comes in one contiguous read into the trace's staging buffer, and the link
+/// words and payloads are taken from there, which costs the system less than a read scattered
+/// over two pieces per block. A caller that only checks that a chain reads can say it does not
+/// want the payload, which is then not copied out of the staging buffer (the output then holds
+/// unspecified bytes, except the tail of an overlong last block, which is read in place).
 class ChainTrace {
   public:
+    /// Whether reads copy the payload into their output (the default).
+    void want_payload(bool wanted) noexcept { payload_wanted_ = wanted; }
+    [[nodiscard]] bool payload_wanted() const noexcept { return payload_wanted_; }
+    /// The staging buffer of one run of `block_size` blocks, or an empty span when blocks are
+    /// too large to stage (runs are then read scattered into place).
+    [[nodiscard]] std::span<std::uint8_t> staging(std::uint32_t block_size);
+
     /// The stretches read, in chain order: each block's link word and the payload taken from it,
     /// a stretch extended when the next block follows right where it ended. A chain that loops
     /// lists the same bytes again.
@@ -68,6 +82,8 @@ class ChainTrace {
     }
 
   private:
+    std::vector<std::uint8_t> staging_;
+    bool payload_wanted_ = true;
     std::vector<ByteRange> ranges_;
     std::uint64_t blocks_ = 0;
     std::optional<std::uint64_t> end_block_;

@@ -74,7 +74,10 @@ class FileChecker {
             return;
         }
         const std::span<std::uint8_t> stored = buffer(entry.size);
+        const auto type = file_type::of(entry.id);
         trace_.clear();
+        // Only what is decompressed or decoded needs its bytes; the rest only needs to read.
+        trace_.want_payload(entry.is_compressed() || type.has_value());
         if (auto read = read_chain(state_.file, block_size_, entry.offset, stored, &trace_);
             !read) {
             problems.add(ProblemKind::FileUnreadable, entry.id,
@@ -115,7 +118,7 @@ class FileChecker {
             }
         }
         data_.decompressed_bytes += bytes.size();
-        if (const auto type = file_type::of(entry.id)) {
+        if (type) {
             if (auto failure = decode_failure(*type, entry.id, bytes)) {
                 problems.add(ProblemKind::Decode, entry.id, entry.offset, std::move(*failure));
             }
