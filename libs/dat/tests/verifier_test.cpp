@@ -578,7 +578,7 @@ TEST(VerifierTest, SharedChainsAreBoundedInWorkAndListing) {
     const auto archive_length = std::filesystem::file_size(long_chain.path());
     EXPECT_EQ(
         testkit::run_with_memory_budget(
-            16 << 20, 10,
+            64 << 20, 10,
             [&] {
                 // 400 * 399 / 2 pairs: 65536 listed, the rest counted in one more problem.
                 const auto listed = verify_archive(short_chain.path());
