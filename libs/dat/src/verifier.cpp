@@ -79,7 +79,9 @@ VerifyPart Verifier::check_files(std::size_t first, std::size_t last) const {
 }
 
 VerifyReport Verifier::finish(std::vector<VerifyPart> parts) const {
-    std::erase_if(parts, [](const VerifyPart& part) { return !part.data_; });
+    // Empty parts hold nothing, wherever they lie.
+    std::erase_if(
+        parts, [](const VerifyPart& part) { return !part.data_ || part.first() == part.last(); });
     std::sort(parts.begin(), parts.end(),
               [](const VerifyPart& a, const VerifyPart& b) { return a.first() < b.first(); });
 

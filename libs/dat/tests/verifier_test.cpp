@@ -104,8 +104,8 @@ struct Case {
     std::vector<Problem> expected;
 };
 
-// A hand-made directory: root [0x10] over leaves [0x05] and [0x20], with `edit` applied, laid
-// out twice so that `expect` can name the offsets of the layout that was written.
+// A hand-made directory: root [0x10] over leaves [0x05] and [0x20] (nodes 2, 0 and 1), with
+// `edit` applied; `expect` names the offsets of the layout written.
 Case tree_case(std::string name,
                const std::function<void(ArchiveBuilder&, NodeRef, NodeRef, NodeRef)>& edit,
                const std::function<std::vector<Problem>(ArchiveBuilder&, std::uint64_t)>& expect) {
@@ -217,9 +217,6 @@ void free_list_cases(std::vector<Case>& cases) {
 
 std::vector<Case> damaged_archives() {
     std::vector<Case> cases;
-    const auto offset_of = [](ArchiveBuilder& builder, Word word) -> std::uint64_t {
-        return builder.resolve(word);
-    };
     const auto at = [](std::uint64_t length) {
         return " runs past the end of the archive (" + std::to_string(length) + " bytes)";
     };
@@ -252,7 +249,7 @@ std::vector<Case> damaged_archives() {
         "entry count",
         [](ArchiveBuilder& b, NodeRef, NodeRef left, NodeRef) { b.node(left).entry_count = 62; },
         [&](ArchiveBuilder& b, std::uint64_t) {
-            return std::vector{problem(ProblemKind::EntryCount, {}, offset_of(b, NodeRef{0}),
+            return std::vector{problem(ProblemKind::EntryCount, {}, b.resolve(NodeRef{0}),
                                        "entry_count is 62, more than the 61 entries a node holds: "
                                        "its entries and children are skipped")};
         }));
@@ -262,9 +259,9 @@ std::vector<Case> damaged_archives() {
             b.node(root).branches[1] = left;
         },
         [&](ArchiveBuilder& b, std::uint64_t) {
-            return std::vector{problem(ProblemKind::NodeRevisited, {}, offset_of(b, NodeRef{0}),
+            return std::vector{problem(ProblemKind::NodeRevisited, {}, b.resolve(NodeRef{0}),
                                        "reached again from directory node at offset " +
-                                           std::to_string(offset_of(b, NodeRef{2})) +
+                                           std::to_string(b.resolve(NodeRef{2})) +
                                            ": a cycle or a shared subtree, not walked again")};
         }));
     cases.push_back(tree_case(
@@ -274,9 +271,9 @@ std::vector<Case> damaged_archives() {
             b.node(right).entries = {entry(0x30), entry(0x25), entry(0x05)};
         },
         [&](ArchiveBuilder& b, std::uint64_t) {
-            const std::uint64_t left = offset_of(b, NodeRef{0});
-            const std::uint64_t right = offset_of(b, NodeRef{1});
-            const std::string root = std::to_string(offset_of(b, NodeRef{2}));
+            const std::uint64_t left = b.resolve(NodeRef{0});
+            const std::uint64_t right = b.resolve(NodeRef{1});
+            const std::string root = std::to_string(b.resolve(NodeRef{2}));
             return std::vector{
                 problem(ProblemKind::DuplicateId, 0x10, left,
                         "listed again (first in directory node at offset " + root +
@@ -298,7 +295,7 @@ std::vector<Case> damaged_archives() {
             b.node(right).branches[1] = high;
         },
         [&](ArchiveBuilder& b, std::uint64_t) {
-            return std::vector{problem(ProblemKind::TreeDepth, {}, offset_of(b, NodeRef{3}),
+            return std::vector{problem(ProblemKind::TreeDepth, {}, b.resolve(NodeRef{3}),
                                        "leaf at depth 3, while the first leaf lies at depth 2: the "
                                        "tree is not balanced")};
         }));
@@ -531,7 +528,7 @@ TEST(VerifierTest, KeepsTheFirstProblemsInReportOrderAndCountsAll) {
     ArchiveBuilder builder(1024);
     for (std::uint32_t i = 0; i < 12; ++i) {
         builder.add_file(0x03000001 + i, Buffer(i, 0)); // animations too short to decode
-        builder.add_file(0x06000001 + i, pattern(1500, i), {.bit_flags = 0});
+        builder.add_file(0x06000001 + i, pattern(1500, i));
     }
     const ChainRef spread = builder.add_chain(pattern(3000, 4), {.contiguous = true});
     builder.add_entry(ArchiveBuilder::entry_for(spread, 0x06000100));

@@ -205,8 +205,8 @@ class Verifier {
 
     /// Joins the parts and runs the whole-archive checks: overlaps between chains, the free
     /// list, the unread bytes and the summary. Parts may come in any order but must not overlap
-    /// one another; any stretch of the list that no part covers is checked here, on the caller's
-    /// thread, so `finish({})` checks everything.
+    /// one another (empty ones aside); any stretch of the list that no part covers is checked here,
+    /// on the caller's thread, so `finish({})` checks everything.
     [[nodiscard]] VerifyReport finish(std::vector<VerifyPart> parts) const;
 
     struct State;
