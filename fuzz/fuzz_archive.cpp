@@ -19,13 +19,10 @@
 #include "quillmere/dat/lrs.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -45,29 +42,6 @@ namespace {
 constexpr std::size_t kMaxFiles = 32;
 constexpr std::uint64_t kMaxBlocksPerFile = 4096;
 constexpr std::uint64_t kMaxBytesFetched = 4U << 20;
-
-// One anonymous in-memory file for the whole run, rewritten for every input.
-int archive_fd() {
-    static const int fd = [] {
-        const int created = ::memfd_create("quillmere-fuzz-archive", MFD_CLOEXEC);
-        FUZZ_CHECK_MSG(created >= 0, "memfd_create failed: errno " + std::to_string(errno));
-        return created;
-    }();
-    return fd;
-}
-
-void store(int fd, std::span<const std::uint8_t> bytes) {
-    FUZZ_CHECK(::ftruncate(fd, 0) == 0);
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::pwrite(fd, bytes.data() + written, bytes.size() - written,
-                                   static_cast<off_t>(written));
-        FUZZ_CHECK(n > 0 || (n < 0 && errno == EINTR));
-        if (n > 0) {
-            written += static_cast<std::size_t>(n);
-        }
-    }
-}
 
 // The archive as the plain walk sees it: the input bytes and the header's block size.
 struct PlainArchive {
@@ -223,9 +197,8 @@ std::uint64_t blocks_for(std::uint32_t size, std::uint32_t block_size) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const int fd = archive_fd();
-    store(fd, quillmere::fuzz::input_bytes(data, size));
-    auto db = DatDatabase::open("/proc/self/fd/" + std::to_string(fd));
+    auto db = DatDatabase::open(
+        quillmere::fuzz::as_memory_file(quillmere::fuzz::input_bytes(data, size)));
 
     const PlainArchive plain{quillmere::fuzz::input_bytes(data, size),
                              plain_word(data, size, layout::kHeaderOffset + 4)};

@@ -5,11 +5,14 @@
 
 #include "quillmere/common/decode_error.hpp"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <span>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace quillmere::fuzz {
 
@@ -50,6 +53,27 @@ namespace quillmere::fuzz {
     } while (false)
 
 namespace quillmere::fuzz {
+
+/// Writes `bytes` to one anonymous in-memory file kept for the whole run (rewritten for every
+/// input) and returns a path that opens it, "/proc/self/fd/N".
+inline std::string as_memory_file(std::span<const std::uint8_t> bytes) {
+    static const int fd = [] {
+        const int created = ::memfd_create("quillmere-fuzz-archive", MFD_CLOEXEC);
+        FUZZ_CHECK_MSG(created >= 0, "memfd_create failed: errno " + std::to_string(errno));
+        return created;
+    }();
+    FUZZ_CHECK(::ftruncate(fd, 0) == 0);
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::pwrite(fd, bytes.data() + written, bytes.size() - written,
+                                   static_cast<off_t>(written));
+        FUZZ_CHECK(n > 0 || (n < 0 && errno == EINTR));
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+        }
+    }
+    return "/proc/self/fd/" + std::to_string(fd);
+}
 
 /// Renders both text forms of an error, so formatting code runs on hostile values too, and
 /// requires neither to be empty.

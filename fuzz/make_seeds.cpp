@@ -1,6 +1,7 @@
 // Writes starting inputs for every fuzz target, built with the test kit: well-formed files of
-// each type (so the fuzzer starts deep inside the formats), a few damaged ones, and small
-// archives holding all three swept file types, one of them compressed.
+// each type (so the fuzzer starts deep inside the formats), a few damaged ones, small archives
+// holding all three swept file types, one of them compressed, and archives with something for
+// the verifier to find.
 //
 // Usage: quillmere_fuzz_seeds OUT_DIR    Writes OUT_DIR/<target>/seed-<name>, replacing files.
 // The sweeps target gets the three file types' seeds, named seed-<type>-<name>.
@@ -188,6 +189,57 @@ std::vector<Seed> archive_seeds() {
             {"empty", testkit::ArchiveBuilder(1024).build()}};
 }
 
+// Archives with something for the verifier to find: a shared chain, a free list, a damaged
+// directory, broken compressed streams and files the decoders refuse.
+std::vector<Seed> verify_seeds() {
+    std::vector<Seed> seeds = archive_seeds();
+
+    testkit::ArchiveBuilder shared(128);
+    const auto chain = shared.add_file(
+        0x03000001, testkit::build_animation(testkit::make_animation_spec(1, 1, 1, 1, false)));
+    shared.add_entry(testkit::ArchiveBuilder::entry_for(chain, 0x03000002));
+    const auto spare = shared.add_chain(Buffer(300, 0x22));
+    static_cast<void>(shared.build());
+    shared.header().free_head = shared.resolve(spare);
+    shared.header().free_tail = shared.resolve(testkit::BlockRef{spare, 2});
+    shared.header().free_count = 3;
+    seeds.push_back({"shared-chain-and-free-list", shared.build()});
+
+    testkit::ArchiveBuilder tree(256);
+    const auto entry = [](std::uint32_t id) {
+        testkit::EntrySpec plan;
+        plan.id = id;
+        plan.size = 0;
+        return plan;
+    };
+    testkit::NodeSpec left;
+    left.entries = {entry(0x06000005), entry(0x06000010), entry(0x06000004)};
+    testkit::NodeSpec right;
+    right.entries = {entry(0x06000020)};
+    right.entry_count = 62;
+    const auto left_node = tree.add_node(left);
+    const auto right_node = tree.add_node(right);
+    testkit::NodeSpec root;
+    root.entries = {entry(0x06000010), entry(0x06000030)};
+    root.branches[0] = left_node;
+    root.branches[1] = right_node;
+    root.branches[2] = left_node;
+    tree.set_root(tree.add_node(root));
+    seeds.push_back({"damaged-tree", tree.build()});
+
+    testkit::ArchiveBuilder streams(64);
+    Buffer overstated = testkit::lrs_compress(Buffer(100, 0x41));
+    overstated[0] = 200;
+    streams.add_file(0x06000001, overstated, {.bit_flags = 1});
+    streams.add_file(0x06000002, Buffer{1, 2}, {.bit_flags = 1});
+    streams.add_file(0x02000001, Buffer(9, 0xFF), {.compress = true});
+    streams.add_entry(testkit::ArchiveBuilder::entry_for(
+        streams.add_chain(Buffer(500, 0x33), {.contiguous = true}), 0x06000003));
+    streams.header().file_size = 1;
+    seeds.push_back({"streams-and-decoders", streams.build()});
+    return seeds;
+}
+
 void write_seeds(const std::filesystem::path& dir, const std::vector<Seed>& seeds,
                  const std::string& prefix = "seed-") {
     std::filesystem::create_directories(dir);
@@ -212,6 +264,7 @@ int main(int argc, char** argv) {
         write_seeds(out / "setup_model", setup_model_seeds());
         write_seeds(out / "physics_script", physics_script_seeds());
         write_seeds(out / "archive", archive_seeds());
+        write_seeds(out / "verify", verify_seeds());
         // The sweeps read all three file types.
         write_seeds(out / "sweeps", animation_seeds(), "seed-animation-");
         write_seeds(out / "sweeps", setup_model_seeds(), "seed-setup-model-");

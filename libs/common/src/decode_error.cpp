@@ -46,6 +46,14 @@ std::string DecodeError::message() const {
     return out;
 }
 
+std::string DecodeError::one_line() const {
+    std::string out = inner_message(inner_);
+    for (const auto& context : contexts_) {
+        out += "; " + context.message;
+    }
+    return out;
+}
+
 std::string DecodeError::diagnostic() const {
     if (contexts_.empty()) {
         return inner_diagnostic(inner_);

@@ -46,6 +46,22 @@ TEST(DecodeErrorTest, BacktraceShowsInnerTextThenEveryContextInnermostFirst) {
               "field 'orientation' in Frame\"] }");
 }
 
+TEST(DecodeErrorTest, OneLineJoinsInnerTextAndContextsInnermostFirst) {
+    DecodeError wrapped = DecodeError::custom(0x1C, "Unsupported AnimationHook type: 0x0000001B");
+    EXPECT_EQ(wrapped.one_line(), "Unsupported AnimationHook type: 0x0000001B at 0x1c");
+    wrapped.add_context("While parsing field 'hooks' in AnimationFrame",
+                        std::source_location::current());
+    wrapped.add_context("While parsing field 'part_frames' in Animation",
+                        std::source_location::current());
+    EXPECT_EQ(wrapped.one_line(), "Unsupported AnimationHook type: 0x0000001B at 0x1c; While "
+                                  "parsing field 'hooks' in AnimationFrame; While parsing field "
+                                  "'part_frames' in Animation");
+    DecodeError short_read(IoError::unexpected_eof());
+    short_read.add_context("While parsing field 'x' in Vector3", std::source_location::current());
+    EXPECT_EQ(short_read.one_line(),
+              "failed to fill whole buffer; While parsing field 'x' in Vector3");
+}
+
 TEST(DecodeErrorTest, OsErrorsRenderLikeThePlatform) {
     const auto io = IoError::from_errno(2);
     EXPECT_EQ(io.message(), "No such file or directory");

@@ -3,13 +3,13 @@
 
 #include "detail/archive_file.hpp"
 #include "detail/archive_layout.hpp"
+#include "detail/chain_reader.hpp"
 #include "detail/database_access.hpp"
 #include "quillmere/common/le.hpp"
 #include "quillmere/common/record.hpp"
 #include "quillmere/common/try.hpp"
 #include "quillmere/dat/lrs.hpp"
 
-#include <algorithm>
 #include <array>
 #include <string>
 #include <unordered_set>
@@ -42,31 +42,6 @@ DecodeError with_io_error(const DecodeError& decoded, common::IoError io_error) 
         replaced.add_context(context.message, context.location);
     }
     return replaced;
-}
-
-// Most blocks one vectored read asks for: two parts per block, within the system's limit of
-// 1024 parts per read.
-constexpr std::size_t kMaxRunBlocks = 512;
-
-DatError no_room_for_data(std::uint32_t block_size) {
-    return DatError::corruption("block size " + std::to_string(block_size) +
-                                " leaves no room for data");
-}
-
-// One step of the block-by-block walk: the link word, then the block's share of `out` from
-// `filled` on; `block` becomes the link word and `filled` grows by the share.
-DatResult<void> read_block_exactly(const detail::ArchiveFile& file, std::uint64_t& block,
-                                   std::uint32_t payload_size, std::span<std::uint8_t> out,
-                                   std::size_t& filled) {
-    std::array<std::uint8_t, layout::kLinkSize> link_bytes{};
-    QM_TRY_VOID(file.read_exact_at(link_bytes, block));
-    const auto next = load_le<std::uint32_t>(link_bytes.data());
-    const auto length =
-        static_cast<std::size_t>(layout::chunk_length(out.size() - filled, payload_size, next));
-    QM_TRY_VOID(file.read_exact_at(out.subspan(filled, length), layout::payload_position(block)));
-    filled += length;
-    block = next;
-    return {};
 }
 
 } // namespace
@@ -225,81 +200,12 @@ DatResult<void> DatDatabase::read_node(std::uint32_t offset) {
     return {};
 }
 
-// Chains are read in runs. Most chains lie in consecutive blocks, so one vectored read fetches
-// as many blocks as the file still needs, on the guess that each follows the one before: link
-// words into `links`, payloads straight into their places in `out`. The link words then say how
-// far the guess held; blocks up to the first that links elsewhere are taken, anything read past
-// it is overwritten by later reads. The result is the block-by-block walk's, byte for byte:
-// - a block counts only when its link word and payload were read in full; where the run came
-//   back short (end of file, a read cut short, a failed read), that block is read again with
-//   exact reads, which fail exactly as the walk does;
-// - a link word of 0 ends the chain: what is still missing follows that block's payload;
-// - after a wrong guess the next run is no longer than the blocks the last one delivered, and
-//   it doubles again while guesses hold, so a scattered or looping chain costs at most about
-//   two block reads per block.
+// The chain walk itself is shared with the verifier, which also traces what each block gave.
+// A block size of 4 or less is refused at the first chain read: during `open` for any archive
+// with a directory, later for one without (which has nothing to read and so opens).
 DatResult<void> DatDatabase::read_chain_into(std::uint32_t offset,
                                              std::span<std::uint8_t> out) const {
-    if (out.empty()) {
-        return {};
-    }
-    // A block size of 4 or less leaves a block no payload, so a looping chain would never end.
-    // It is refused here, at the first chain read: during `open` for any archive with a
-    // directory, later for one without (which has nothing to read and so opens).
-    const auto payload_size = layout::block_payload_size(header_.block_size);
-    if (!payload_size) {
-        return std::unexpected(no_room_for_data(header_.block_size));
-    }
-    std::array<std::array<std::uint8_t, layout::kLinkSize>, kMaxRunBlocks> links;
-    std::array<iovec, 2 * kMaxRunBlocks> parts;
-    // Every block adds at least one byte, so even a chain that loops ends after out.size()
-    // blocks.
-    std::uint64_t block = offset;
-    std::size_t filled = 0;
-    std::size_t run = kMaxRunBlocks;
-    while (filled < out.size()) {
-        std::size_t planned = 0;
-        for (std::size_t at = filled; planned < run && at < out.size(); ++planned) {
-            const std::size_t length = std::min<std::size_t>(out.size() - at, *payload_size);
-            parts[2 * planned] = {links[planned].data(), layout::kLinkSize};
-            parts[2 * planned + 1] = {out.data() + at, length};
-            at += length;
-        }
-        const auto read = file_->read_vectored_at(std::span(parts.data(), 2 * planned), block);
-        const std::size_t got = read ? *read : 0;
-
-        std::size_t used = 0;
-        std::size_t accounted = 0;
-        while (used < planned) {
-            const std::size_t length = parts[2 * used + 1].iov_len;
-            if (got < accounted + layout::kLinkSize + length) {
-                break;
-            }
-            accounted += layout::kLinkSize + length;
-            ++used;
-            const auto next = load_le<std::uint32_t>(links[used - 1].data());
-            filled += length;
-            if (filled == out.size()) {
-                return {};
-            }
-            if (next == 0) {
-                QM_TRY_VOID(file_->read_exact_at(out.subspan(filled),
-                                                 layout::payload_position(block) + length));
-                return {};
-            }
-            const std::uint64_t guessed = block + header_.block_size;
-            block = next;
-            if (next != guessed) {
-                break;
-            }
-        }
-        if (used == 0) {
-            QM_TRY_VOID(read_block_exactly(*file_, block, *payload_size, out, filled));
-            run = 1;
-        } else {
-            run = used == planned ? std::min(2 * run, kMaxRunBlocks) : used;
-        }
-    }
-    return {};
+    return detail::read_chain(*file_, header_.block_size, offset, out);
 }
 
 // A stored file's bytes are bytes of the archive, so a `size` above the archive's length can
@@ -312,7 +218,7 @@ DatResult<std::vector<std::uint8_t>> DatDatabase::read_file_data(std::uint32_t o
         return std::vector<std::uint8_t>{};
     }
     if (!layout::block_payload_size(header_.block_size)) {
-        return std::unexpected(no_room_for_data(header_.block_size));
+        return std::unexpected(detail::no_room_for_data(header_.block_size));
     }
     if (size > file_->length()) {
         return std::unexpected(DatError::corruption("stored file of " + std::to_string(size) +

@@ -1,13 +1,15 @@
 // Damaged and hostile archives: offsets past the end or above 4 GiB, the smallest block sizes,
 // looping chains, sizes and counts far beyond what the archive holds. Each must end with a clear
 // error (or, where the format allows it, the right bytes), quickly and with memory in proportion
-// to the archive. The plainer cases (cycles, 0xFFFFFFFF entry counts, block sizes up to 4) are
-// in dat_database_test.cpp.
+// to the archive, and the verifier must find at least one error in each damaged one, as quickly.
+// The plainer cases (cycles, 0xFFFFFFFF entry counts, block sizes up to 4) are in
+// dat_database_test.cpp.
 #include "limited_child.hpp"
 #include "quillmere/dat/dat_database.hpp"
 #include "quillmere/dat/file_type/animation.hpp"
 #include "quillmere/dat/file_type/physics_script.hpp"
 #include "quillmere/dat/file_type/setup_model.hpp"
+#include "quillmere/dat/verifier.hpp"
 #include "quillmere/testkit/archive_builder.hpp"
 #include "quillmere/testkit/bytes.hpp"
 #include "quillmere/testkit/lrs_compressor.hpp"
@@ -80,6 +82,15 @@ testing::AssertionResult within_budget(const std::function<bool()>& check) {
     return within_limits(kBudget, kCpuSeconds, check);
 }
 
+// The verifier on the archive at `path`, within the budget: at least one error for a damaged
+// archive, no problem at all for a sound one.
+testing::AssertionResult verifier_finds(const std::filesystem::path& path, bool damaged) {
+    return within_budget([&] {
+        const auto report = verify_archive(path);
+        return report && report->has_errors() == damaged && (damaged || report->warning_count == 0);
+    });
+}
+
 // Offsets at which no block can be read: the link word partly or wholly past the end, far past
 // it, and above 0xFFFFFFFB, where the payload position no longer fits in 32 bits.
 std::vector<std::uint32_t> unreadable_offsets(std::uint64_t archive_length) {
@@ -107,6 +118,7 @@ TEST(AdversarialTest, RootOrBranchPastTheEndIsAShortRead) {
             ASSERT_EQ(builder.archive_length(), probe.archive_length());
             ASSERT_FALSE(opened.db) << offset;
             EXPECT_EQ(opened.db.error().message(), kShortRead) << offset << " root " << as_root;
+            EXPECT_TRUE(verifier_finds(opened.file.path(), true)) << offset;
         }
     }
 }
@@ -143,6 +155,7 @@ TEST(AdversarialTest, ChainStartingOrLinkingPastTheEndIsAShortReadAndTheArchiveS
                       .value_or(Buffer{}),
                   pattern(756, 1));
         EXPECT_EQ(opened.db->get_file(2).value_or(Buffer{}), pattern(300, 2));
+        EXPECT_TRUE(verifier_finds(opened.file.path(), true)) << offset;
     }
 }
 
@@ -163,6 +176,7 @@ TEST(AdversarialTest, BlockSizeFiveCarriesOneByteABlock) {
         EXPECT_EQ(opened.db->get_file(id).value_or(Buffer{0xEE}), pattern(id % 9, id)) << id;
     }
     EXPECT_EQ(opened.db->get_file(100).value_or(Buffer{}), pattern(700, 100));
+    EXPECT_TRUE(verifier_finds(opened.file.path(), false));
 }
 
 // With one payload byte a block, a chain that loops back on itself visits a block per byte; it
@@ -174,6 +188,8 @@ TEST(AdversarialTest, LoopingChainOfBlockSizeFiveEndsAfterItsSize) {
     builder.add_chain(pattern(4000, 3)); // room for a long looping read
     const ChainRef self = builder.add_chain(Buffer{9});
     builder.set_link(BlockRef{self, 0}, BlockRef{self, 0});
+    builder.add_entry(entry(1, loop, 3000));
+    builder.add_entry(entry(2, self, 3000));
     const Opened opened(builder);
     ASSERT_TRUE(opened.db) << why(opened.db);
     const auto length = static_cast<std::uint32_t>(opened.db->archive_length());
@@ -190,6 +206,7 @@ TEST(AdversarialTest, LoopingChainOfBlockSizeFiveEndsAfterItsSize) {
         }
         return true;
     }));
+    EXPECT_TRUE(verifier_finds(opened.file.path(), true));
 }
 
 // A directory node whose chain loops still has 1716 bytes to give; its bytes repeat, and what
@@ -210,6 +227,7 @@ TEST(AdversarialTest, DirectoryNodeWhoseChainLoopsIsReadLikeAnyChain) {
     ASSERT_TRUE(db) << why(db);
     ASSERT_EQ(db->files().size(), 1U);
     EXPECT_TRUE(db->files().contains(0x33));
+    EXPECT_TRUE(verifier_finds(file.path(), true));
 }
 
 // Sizes up to 4 GiB on an archive of a few KiB are refused before the buffer is allocated,
@@ -252,6 +270,7 @@ TEST(AdversarialTest, SizeBeyondTheArchiveIsCorruptionWithinTheBudget) {
                    message_of(opened.db->get_file(11)) == at_chain &&
                    message_of(opened.db->get_file(12)).starts_with("Corruption detected: ");
         })) << size;
+        EXPECT_TRUE(verifier_finds(opened.file.path(), true)) << size;
     }
 
     // As long as the archive, the chain at 0 still runs 4 bytes past the end; 4 less, it fits.
@@ -265,6 +284,8 @@ TEST(AdversarialTest, SizeBeyondTheArchiveIsCorruptionWithinTheBudget) {
     const auto whole = fits.db->get_file(12);
     ASSERT_TRUE(whole) << whole.error().message();
     EXPECT_EQ(whole->size(), length - 4);
+    EXPECT_TRUE(verifier_finds(too_long.file.path(), true));
+    EXPECT_TRUE(verifier_finds(fits.file.path(), true));
 }
 
 // A compressed file that declares 4 GiB of output over a few bytes of stream yields what the
@@ -289,6 +310,7 @@ TEST(AdversarialTest, CompressedFileDeclaringFourGibYieldsOnlyWhatItsStreamHolds
                                    0x41, 0x42, 0x41, 0x42, 0x41, 0x42, 0x41, 0x42, 0x41} &&
                copied && copied->size() == 800 && copied->capacity() <= 9000;
     }));
+    EXPECT_TRUE(verifier_finds(opened.file.path(), true));
 }
 
 // ---- Counts of 0xFFFFFFFF inside stored files ------------------------------------------------
@@ -404,6 +426,7 @@ TEST(AdversarialTest, HugeCountsInsideStoredFilesFailAsShortReads) {
                 << " in form " << form;
         }
     }
+    EXPECT_TRUE(verifier_finds(opened.file.path(), true));
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 // consecutive blocks are fetched in one read, so every way a chain can leave that run (a jump,
 // a loop, an early last block, a link past the end, the end of the file inside a block) must
 // still give the walk's bytes or its error, with system reads in proportion to the chain.
+#include "detail/archive_file.hpp"
+#include "detail/chain_reader.hpp"
 #include "detail/database_access.hpp"
 #include "quillmere/dat/dat_database.hpp"
 #include "quillmere/testkit/bytes.hpp"
@@ -34,14 +36,26 @@ std::uint32_t load_u32(const Buffer& image, std::uint64_t at) {
            (static_cast<std::uint32_t>(image[at + 3]) << 24);
 }
 
+// What the walk touched: the stretches read (adjacent ones joined), the block whose link word
+// is 0 and the bytes it gave, the block where reading failed.
+struct Walked {
+    std::vector<detail::ByteRange> ranges;
+    std::optional<std::uint64_t> end_block;
+    std::uint64_t end_payload = 0;
+    std::optional<std::uint64_t> failed_block;
+};
+
 // The walk as the format describes it: link word, then payload, block by block; nullopt where
 // a read would run past the end of the image.
 std::optional<Buffer> walk(const Buffer& image, std::uint32_t block_size, std::uint32_t offset,
-                           std::uint32_t size) {
+                           std::uint32_t size, Walked* seen = nullptr) {
+    Walked ignored;
+    Walked& touched = seen != nullptr ? *seen : ignored;
     Buffer out;
     std::uint64_t block = offset;
     while (out.size() < size) {
         if (block + 4 > image.size()) {
+            touched.failed_block = block;
             return std::nullopt;
         }
         const std::uint32_t next = load_u32(image, block);
@@ -49,10 +63,20 @@ std::optional<Buffer> walk(const Buffer& image, std::uint32_t block_size, std::u
         const std::size_t length =
             next != 0 ? std::min<std::size_t>(missing, block_size - 4) : missing;
         if (block + 4 + length > image.size()) {
+            touched.failed_block = block;
             return std::nullopt;
         }
         out.insert(out.end(), image.begin() + static_cast<std::ptrdiff_t>(block + 4),
                    image.begin() + static_cast<std::ptrdiff_t>(block + 4 + length));
+        if (!touched.ranges.empty() && touched.ranges.back().end == block) {
+            touched.ranges.back().end = block + 4 + length;
+        } else {
+            touched.ranges.push_back({block, block + 4 + length});
+        }
+        if (next == 0) {
+            touched.end_block = block;
+            touched.end_payload = length;
+        }
         block = next;
     }
     return out;
@@ -128,6 +152,42 @@ TEST(ChainReadTest, RandomChainsReadAsTheBlockByBlockWalk) {
             const std::uint32_t whole = 1 + below(random, block_size < 64 ? 700U : 600U);
             const std::uint32_t size = whole * payload + below(random, 3) - 1;
             expect_same_as_walk(image, *dat, block_size, offset, std::max(size, 1U));
+        }
+    }
+}
+
+// A traced read (the verifier's, staged run by run): the walk's bytes when the payload is
+// wanted, and the same stretches, last block and failing block as the walk, however the runs
+// were cut.
+TEST(ChainReadTest, TraceRecordsWhatTheWalkTouched) {
+    std::mt19937 random(99);
+    for (const std::uint32_t block_size : {5U, 64U, 1024U}) {
+        const Buffer image = random_image(random, block_size, 700);
+        testkit::TempFile file(image, "trace");
+        auto archive = detail::ArchiveFile::open(file.path());
+        ASSERT_TRUE(archive);
+        detail::ChainTrace trace;
+        for (int trial = 0; trial < 200; ++trial) {
+            const auto offset =
+                static_cast<std::uint32_t>(kDataStart + below(random, 700) * block_size);
+            const std::uint32_t size = 1 + below(random, 300) * (block_size - 4) + below(random, 3);
+            Buffer out(size);
+            Walked walked;
+            const auto walked_bytes = walk(image, block_size, offset, size, &walked);
+            const bool readable = walked_bytes.has_value();
+            trace.clear();
+            trace.want_payload(trial % 3 != 0);
+            ASSERT_EQ(detail::read_chain(*archive, block_size, offset, out, &trace).has_value(),
+                      readable);
+            if (readable && trace.payload_wanted()) {
+                EXPECT_EQ(out, *walked_bytes) << offset << " " << size;
+            }
+            EXPECT_EQ(trace.failed_block(), walked.failed_block);
+            if (readable) {
+                EXPECT_EQ(trace.ranges(), walked.ranges) << offset << " " << size;
+                EXPECT_EQ(trace.end_block(), walked.end_block);
+                EXPECT_EQ(trace.end_block_payload(), walked.end_payload);
+            }
         }
     }
 }

@@ -67,6 +67,10 @@ class DecodeError {
     /// The text form: the I/O message; "{message} at 0x{pos in lower-case hex}"; or for a
     /// backtrace the inner text followed by one line per context entry with its location.
     [[nodiscard]] std::string message() const;
+    /// The text form on one line: the inner error's text, then each context message, innermost
+    /// first, after "; " (no source locations), as in "failed to fill whole buffer; While
+    /// parsing field 'y' in Quaternion; While parsing field 'orientation' in Frame".
+    [[nodiscard]] std::string one_line() const;
     /// Debug rendering: `Io(Error { ... })`, `Custom { pos: 8, message: "..." }` or
     /// `Backtrace { error: ..., contexts: ["...", ...] }`.
     [[nodiscard]] std::string diagnostic() const;

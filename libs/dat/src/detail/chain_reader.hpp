@@ -1,0 +1,110 @@
+// Reading block chains: runs of consecutive blocks fetched with one vectored read each, and, for
+// callers that check an archive rather than just read it, a trace of the bytes each block gave.
+#pragma once
+
+#include "quillmere/dat/dat_error.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace quillmere::dat::detail {
+
+class ArchiveFile;
+
+/// A stretch of the archive file, `start` included, `end` excluded.
+struct ByteRange {
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;
+
+    friend bool operator==(const ByteRange&, const ByteRange&) = default;
+};
+
+/// What one chain read touched: the bytes of the archive it read, the block that ended the
+/// chain, and where it failed. Reused across reads (`clear` keeps the capacity).
+///
+/// A traced read also reads differently, for a caller that checks whole archives: each run of
+/// consecutive blocks comes in one contiguous read into the trace's staging buffer, and the link
+/// words and payloads are taken from there, which costs the system less than a read scattered
+/// over two pieces per block. A caller that only checks that a chain reads can say it does not
+/// want the payload, which is then not copied out of the staging buffer (the output then holds
+/// unspecified bytes, except the tail of an overlong last block, which is read in place).
+class ChainTrace {
+  public:
+    /// Whether reads copy the payload into their output (the default).
+    void want_payload(bool wanted) noexcept { payload_wanted_ = wanted; }
+    [[nodiscard]] bool payload_wanted() const noexcept { return payload_wanted_; }
+    /// The staging buffer of one run of `block_size` blocks, or an empty span when blocks are
+    /// too large to stage (runs are then read scattered into place).
+    [[nodiscard]] std::span<std::uint8_t> staging(std::uint32_t block_size);
+
+    /// The stretches read, in chain order: each block's link word and the payload taken from it,
+    /// a stretch extended when the next block follows right where it ended. A chain that loops
+    /// lists the same bytes again.
+    [[nodiscard]] const std::vector<ByteRange>& ranges() const noexcept { return ranges_; }
+    /// Blocks visited, the failed one included.
+    [[nodiscard]] std::uint64_t blocks() const noexcept { return blocks_; }
+    /// The block whose link word is 0, when the chain reached one, and the payload bytes it
+    /// supplied: more than `block_size - 4` when it is overlong.
+    [[nodiscard]] std::optional<std::uint64_t> end_block() const noexcept { return end_block_; }
+    [[nodiscard]] std::uint64_t end_block_payload() const noexcept { return end_payload_; }
+    /// The block being read when the read failed.
+    [[nodiscard]] std::optional<std::uint64_t> failed_block() const noexcept {
+        return failed_block_;
+    }
+
+    void clear() noexcept {
+        ranges_.clear();
+        blocks_ = 0;
+        end_block_.reset();
+        end_payload_ = 0;
+        failed_block_.reset();
+    }
+
+    /// Block `block` supplied `payload` bytes; `end_of_chain` when its link word is 0.
+    void take(std::uint64_t block, std::uint64_t payload, bool end_of_chain) {
+        ++blocks_;
+        const std::uint64_t end = block + 4 + payload;
+        if (!ranges_.empty() && ranges_.back().end == block) {
+            ranges_.back().end = end;
+        } else {
+            ranges_.push_back({block, end});
+        }
+        if (end_of_chain) {
+            end_block_ = block;
+            end_payload_ = payload;
+        }
+    }
+    void fail(std::uint64_t block) noexcept {
+        ++blocks_;
+        failed_block_ = block;
+    }
+
+  private:
+    std::vector<std::uint8_t> staging_;
+    bool payload_wanted_ = true;
+    std::vector<ByteRange> ranges_;
+    std::uint64_t blocks_ = 0;
+    std::optional<std::uint64_t> end_block_;
+    std::uint64_t end_payload_ = 0;
+    std::optional<std::uint64_t> failed_block_;
+};
+
+/// `Corruption` for a block size that leaves a block no payload (4 or less).
+[[nodiscard]] DatError no_room_for_data(std::uint32_t block_size);
+
+/// Fills `out` from the chain whose first block is at `offset`: each block's link word, then up
+/// to `block_size - 4` payload bytes straight into place; the block whose link word is 0 gives
+/// everything still missing, contiguously. The link word of the block that completes `out` is
+/// not followed. An empty `out` reads nothing, whatever `offset`.
+///
+/// Errors: a link word or payload past the end of the file is `Io` ("failed to fill whole
+/// buffer"), other read failures `Io`, both when that block is reached; a `block_size` of 4 or
+/// less is `Corruption`. With a `trace`, every block taken is recorded there, and on a read
+/// failure the block that failed.
+[[nodiscard]] DatResult<void> read_chain(const ArchiveFile& file, std::uint32_t block_size,
+                                         std::uint32_t offset, std::span<std::uint8_t> out,
+                                         ChainTrace* trace = nullptr);
+
+} // namespace quillmere::dat::detail

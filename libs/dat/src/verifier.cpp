@@ -1,0 +1,138 @@
+// The archive verifier's public face: open (header and directory), check stretches of the file
+// list, finish (whole-archive checks and the report).
+#include "quillmere/dat/verifier.hpp"
+
+#include "verify/verify_state.hpp"
+
+#include <algorithm>
+#include <cassert>
+
+namespace quillmere::dat {
+
+VerifyPart::VerifyPart(std::unique_ptr<Data> data) noexcept : data_(std::move(data)) {}
+VerifyPart::VerifyPart(VerifyPart&&) noexcept = default;
+VerifyPart& VerifyPart::operator=(VerifyPart&&) noexcept = default;
+VerifyPart::~VerifyPart() = default;
+
+std::size_t VerifyPart::first() const noexcept {
+    return data_ ? data_->first : 0;
+}
+
+std::size_t VerifyPart::last() const noexcept {
+    return data_ ? data_->last : 0;
+}
+
+Verifier::Verifier(std::unique_ptr<State> state) noexcept : state_(std::move(state)) {}
+Verifier::Verifier(Verifier&&) noexcept = default;
+Verifier& Verifier::operator=(Verifier&&) noexcept = default;
+Verifier::~Verifier() = default;
+
+DatResult<Verifier> Verifier::open(const std::filesystem::path& path, VerifyOptions options) {
+    auto opened = detail::ArchiveFile::open(path);
+    if (!opened) {
+        return std::unexpected(DatError::path_error(path, std::move(opened).error()));
+    }
+    auto state = std::make_unique<State>(std::move(*opened), options);
+    detail::walk_archive(*state);
+    return Verifier(std::move(state));
+}
+
+std::size_t Verifier::file_count() const noexcept {
+    return state_->files.size();
+}
+
+std::uint64_t Verifier::stored_size(std::size_t index) const noexcept {
+    return state_->files[index].entry.size;
+}
+
+// Stretch k ends at the first position where the stored bytes before it reach k/count of the
+// total, so each holds about an equal share, as the checker's full sweep cuts its list.
+std::vector<Verifier::Stretch> Verifier::stretches(std::size_t count) const {
+    count = std::max<std::size_t>(count, 1);
+    std::uint64_t total = 0;
+    for (const detail::ListedFile& file : state_->files) {
+        total += file.entry.size;
+    }
+    std::vector<Stretch> out;
+    std::size_t at = 0;
+    std::uint64_t before = 0;
+    for (std::size_t k = 1; k <= count; ++k) {
+        const std::size_t first = at;
+        if (k == count) {
+            at = state_->files.size();
+        }
+        // before / total < k / count, without a division
+        while (at < state_->files.size() && before * count < total * k) {
+            before += state_->files[at++].entry.size;
+        }
+        out.push_back({first, at});
+    }
+    return out;
+}
+
+VerifyPart Verifier::check_files(std::size_t first, std::size_t last) const {
+    auto data = std::make_unique<VerifyPart::Data>(state_->options.max_stored_problems);
+    data->first = std::min(first, state_->files.size());
+    data->last = std::clamp(last, data->first, state_->files.size());
+    detail::check_file_stretch(*state_, *data);
+    return VerifyPart(std::move(data));
+}
+
+VerifyReport Verifier::finish(std::vector<VerifyPart> parts) const {
+    // Empty parts hold nothing, wherever they lie.
+    std::erase_if(
+        parts, [](const VerifyPart& part) { return !part.data_ || part.first() == part.last(); });
+    std::sort(parts.begin(), parts.end(),
+              [](const VerifyPart& a, const VerifyPart& b) { return a.first() < b.first(); });
+
+    VerifyReport report;
+    VerifySummary& summary = report.summary;
+    summary.archive_length = state_->length();
+    detail::ProblemList problems = state_->walk_problems;
+    std::vector<detail::Extent> extents = state_->node_extents;
+    const auto absorb = [&](VerifyPart::Data& data) {
+        problems.absorb(std::move(data.problems));
+        extents.insert(extents.end(), data.extents.begin(), data.extents.end());
+        data.extents = {};
+        summary.files_read += data.files_read;
+        summary.stored_bytes += data.stored_bytes;
+        summary.decompressed_bytes += data.decompressed_bytes;
+        summary.compressed_files += data.compressed_files;
+    };
+    std::size_t at = 0;
+    const auto check_up_to = [&](std::size_t end) {
+        if (at < end) {
+            VerifyPart gap = check_files(at, end);
+            absorb(*gap.data_);
+        }
+    };
+    for (VerifyPart& part : parts) {
+        assert(part.first() >= at && "parts of the file list must not overlap");
+        check_up_to(part.first());
+        absorb(*part.data_);
+        at = std::max(at, part.last());
+    }
+    check_up_to(state_->files.size());
+
+    detail::check_whole_archive(*state_, extents, problems, summary);
+    if (state_->header) {
+        summary.entries = state_->entries;
+        summary.directory_nodes = state_->node_offsets.size();
+        summary.tree_height = state_->tree_height;
+    }
+    report.error_count = problems.errors();
+    report.warning_count = problems.warnings();
+    report.problems = problems.take_sorted();
+    return report;
+}
+
+DatResult<VerifyReport> verify_archive(const std::filesystem::path& path,
+                                       const VerifyOptions& options) {
+    auto verifier = Verifier::open(path, options);
+    if (!verifier) {
+        return std::unexpected(std::move(verifier).error());
+    }
+    return verifier->finish({});
+}
+
+} // namespace quillmere::dat

@@ -1,0 +1,236 @@
+// The verifier's last step, over what every chain read: bytes read by two owners, the free-block
+// list, and the bytes no chain reads.
+#include "quillmere/common/le.hpp"
+#include "quillmere/common/text.hpp"
+#include "detail/archive_layout.hpp"
+#include "verify/verify_state.hpp"
+
+#include <algorithm>
+#include <array>
+#include <tuple>
+#include <unordered_set>
+
+namespace quillmere::dat::detail {
+namespace {
+
+// Offsets of the header's free-list fields.
+constexpr std::uint64_t kFreeHeadField = layout::kHeaderOffset + 20;
+constexpr std::uint64_t kFreeTailField = layout::kHeaderOffset + 24;
+constexpr std::uint64_t kFreeCountField = layout::kHeaderOffset + 28;
+// Where the block area begins: nothing before it belongs to a chain.
+constexpr std::uint64_t kDataStart = layout::kHeaderOffset + layout::kHeaderSize;
+
+// The overlap sweep lists at most this many pairs of owners, and makes at most this many
+// comparisons, before it only counts; an archive a writer could have made needs neither, so
+// these bound only hostile ones.
+constexpr std::size_t kMaxListedPairs = std::size_t{1} << 16;
+constexpr std::uint64_t kMaxComparisons = std::uint64_t{1} << 22;
+
+std::optional<std::uint32_t> file_id_of(const Verifier::State& state, std::uint32_t owner) {
+    if (owner < state.node_offsets.size()) {
+        return std::nullopt;
+    }
+    return state.files[owner - state.node_offsets.size()].entry.id;
+}
+
+// Sweeps the extents in order of their start, keeping those still open in a heap by end: each
+// extent overlaps exactly the open ones when it starts, and the first time a pair of owners
+// meets is at the first byte they share. Each pair is reported once. Past the listing bounds
+// what follows is counted, and the count reported, instead of listed.
+void find_overlaps(const Verifier::State& state, const std::vector<Extent>& extents,
+                   ProblemList& problems) {
+    struct Open {
+        std::uint64_t end;
+        std::uint32_t owner;
+    };
+    const auto later_end = [](const Open& a, const Open& b) { return a.end > b.end; };
+    // A pair is named nodes first (by offset), then files by id; the second named gives the id.
+    const auto rank = [&state](std::uint32_t owner) {
+        const std::size_t nodes = state.node_offsets.size();
+        return owner < nodes ? std::tuple(0, state.node_offsets[owner], owner)
+                             : std::tuple(1, state.files[owner - nodes].entry.id, owner);
+    };
+    const auto named_before = [&rank](std::uint32_t a, std::uint32_t b) {
+        return rank(a) < rank(b);
+    };
+    std::vector<Open> open;
+    std::unordered_set<std::uint64_t> listed;
+    std::uint64_t comparisons = 0;
+    std::uint64_t unlisted = 0;
+
+    for (const Extent& extent : extents) {
+        while (!open.empty() && open.front().end <= extent.start) {
+            std::pop_heap(open.begin(), open.end(), later_end);
+            open.pop_back();
+        }
+        for (std::size_t i = 0; i < open.size(); ++i) {
+            if (comparisons >= kMaxComparisons || listed.size() >= kMaxListedPairs) {
+                unlisted += open.size() - i;
+                break;
+            }
+            ++comparisons;
+            const std::uint32_t low = std::min(open[i].owner, extent.owner);
+            const std::uint32_t high = std::max(open[i].owner, extent.owner);
+            if (!listed.insert(std::uint64_t{low} << 32 | high).second) {
+                continue;
+            }
+            const auto [first, second] = std::minmax(low, high, named_before);
+            const auto id = file_id_of(state, second);
+            problems.add(ProblemKind::Overlap, id ? id : file_id_of(state, first), extent.start,
+                         state.owner_name(first) + " and " + state.owner_name(second) +
+                             " read the same bytes");
+        }
+        open.push_back({extent.end, extent.owner});
+        std::push_heap(open.begin(), open.end(), later_end);
+    }
+    if (unlisted != 0) {
+        problems.add(ProblemKind::Overlap, std::nullopt, std::nullopt,
+                     std::to_string(unlisted) +
+                         " more places where chains read the same bytes were not examined one "
+                         "by one");
+    }
+}
+
+// Bytes of the block area that no extent covers.
+std::uint64_t unread_bytes(const std::vector<Extent>& extents, std::uint64_t length) {
+    if (length <= kDataStart) {
+        return 0;
+    }
+    std::uint64_t covered = 0;
+    std::uint64_t reach = kDataStart;
+    for (const Extent& extent : extents) {
+        const std::uint64_t end = std::min(extent.end, length);
+        if (end > reach) {
+            covered += end - std::max(extent.start, reach);
+            reach = end;
+        }
+    }
+    return length - kDataStart - covered;
+}
+
+// Follows the free-block list from `free_head` and compares it with the header and the chains.
+class FreeListCheck {
+  public:
+    FreeListCheck(const Verifier::State& state, ProblemList& problems)
+        : state_(state), problems_(problems), header_(*state.header) {}
+
+    std::uint64_t run(const std::vector<Extent>& extents) {
+        if (header_.free_head == 0) {
+            check_empty_list();
+            return 0;
+        }
+        if (follow()) {
+            check_against_header();
+        }
+        check_against_chains(extents);
+        return blocks_.size();
+    }
+
+  private:
+    void warn(std::optional<std::uint32_t> id, std::uint64_t offset, std::string message) {
+        problems_.add(ProblemKind::FreeList, id, offset, std::move(message));
+    }
+
+    void check_empty_list() {
+        std::string found;
+        if (header_.free_count != 0) {
+            found = "free_count is " + std::to_string(header_.free_count);
+        }
+        if (header_.free_tail != 0) {
+            found += (found.empty() ? "" : " and ") + std::string("free_tail is ") +
+                     std::to_string(header_.free_tail);
+        }
+        if (!found.empty()) {
+            warn(std::nullopt, kFreeHeadField, "free_head is 0 (no free blocks), but " + found);
+        }
+    }
+
+    // Walks the list into `blocks_`; false when it loops, runs past the end or runs on longer
+    // than the archive has blocks, after saying so.
+    bool follow() {
+        const std::uint64_t length = state_.length();
+        const std::uint64_t block_size = header_.block_size;
+        const std::uint64_t max_blocks = length / block_size;
+        std::unordered_set<std::uint32_t> seen;
+        for (std::uint32_t at = header_.free_head; at != 0;) {
+            const std::string after = " after " + std::to_string(blocks_.size()) + " blocks";
+            if (!seen.insert(at).second) {
+                warn(std::nullopt, at, "the free list loops back to this block" + after);
+                return false;
+            }
+            if (blocks_.size() == max_blocks) {
+                warn(std::nullopt, at,
+                     "the free list runs on past " + std::to_string(max_blocks) +
+                         " blocks, more than the archive holds");
+                return false;
+            }
+            std::array<std::uint8_t, layout::kLinkSize> link{};
+            if (at + block_size > length || !state_.file.read_exact_at(link, at)) {
+                warn(std::nullopt, at,
+                     "the free list runs past the end of the archive (" + std::to_string(length) +
+                         " bytes) at this block" + after);
+                return false;
+            }
+            blocks_.push_back(at);
+            at = common::load_le<std::uint32_t>(link.data());
+        }
+        return true;
+    }
+
+    void check_against_header() {
+        if (blocks_.size() != header_.free_count) {
+            warn(std::nullopt, kFreeCountField,
+                 "the free list holds " + std::to_string(blocks_.size()) +
+                     " blocks, but free_count is " + std::to_string(header_.free_count));
+        }
+        if (blocks_.back() != header_.free_tail) {
+            warn(std::nullopt, kFreeTailField,
+                 "the free list ends at the block at offset " + std::to_string(blocks_.back()) +
+                     ", but free_tail is " + std::to_string(header_.free_tail));
+        }
+    }
+
+    // With the free blocks in order, the extents that start before a block ends are a growing
+    // prefix of the sorted extents; the block is read by a chain when the one of them that
+    // reaches furthest reaches into it.
+    void check_against_chains(const std::vector<Extent>& extents) {
+        std::vector<std::uint32_t> sorted = blocks_;
+        std::sort(sorted.begin(), sorted.end());
+        std::size_t next = 0;
+        std::optional<Extent> furthest;
+        for (const std::uint32_t block : sorted) {
+            const std::uint64_t end = std::uint64_t{block} + header_.block_size;
+            for (; next < extents.size() && extents[next].start < end; ++next) {
+                if (!furthest || extents[next].end > furthest->end) {
+                    furthest = extents[next];
+                }
+            }
+            if (furthest && furthest->end > block) {
+                warn(file_id_of(state_, furthest->owner), block,
+                     "this free block is also read by " + state_.owner_name(furthest->owner));
+            }
+        }
+    }
+
+    const Verifier::State& state_;
+    ProblemList& problems_;
+    const DatHeader& header_;
+    std::vector<std::uint32_t> blocks_;
+};
+
+} // namespace
+
+void check_whole_archive(const Verifier::State& state, std::vector<Extent>& extents,
+                         ProblemList& problems, VerifySummary& summary) {
+    if (!state.header) {
+        return;
+    }
+    std::sort(extents.begin(), extents.end(), [](const Extent& a, const Extent& b) {
+        return a.start != b.start ? a.start < b.start : a.owner < b.owner;
+    });
+    find_overlaps(state, extents, problems);
+    summary.unread_bytes = unread_bytes(extents, state.length());
+    summary.free_blocks = FreeListCheck(state, problems).run(extents);
+}
+
+} // namespace quillmere::dat::detail

@@ -1,0 +1,180 @@
+// The verifier's per-file step: each file's chain read in full, its stored bytes decompressed,
+// and the hook-carrying types decoded, with what each read covered kept for the overlap check.
+#include "quillmere/common/byte_cursor.hpp"
+#include "quillmere/common/le.hpp"
+#include "quillmere/common/text.hpp"
+#include "detail/archive_layout.hpp"
+#include "quillmere/dat/file_type/animation.hpp"
+#include "quillmere/dat/file_type/file_type.hpp"
+#include "quillmere/dat/file_type/physics_script.hpp"
+#include "quillmere/dat/file_type/setup_model.hpp"
+#include "quillmere/dat/lrs.hpp"
+#include "verify/verify_state.hpp"
+
+#include <memory>
+
+namespace quillmere::dat::detail {
+namespace {
+
+using file_type::FileType;
+
+// The size word that begins every compressed file.
+constexpr std::uint32_t kSizeWord = 4;
+
+// The decoder's complaint about a hook-carrying file, worded as the checker words it, or nothing
+// when the file decodes.
+std::optional<std::string> decode_failure(FileType type, std::uint32_t id,
+                                          std::span<const std::uint8_t> bytes) {
+    const auto failed = [id](std::string_view decoder, const common::DecodeError& error) {
+        return std::string(decoder) + " on 0x" + common::hex8(id) + ": " + error.one_line();
+    };
+    common::ByteCursor cursor(bytes);
+    switch (type) {
+    case FileType::Animation:
+        if (auto animation = file_type::animation::Animation::read(cursor); !animation) {
+            return failed("Animation::read", animation.error());
+        }
+        break;
+    case FileType::SetupModel:
+        if (auto model = file_type::setup_model::SetupModel::read(cursor); !model) {
+            return failed("SetupModel::read", model.error());
+        }
+        break;
+    case FileType::PhysicsScript:
+        if (auto script = file_type::physics_script::PhysicsScript::unpack(bytes); !script) {
+            return failed("PhysicsScript::unpack", script.error());
+        }
+        break;
+    }
+    return std::nullopt;
+}
+
+// Checks files one after another with one read buffer, grown to the largest file met and never
+// cleared: every byte a file uses is read into it first.
+class FileChecker {
+  public:
+    FileChecker(const Verifier::State& state, VerifyPart::Data& data)
+        : state_(state), data_(data), block_size_(state.header->block_size) {}
+
+    void check(std::size_t index) {
+        const DatFileEntry& entry = state_.files[index].entry;
+        ProblemList& problems = data_.problems;
+        if (entry.size > state_.length()) {
+            problems.add(ProblemKind::FileUnreadable, entry.id, entry.offset,
+                         "its stored size " + std::to_string(entry.size) +
+                             " is larger than the archive (" + std::to_string(state_.length()) +
+                             " bytes)");
+            return;
+        }
+        if (!state_.files[index].within_bound) {
+            problems.add(ProblemKind::FileUnreadable, entry.id, entry.offset,
+                         "not read: the files whose chains start before it already store more "
+                         "than " +
+                             std::to_string(kStoredBoundFactor) + " times the archive's length");
+            return;
+        }
+        const std::span<std::uint8_t> stored = buffer(entry.size);
+        const auto type = file_type::of(entry.id);
+        trace_.clear();
+        // Only what is decompressed or decoded needs its bytes; the rest only needs to read.
+        trace_.want_payload(entry.is_compressed() || type.has_value());
+        if (auto read = read_chain(state_.file, block_size_, entry.offset, stored, &trace_);
+            !read) {
+            problems.add(ProblemKind::FileUnreadable, entry.id,
+                         trace_.failed_block().value_or(entry.offset),
+                         "its chain from offset " + std::to_string(entry.offset) +
+                             " cannot be read in full: " +
+                             chain_failure(trace_, read.error(), state_.length()));
+            return;
+        }
+        record_extents(index, entry.id);
+        ++data_.files_read;
+        data_.stored_bytes += entry.size;
+
+        std::span<const std::uint8_t> bytes = stored;
+        std::vector<std::uint8_t> decompressed;
+        if (entry.is_compressed()) {
+            ++data_.compressed_files;
+            if (entry.size != 0 && entry.size < kSizeWord) {
+                problems.add(ProblemKind::CompressedStream, entry.id, entry.offset,
+                             "holds " + std::to_string(entry.size) +
+                                 " stored bytes, too few for the 4-byte size word of a "
+                                 "compressed file");
+                data_.decompressed_bytes += entry.size;
+                return;
+            }
+            if (entry.size != 0) {
+                decompressed = utils::decompress_lrs(stored);
+                bytes = decompressed;
+                const auto declared = common::load_le<std::uint32_t>(stored.data());
+                if (decompressed.size() < declared) {
+                    problems.add(ProblemKind::CompressedStream, entry.id, entry.offset,
+                                 "decompresses to " + std::to_string(decompressed.size()) +
+                                     " bytes, fewer than the " + std::to_string(declared) +
+                                     " its size word declares");
+                    data_.decompressed_bytes += decompressed.size();
+                    return;
+                }
+            }
+        }
+        data_.decompressed_bytes += bytes.size();
+        if (type) {
+            if (auto failure = decode_failure(*type, entry.id, bytes)) {
+                problems.add(ProblemKind::Decode, entry.id, entry.offset, std::move(*failure));
+            }
+        }
+    }
+
+  private:
+    std::span<std::uint8_t> buffer(std::size_t size) {
+        if (size > capacity_) {
+            buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+            capacity_ = size;
+        }
+        return {buffer_.get(), size};
+    }
+
+    // Keeps the stretches the chain read, and reports a chain that runs into itself or whose
+    // last block is overlong.
+    void record_extents(std::size_t index, std::uint32_t id) {
+        const std::uint64_t payload_size = block_size_ - layout::kLinkSize;
+        if (trace_.end_block() && trace_.end_block_payload() > payload_size) {
+            data_.problems.add(
+                ProblemKind::OverlongLastBlock, id, *trace_.end_block(),
+                "its last block supplies " + std::to_string(trace_.end_block_payload()) +
+                    " bytes, more than the " + std::to_string(payload_size) + " a block holds");
+        }
+        ranges_ = trace_.ranges();
+        if (const auto shared = settle_ranges(ranges_)) {
+            data_.problems.add(ProblemKind::Overlap, id, *shared,
+                               state_.owner_name(state_.file_owner(index)) +
+                                   " reads the same bytes twice: its chain runs into itself");
+        }
+        const std::uint32_t owner = state_.file_owner(index);
+        for (const ByteRange& range : ranges_) {
+            data_.extents.push_back({range.start, range.end, owner});
+        }
+    }
+
+    const Verifier::State& state_;
+    VerifyPart::Data& data_;
+    std::uint32_t block_size_;
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    std::size_t capacity_ = 0;
+    ChainTrace trace_;
+    std::vector<ByteRange> ranges_;
+};
+
+} // namespace
+
+void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data) {
+    if (!state.header) {
+        return;
+    }
+    FileChecker checker(state, data);
+    for (std::size_t index = data.first; index < data.last; ++index) {
+        checker.check(index);
+    }
+}
+
+} // namespace quillmere::dat::detail

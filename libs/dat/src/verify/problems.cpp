@@ -1,0 +1,151 @@
+// The verifier's vocabulary: kind and severity names, the report order, the bounded problem list.
+#include "quillmere/common/text.hpp"
+#include "verify/verify_state.hpp"
+
+#include <algorithm>
+#include <array>
+#include <tuple>
+
+namespace quillmere::dat {
+namespace {
+
+struct KindInfo {
+    std::string_view name;
+    Severity severity;
+};
+
+constexpr std::array<KindInfo, 14> kKinds{{
+    {"header", Severity::Error},
+    {"node_unreadable", Severity::Error},
+    {"entry_count", Severity::Error},
+    {"node_revisited", Severity::Error},
+    {"duplicate_id", Severity::Error},
+    {"key_order", Severity::Error},
+    {"file_unreadable", Severity::Error},
+    {"overlap", Severity::Error},
+    {"compressed_stream", Severity::Error},
+    {"decode", Severity::Error},
+    {"tree_depth", Severity::Warning},
+    {"overlong_last_block", Severity::Warning},
+    {"free_list", Severity::Warning},
+    {"file_size", Severity::Warning},
+}};
+
+} // namespace
+
+std::string_view severity_name(Severity severity) noexcept {
+    return severity == Severity::Error ? "error" : "warning";
+}
+
+std::string_view kind_name(ProblemKind kind) noexcept {
+    return kKinds[static_cast<std::size_t>(kind)].name;
+}
+
+Severity severity_of(ProblemKind kind) noexcept {
+    return kKinds[static_cast<std::size_t>(kind)].severity;
+}
+
+std::string Verifier::State::owner_name(std::uint32_t owner) const {
+    if (owner < node_offsets.size()) {
+        return "directory node at offset " + std::to_string(node_offsets[owner]);
+    }
+    return "file 0x" + common::hex8(files[owner - node_offsets.size()].entry.id);
+}
+
+namespace detail {
+namespace {
+
+// An optional as a sort key: present values in their order, then absent.
+template <class T>
+std::tuple<bool, T> present_first(const std::optional<T>& value) {
+    return {!value.has_value(), value.value_or(T{})};
+}
+
+} // namespace
+
+bool problem_before(const Problem& a, const Problem& b) noexcept {
+    return std::tuple(a.severity, present_first(a.offset), present_first(a.id), a.kind,
+                      std::string_view(a.message)) < std::tuple(b.severity, present_first(b.offset),
+                                                                present_first(b.id), b.kind,
+                                                                std::string_view(b.message));
+}
+
+void ProblemList::add(ProblemKind kind, std::optional<std::uint32_t> id,
+                      std::optional<std::uint64_t> offset, std::string message) {
+    const Severity severity = severity_of(kind);
+    ++(severity == Severity::Error ? errors_ : warnings_);
+    if (keep_ == 0) {
+        return;
+    }
+    problems_.push_back(Problem{severity, kind, id, offset, std::move(message)});
+    if (problems_.size() >= 2 * keep_) {
+        prune();
+    }
+}
+
+void ProblemList::absorb(ProblemList&& other) {
+    errors_ += other.errors_;
+    warnings_ += other.warnings_;
+    for (Problem& problem : other.problems_) {
+        problems_.push_back(std::move(problem));
+        if (problems_.size() >= 2 * keep_) {
+            prune();
+        }
+    }
+    other = ProblemList(other.keep_);
+}
+
+// Keeps the first `keep_` records in report order: every list that is later joined with this
+// one keeps its own first `keep_`, so the first `keep_` of the whole are never dropped.
+void ProblemList::prune() {
+    if (problems_.size() <= keep_) {
+        return;
+    }
+    std::nth_element(problems_.begin(), problems_.begin() + static_cast<std::ptrdiff_t>(keep_),
+                     problems_.end(), problem_before);
+    problems_.resize(keep_);
+}
+
+std::vector<Problem> ProblemList::take_sorted() {
+    prune();
+    std::sort(problems_.begin(), problems_.end(), problem_before);
+    return std::move(problems_);
+}
+
+std::string chain_failure(const ChainTrace& trace, const DatError& error, std::uint64_t length) {
+    const std::string block = trace.failed_block()
+                                  ? "the block at offset " + std::to_string(*trace.failed_block())
+                                  : "a block";
+    const common::IoError* io = error.io_error();
+    if (io != nullptr && io->kind() == common::IoError::Kind::UnexpectedEof) {
+        return block + " runs past the end of the archive (" + std::to_string(length) + " bytes)";
+    }
+    return "reading " + block + " failed: " + error.message();
+}
+
+std::optional<std::uint64_t> settle_ranges(std::vector<ByteRange>& ranges) {
+    if (ranges.size() < 2) {
+        return std::nullopt;
+    }
+    std::sort(ranges.begin(), ranges.end(),
+              [](const ByteRange& a, const ByteRange& b) { return a.start < b.start; });
+    std::optional<std::uint64_t> shared;
+    std::size_t kept = 0;
+    for (std::size_t i = 1; i < ranges.size(); ++i) {
+        ByteRange& last = ranges[kept];
+        const ByteRange next = ranges[i];
+        if (next.start < last.end && !shared) {
+            shared = next.start; // sorted by start: the first overlap met is the lowest
+        }
+        if (next.start <= last.end) {
+            last.end = std::max(last.end, next.end);
+        } else {
+            ranges[++kept] = next;
+        }
+    }
+    ranges.resize(kept + 1);
+    return shared;
+}
+
+} // namespace detail
+} // namespace quillmere::dat

@@ -1,0 +1,131 @@
+// What the verifier keeps between its steps: the walk's findings, a part's findings, the bounded
+// problem list, and the stretches of the archive each chain read.
+#pragma once
+
+#include "detail/archive_file.hpp"
+#include "detail/chain_reader.hpp"
+#include "quillmere/dat/dat_file_entry.hpp"
+#include "quillmere/dat/dat_header.hpp"
+#include "quillmere/dat/verifier.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillmere::dat::detail {
+
+/// Bytes `start` to `end` (excluded) read by one owner: a directory node or a file. Owners are
+/// numbered nodes first (in walk order), then files (by list position).
+struct Extent {
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;
+    std::uint32_t owner = 0;
+};
+
+/// Problems with their counts, keeping at most `keep` records: the first ones in report order,
+/// whatever order they were added in, so lists joined from any cut keep the same records.
+class ProblemList {
+  public:
+    explicit ProblemList(std::size_t keep) : keep_(keep) {}
+
+    void add(ProblemKind kind, std::optional<std::uint32_t> id, std::optional<std::uint64_t> offset,
+             std::string message);
+    /// Moves `other`'s records and counts in.
+    void absorb(ProblemList&& other);
+    /// The records kept, in report order; the list is left empty.
+    [[nodiscard]] std::vector<Problem> take_sorted();
+
+    [[nodiscard]] std::uint64_t errors() const noexcept { return errors_; }
+    [[nodiscard]] std::uint64_t warnings() const noexcept { return warnings_; }
+
+  private:
+    void prune();
+
+    std::size_t keep_;
+    std::vector<Problem> problems_;
+    std::uint64_t errors_ = 0;
+    std::uint64_t warnings_ = 0;
+};
+
+/// The report order: errors first, then by offset, id (present before absent), kind, message.
+[[nodiscard]] bool problem_before(const Problem& a, const Problem& b) noexcept;
+
+/// Sorts and merges `ranges` into disjoint stretches (adjacent ones joined); returns the first
+/// byte that two of them both covered, when the chain read some bytes twice.
+[[nodiscard]] std::optional<std::uint64_t> settle_ranges(std::vector<ByteRange>& ranges);
+
+/// Why a chain read failed, for a message: "the block at offset 5000 runs past the end of the
+/// archive (4096 bytes)", or the read's own error.
+[[nodiscard]] std::string chain_failure(const ChainTrace& trace, const DatError& error,
+                                        std::uint64_t length);
+
+/// A directory entry on the list of files to check.
+struct ListedFile {
+    DatFileEntry entry;
+    /// False when the files before it already store more than the read bound allows.
+    bool within_bound = true;
+};
+
+/// Stored bytes the files may claim in all before the rest are not read: this many times the
+/// archive's length. Distinct chains of a sound archive store less than its length in all.
+inline constexpr std::uint64_t kStoredBoundFactor = 4;
+
+} // namespace quillmere::dat::detail
+
+namespace quillmere::dat {
+
+/// Everything `Verifier::open` found, read-only afterwards.
+struct Verifier::State {
+    State(detail::ArchiveFile opened, VerifyOptions chosen)
+        : file(std::move(opened)), options(chosen), walk_problems(chosen.max_stored_problems) {}
+
+    detail::ArchiveFile file;
+    VerifyOptions options;
+    /// Absent when the header is unusable (a `Header` problem): nothing else is checked.
+    std::optional<DatHeader> header;
+    detail::ProblemList walk_problems;
+    /// Per node owner, its offset.
+    std::vector<std::uint32_t> node_offsets;
+    std::vector<detail::Extent> node_extents;
+    std::vector<detail::ListedFile> files;
+    std::uint64_t entries = 0;
+    std::uint64_t tree_height = 0;
+
+    [[nodiscard]] std::uint64_t length() const noexcept { return file.length(); }
+    [[nodiscard]] std::uint32_t file_owner(std::size_t index) const noexcept {
+        return static_cast<std::uint32_t>(node_offsets.size() + index);
+    }
+    /// "directory node at offset 1024" or "file 0x0A000012".
+    [[nodiscard]] std::string owner_name(std::uint32_t owner) const;
+};
+
+/// What one stretch of the file list gave.
+struct VerifyPart::Data {
+    explicit Data(std::size_t keep) : problems(keep) {}
+
+    std::size_t first = 0;
+    std::size_t last = 0;
+    detail::ProblemList problems;
+    std::vector<detail::Extent> extents;
+    std::uint64_t files_read = 0;
+    std::uint64_t stored_bytes = 0;
+    std::uint64_t decompressed_bytes = 0;
+    std::uint64_t compressed_files = 0;
+};
+
+namespace detail {
+
+/// Reads the header and walks the directory into `state`.
+void walk_archive(Verifier::State& state);
+
+/// Checks the files at list positions `data.first` to `data.last` into `data`.
+void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data);
+
+/// The whole-archive checks over every chain's extents (sorted here): overlaps, the free list,
+/// the unread bytes. Fills in `summary.free_blocks` and `summary.unread_bytes`.
+void check_whole_archive(const Verifier::State& state, std::vector<Extent>& extents,
+                         ProblemList& problems, VerifySummary& summary);
+
+} // namespace detail
+} // namespace quillmere::dat
