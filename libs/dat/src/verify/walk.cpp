@@ -27,13 +27,13 @@ std::string id_text(std::uint32_t id) {
 // The header, or nothing after recording why it is unusable.
 std::optional<DatHeader> read_header(const ArchiveFile& file, ProblemList& problems) {
     std::array<std::uint8_t, layout::kHeaderSize> raw{};
-    const auto got = file.read_at_most(raw, layout::kHeaderOffset);
-    if (!got) {
+    const auto read = file.read_prefix(raw, layout::kHeaderOffset);
+    if (read.error) {
         problems.add(ProblemKind::Header, std::nullopt, std::nullopt,
-                     "the header cannot be read: " + got.error().message());
+                     "the header cannot be read: " + read.error->message());
         return std::nullopt;
     }
-    common::ByteCursor cursor(std::span<const std::uint8_t>(raw.data(), *got));
+    common::ByteCursor cursor(std::span<const std::uint8_t>(raw.data(), read.filled));
     auto header = DatHeader::read_le(cursor);
     if (!header) {
         problems.add(ProblemKind::Header, std::nullopt, std::nullopt,
