@@ -1,9 +1,9 @@
 // The verifier's per-file step: each file's chain read in full, its stored bytes decompressed,
 // and the hook-carrying types decoded, with what each read covered kept for the overlap check.
+#include "detail/archive_layout.hpp"
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/common/le.hpp"
 #include "quillmere/common/text.hpp"
-#include "detail/archive_layout.hpp"
 #include "quillmere/dat/file_type/animation.hpp"
 #include "quillmere/dat/file_type/file_type.hpp"
 #include "quillmere/dat/file_type/physics_script.hpp"
