@@ -49,12 +49,12 @@ TEST(CommandLineTest, OneLineJoinsTheFieldContexts) {
     common::DecodeError error(common::IoError::unexpected_eof());
     error.add_context("While parsing field 'z' in Vector3", std::source_location::current());
     error.add_context("While parsing field 'origin' in Frame", std::source_location::current());
-    EXPECT_EQ(one_line(error), "failed to fill whole buffer; While parsing field 'z' in Vector3; "
-                               "While parsing field 'origin' in Frame");
+    EXPECT_EQ(error.one_line(), "failed to fill whole buffer; While parsing field 'z' in Vector3; "
+                                "While parsing field 'origin' in Frame");
     EXPECT_EQ(one_line(dat::DatError(error)),
               "Binary read error: failed to fill whole buffer; While parsing field 'z' in "
               "Vector3; While parsing field 'origin' in Frame");
-    EXPECT_EQ(one_line(common::DecodeError::custom(0x1c, "bad")), "bad at 0x1c");
+    EXPECT_EQ(common::DecodeError::custom(0x1c, "bad").one_line(), "bad at 0x1c");
     EXPECT_EQ(one_line(dat::DatError::not_found(0x03000009)),
               "File ID 03000009 not found in provider");
     EXPECT_EQ(one_line(dat::DatError::corruption("two\nlines")), "Corruption detected: two lines");
