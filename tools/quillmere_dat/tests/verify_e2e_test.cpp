@@ -222,7 +222,7 @@ TEST_F(VerifyE2eTest, JsonCarriesTheSameReport) {
 TEST_F(VerifyE2eTest, MaxProblemsCapsWhatIsShownNotWhatIsCounted) {
     std::vector<std::string> all;
     const std::string path = damaged(&all);
-    for (const std::size_t shown : {0U, 1U, 3U, 4U, 5U}) {
+    for (const std::uint64_t shown : {0UL, 1UL, 3UL, 4UL, 5UL, ~0UL}) {
         const ToolRun result = tool({"verify", path, "--max-problems", std::to_string(shown)});
         EXPECT_EQ(result.status, 1);
         EXPECT_NE(result.out.find("\nerrors: 2\nwarnings: 2\n"), std::string::npos) << shown;
