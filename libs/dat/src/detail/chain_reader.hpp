@@ -22,7 +22,8 @@ struct ByteRange {
 };
 
 /// What one chain read touched: the bytes of the archive it read, the block that ended the
-/// chain, and where it failed. Reused across reads (`clear` keeps the capacity and the window).
+/// chain, and where it failed. Reused across reads (`clear` keeps the capacity and the window, and
+/// drops a read-ahead not used).
 ///
 /// A traced read also reads differently, for a caller that checks whole archives: each run of
 /// consecutive blocks is taken from the trace's window, a stretch of the file read with one
@@ -75,6 +76,7 @@ class ChainTrace {
         end_block_.reset();
         end_payload_ = 0;
         failed_block_.reset();
+        ahead_end_ = 0;
     }
 
     /// Block `block` supplied `payload` bytes; `end_of_chain` when its link word is 0.
