@@ -156,9 +156,10 @@ TEST(ChainReadTest, RandomChainsReadAsTheBlockByBlockWalk) {
     }
 }
 
-// A traced read (the verifier's, staged run by run): the walk's bytes when the payload is
-// wanted, and the same stretches, last block and failing block as the walk, however the runs
-// were cut.
+// A traced read (the verifier's, run by run from the trace's window): the walk's bytes when the
+// payload is wanted, and the same stretches, last block and failing block as the walk, however
+// the runs were cut, whatever an earlier read left in the window and however far it read ahead
+// (past the end of the file too).
 TEST(ChainReadTest, TraceRecordsWhatTheWalkTouched) {
     std::mt19937 random(99);
     for (const std::uint32_t block_size : {5U, 64U, 1024U}) {
@@ -177,6 +178,9 @@ TEST(ChainReadTest, TraceRecordsWhatTheWalkTouched) {
             const bool readable = walked_bytes.has_value();
             trace.clear();
             trace.want_payload(trial % 3 != 0);
+            if (trial % 4 != 0) {
+                trace.read_ahead_to(offset + below(random, 3 * image.size()));
+            }
             ASSERT_EQ(detail::read_chain(*archive, block_size, offset, out, &trace).has_value(),
                       readable);
             if (readable && trace.payload_wanted()) {
@@ -267,7 +271,9 @@ ssize_t counting_preadv(int fd, const iovec* parts, int count, off_t offset) {
 // Block by block, a consecutive chain is fetched in runs of up to 512 blocks. A scattered one
 // costs a first run that reads ahead over the whole chain, then a read of at most two blocks per
 // block: a wrong guess shortens the next run to the blocks the last one delivered. Without that,
-// every block would read ahead again and the work would grow with the square of the chain.
+// every block would read ahead again and the work would grow with the square of the chain. A
+// traced read keeps within the same bounds when allowed to read ahead over the chain's claimed
+// length, and chains lying one after another, read in order, share its reads.
 TEST(ChainReadTest, SystemReadsStayInProportionToTheChain) {
     constexpr std::uint32_t kBlockSize = 64;
     constexpr std::size_t kScattered = 200;
@@ -319,13 +325,37 @@ TEST(ChainReadTest, SystemReadsStayInProportionToTheChain) {
         {"scattered", block_at(scattered[0]), kScattered, 2 * kScattered,
          3 * kScattered * kBlockSize},
     };
+    auto archive = detail::ArchiveFile::open(file.path(), {counting_pread, counting_preadv});
+    ASSERT_TRUE(archive);
     for (const Case& chain : cases) {
         g_reads = {};
         const auto size = static_cast<std::uint32_t>(chain.blocks * payload);
         expect_same_as_walk(image, *dat, kBlockSize, chain.offset, size);
         EXPECT_LE(g_reads.calls, chain.max_calls) << chain.what;
         EXPECT_LE(g_reads.bytes, chain.max_bytes) << chain.what;
+
+        g_reads = {};
+        detail::ChainTrace trace;
+        trace.read_ahead_to(chain.offset + chain.blocks * kBlockSize);
+        Buffer out(size);
+        ASSERT_TRUE(detail::read_chain(*archive, kBlockSize, chain.offset, out, &trace));
+        EXPECT_EQ(out, walk(image, kBlockSize, chain.offset, size)) << chain.what;
+        EXPECT_LE(g_reads.calls, chain.max_calls) << chain.what << " traced";
+        EXPECT_LE(g_reads.bytes, chain.max_bytes) << chain.what << " traced";
     }
+
+    // The consecutive blocks cut into chains of 10 blocks each, read one after another.
+    g_reads = {};
+    detail::ChainTrace trace;
+    for (std::size_t first = kFirstConsecutive; first + 10 <= kBlocks; first += 10) {
+        trace.clear();
+        trace.read_ahead_to(block_at(kBlocks));
+        Buffer out(10 * payload);
+        ASSERT_TRUE(detail::read_chain(*archive, kBlockSize, block_at(first), out, &trace));
+        ASSERT_EQ(out, walk(image, kBlockSize, block_at(first), 10 * payload));
+    }
+    EXPECT_EQ(g_reads.calls, 1U);
+    EXPECT_EQ(g_reads.bytes, (kBlocks - kFirstConsecutive) * kBlockSize);
 }
 
 } // namespace

@@ -1,8 +1,6 @@
 // Opening the archive and reading its files for a command, with one-line failure messages.
 #include "archive_access.hpp"
 
-#include "quillmere/common/text.hpp"
-
 #include <algorithm>
 
 namespace quillmere::inspect {
@@ -26,22 +24,9 @@ Gathered<std::vector<std::uint8_t>> read_file(const dat::DatDatabase& db, std::u
     return std::move(*bytes);
 }
 
-std::string one_line(const common::DecodeError& error) {
-    std::string out;
-    if (const auto* io = error.io_error()) {
-        out = io->message();
-    } else if (const auto* custom = error.custom_error()) {
-        out = custom->message + " at 0x" + common::hex_lower(custom->pos);
-    }
-    for (const auto& context : error.contexts()) {
-        out += "; " + context.message;
-    }
-    return out;
-}
-
 std::string one_line(const dat::DatError& error) {
     if (const auto* decode = error.decode_error()) {
-        return "Binary read error: " + one_line(*decode);
+        return "Binary read error: " + decode->one_line();
     }
     std::string out = error.message();
     std::replace(out.begin(), out.end(), '\n', ' ');

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "command.hpp"
-#include "quillmere/common/decode_error.hpp"
 #include "quillmere/dat/dat_database.hpp"
 #include "quillmere/dat/dat_error.hpp"
 
@@ -21,11 +20,8 @@ namespace quillmere::inspect {
 [[nodiscard]] Gathered<std::vector<std::uint8_t>> read_file(const dat::DatDatabase& db,
                                                             std::uint32_t id);
 
-/// The message form of a decoding error on one line: the inner error's text, then each field
-/// context, innermost first, after "; ".
-[[nodiscard]] std::string one_line(const common::DecodeError& error);
-
-/// The message form of an archive error on one line (a wrapped decoding error as above).
+/// The message form of an archive error on one line; a wrapped decoding error as
+/// `DecodeError::one_line` gives it, after "Binary read error: ".
 [[nodiscard]] std::string one_line(const dat::DatError& error);
 
 } // namespace quillmere::inspect

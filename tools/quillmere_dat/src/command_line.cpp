@@ -17,10 +17,7 @@ namespace {
 
 // The commands in the order the main help lists them.
 constexpr const Command* kCommands[] = {
-    &kInfoCommand,
-    &kLsCommand,
-    &kCatCommand,
-    &kHooksCommand,
+    &kInfoCommand, &kLsCommand, &kCatCommand, &kHooksCommand, &kVerifyCommand,
 };
 
 constexpr std::string_view kProgram = "quillmere-dat";
@@ -34,13 +31,13 @@ constexpr std::string_view kMainHelpHead = "quillmere-dat: look inside a portal 
 constexpr std::string_view kMainHelpTail =
     "\n"
     "options:\n"
-    "  --json                     one JSON document instead of text (info, ls, hooks)\n"
+    "  --json                     one JSON document instead of text (info, ls, hooks, verify)\n"
     "  -h, --help                 this help, or after a command that command's help\n"
     "  --version                  the program's version\n"
     "\n"
     "File ids are hexadecimal, with or without 0x: 0x03000001 and 3000001 are the same id.\n"
     "Exit status: 0 on success, 1 when a lookup, read or decode fails (one 'error:' line on\n"
-    "standard error), 2 for a command line that cannot be run.\n";
+    "standard error) or verify finds an error, 2 for a command line that cannot be run.\n";
 
 // The width of the first column of the main help's command and option lists.
 constexpr std::size_t kOutlineWidth = 25;

@@ -14,5 +14,7 @@ extern const Command kLsCommand;
 extern const Command kCatCommand;
 /// `hooks ARCHIVE ID [--json]`: the hooks of an animation, setup model or physics script.
 extern const Command kHooksCommand;
+/// `verify ARCHIVE [--json] [--max-problems N]`: the whole archive checked, every problem listed.
+extern const Command kVerifyCommand;
 
 } // namespace quillmere::inspect

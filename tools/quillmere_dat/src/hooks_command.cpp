@@ -54,7 +54,7 @@ Gathered<HooksModel> gather(const std::string& path, std::uint32_t id) {
     if (!listing) {
         const std::string_view article = *type == HookFileType::Animation ? "an " : "a ";
         return std::unexpected("cannot decode " + id_text(id) + " as " + std::string(article) +
-                               std::string(type_label(*type)) + ": " + one_line(listing.error()));
+                               std::string(type_label(*type)) + ": " + listing.error().one_line());
     }
 
     HooksModel model;
@@ -83,7 +83,7 @@ Gathered<HooksModel> gather(const std::string& path, std::uint32_t id) {
         auto payload = dat::file_type::setup_model::unpack_payload(located.hook);
         if (!payload) {
             return std::unexpected("cannot decode the payload of hook " + std::to_string(i) +
-                                   " of " + id_text(id) + ": " + one_line(payload.error()));
+                                   " of " + id_text(id) + ": " + payload.error().one_line());
         }
         const auto name = tools::hook_type_name(located.hook.hook_type);
         model.hooks.push_back({std::move(located), name, payload_fields(*payload)});

@@ -1,4 +1,4 @@
-// quillmere-dat: the inspection tool for portal archives (info, ls, cat, hooks).
+// quillmere-dat: the inspection tool for portal archives (info, ls, cat, hooks, verify).
 #include "command_line.hpp"
 
 #include <iostream>

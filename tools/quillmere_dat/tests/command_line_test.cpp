@@ -49,12 +49,12 @@ TEST(CommandLineTest, OneLineJoinsTheFieldContexts) {
     common::DecodeError error(common::IoError::unexpected_eof());
     error.add_context("While parsing field 'z' in Vector3", std::source_location::current());
     error.add_context("While parsing field 'origin' in Frame", std::source_location::current());
-    EXPECT_EQ(one_line(error), "failed to fill whole buffer; While parsing field 'z' in Vector3; "
-                               "While parsing field 'origin' in Frame");
+    EXPECT_EQ(error.one_line(), "failed to fill whole buffer; While parsing field 'z' in Vector3; "
+                                "While parsing field 'origin' in Frame");
     EXPECT_EQ(one_line(dat::DatError(error)),
               "Binary read error: failed to fill whole buffer; While parsing field 'z' in "
               "Vector3; While parsing field 'origin' in Frame");
-    EXPECT_EQ(one_line(common::DecodeError::custom(0x1c, "bad")), "bad at 0x1c");
+    EXPECT_EQ(common::DecodeError::custom(0x1c, "bad").one_line(), "bad at 0x1c");
     EXPECT_EQ(one_line(dat::DatError::not_found(0x03000009)),
               "File ID 03000009 not found in provider");
     EXPECT_EQ(one_line(dat::DatError::corruption("two\nlines")), "Corruption detected: two lines");
@@ -66,7 +66,7 @@ TEST(CommandLineTest, BadCommandLinesAreUsageErrors) {
         std::vector<std::string> args;
         std::string error;
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {{}, "error: no command given\n"},
         {{"list", "a.dat"}, "error: unknown command 'list'\n"},
         {{"info"}, "error: missing ARCHIVE\n"},
@@ -82,7 +82,14 @@ TEST(CommandLineTest, BadCommandLinesAreUsageErrors) {
         {{"ls", "a.dat", "--type=300"},
          "error: invalid file type '300' (expected one or two hex digits, such as 03)\n"},
         {{"info", "-x", "a.dat"}, "error: unknown option '-x' for 'info'\n"},
+        {{"verify"}, "error: missing ARCHIVE\n"},
+        {{"verify", "a.dat", "--max-problems"}, "error: option '--max-problems' needs a value\n"},
     };
+    for (const char* count : {"", "-1", "+1", "ten", "1e3", "0x10", "18446744073709551616"}) {
+        cases.push_back({{"verify", "a.dat", "--max-problems", count},
+                         "error: invalid problem count '" + std::string(count) +
+                             "' (expected a whole number from 0 up, such as 1000)\n"});
+    }
     for (const auto& c : cases) {
         const auto result = run_args(c.args);
         EXPECT_EQ(result.status, kExitUsage);
@@ -154,7 +161,7 @@ TEST(CommandLineTest, HelpIsPrintedForTheProgramAndEachCommand) {
         EXPECT_TRUE(result.out.starts_with("quillmere-dat: look inside a portal archive."));
         EXPECT_EQ(result.err, "");
     }
-    for (const std::string command : {"info", "ls", "cat", "hooks"}) {
+    for (const std::string command : {"info", "ls", "cat", "hooks", "verify"}) {
         // Help wins over a bad line, even when asked for last.
         for (const auto& args : std::vector<std::vector<std::string>>{
                  {command, "--help"}, {command, "--bogus", "-h"}, {"help", command}}) {

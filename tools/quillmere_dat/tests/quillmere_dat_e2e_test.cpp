@@ -1,13 +1,12 @@
 // End-to-end: runs the quillmere-dat executable on test-kit archives and checks exit status,
 // standard output and standard error to the byte; --json output goes through a parser.
-#include "json_reading.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/dat/dat_database.hpp"
 #include "quillmere/testkit/archive_builder.hpp"
-#include "quillmere/testkit/process.hpp"
 #include "quillmere/testkit/temp_file.hpp"
 #include "quillmere/tools/hook_type_names.hpp"
 #include "sample_archive.hpp"
+#include "tool_run.hpp"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -18,36 +17,9 @@ namespace quillmere::inspect {
 namespace {
 
 using testing::elements;
-using testing::JsonDocument;
+using testing::json_of;
 using testing::keys;
-using testing::parse_json;
-
-struct Run {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Run tool(std::vector<std::string> args) {
-    args.insert(args.begin(), "quillmere-dat");
-    auto result = testkit::run_process(QUILLMERE_DAT_TOOL_PATH, args, {});
-    return {result.status, result.out, result.err};
-}
-
-// Parses a --json output, requires it to read back identically after writing it out again, and
-// returns it.
-JsonDocument json_of(const Run& run) {
-    std::string error;
-    auto doc = parse_json(run.out, &error);
-    EXPECT_TRUE(doc) << error << "\n" << run.out;
-    if (!doc) {
-        return {};
-    }
-    auto again = parse_json(doc->dump(), &error);
-    EXPECT_TRUE(again) << error;
-    EXPECT_EQ(again, doc);
-    return *doc;
-}
+using testing::tool;
 
 class QuillmereDatE2eTest : public ::testing::Test {
   protected:

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace quillmere::dat::detail {
 namespace {
@@ -20,17 +21,16 @@ using common::load_le;
 // 1024 parts per read.
 constexpr std::size_t kMaxRunBlocks = 512;
 
-// Most bytes a trace stages for one run; larger blocks are read scattered into place.
+// The size of a trace's window: the most bytes one run stages and one read fetches ahead. Larger
+// blocks are read scattered into place.
 constexpr std::size_t kMaxStaging = std::size_t{1} << 20;
 
 // Reads the run that `parts` plans (link word, payload, per block) from `block` on and returns
-// the bytes read, as one scattered read or, with a trace, one contiguous read into its staging
-// buffer from which the link words and the wanted payloads are copied into place.
+// the bytes read, as one scattered read or, with a trace, from the trace's window, from which
+// the link words and the wanted payloads are copied into place.
 std::size_t fetch_run(const ArchiveFile& file, std::uint64_t block, std::uint32_t block_size,
                       std::span<const iovec> parts, ChainTrace* trace) {
-    const std::span<std::uint8_t> staging =
-        trace != nullptr ? trace->staging(block_size) : std::span<std::uint8_t>();
-    if (staging.empty()) {
+    if (trace == nullptr || trace->staging(block_size).empty()) {
         const auto read = file.read_vectored_at(parts, block);
         return read ? *read : 0;
     }
@@ -40,14 +40,13 @@ std::size_t fetch_run(const ArchiveFile& file, std::uint64_t block, std::uint32_
     for (const iovec& part : parts) {
         total += part.iov_len;
     }
-    const iovec whole{staging.data(), total};
-    const auto read = file.read_vectored_at(std::span(&whole, 1), block);
-    const std::size_t got = read ? *read : 0;
+    const std::span<const std::uint8_t> run = trace->fetch(file, block, total);
+    const std::size_t got = run.size();
     for (std::size_t at = 0, i = 0; i < parts.size() && at < got; at += parts[i].iov_len, ++i) {
         if (i % 2 == 1 && !trace->payload_wanted()) {
             continue;
         }
-        std::memcpy(parts[i].iov_base, staging.data() + at, std::min(parts[i].iov_len, got - at));
+        std::memcpy(parts[i].iov_base, run.data() + at, std::min(parts[i].iov_len, got - at));
     }
     return got;
 }
@@ -90,10 +89,33 @@ std::span<std::uint8_t> ChainTrace::staging(std::uint32_t block_size) {
     if (wanted == 0) {
         return {};
     }
-    if (staging_.size() < wanted * block_size) {
-        staging_.resize(wanted * block_size);
+    // One size for every block size that stages, so the window serves several runs and reads
+    // ahead as far with small blocks as with large ones.
+    if (staging_.size() < kMaxStaging) {
+        staging_.resize(kMaxStaging);
+        window_filled_ = 0;
     }
     return {staging_.data(), wanted * block_size};
+}
+
+std::span<const std::uint8_t> ChainTrace::fetch(const ArchiveFile& file, std::uint64_t offset,
+                                                std::size_t length) {
+    const std::uint64_t ahead_end = std::exchange(ahead_end_, 0);
+    const bool held = offset >= window_start_ && offset - window_start_ <= window_filled_ &&
+                      length <= window_filled_ - (offset - window_start_);
+    if (!held) {
+        std::size_t wanted = length;
+        if (ahead_end > offset) {
+            wanted = std::max(wanted, static_cast<std::size_t>(std::min<std::uint64_t>(
+                                          ahead_end - offset, staging_.size())));
+        }
+        const iovec whole{staging_.data(), wanted};
+        const auto read = file.read_vectored_at(std::span(&whole, 1), offset);
+        window_start_ = offset;
+        window_filled_ = read ? *read : 0;
+    }
+    const auto from = static_cast<std::size_t>(offset - window_start_);
+    return {staging_.data() + from, std::min(length, window_filled_ - from)};
 }
 
 DatError no_room_for_data(std::uint32_t block_size) {

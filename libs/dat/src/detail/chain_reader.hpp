@@ -22,22 +22,38 @@ struct ByteRange {
 };
 
 /// What one chain read touched: the bytes of the archive it read, the block that ended the
-/// chain, and where it failed. Reused across reads (`clear` keeps the capacity).
+/// chain, and where it failed. Reused across reads (`clear` keeps the capacity and the window, and
+/// drops a read-ahead not used).
 ///
 /// A traced read also reads differently, for a caller that checks whole archives: each run of
-/// consecutive blocks comes in one contiguous read into the trace's staging buffer, and the link
-/// words and payloads are taken from there, which costs the system less than a read scattered
-/// over two pieces per block. A caller that only checks that a chain reads can say it does not
-/// want the payload, which is then not copied out of the staging buffer (the output then holds
-/// unspecified bytes, except the tail of an overlong last block, which is read in place).
+/// consecutive blocks is taken from the trace's window, a stretch of the file read with one
+/// contiguous read, and the link words and payloads are copied from there, which costs the
+/// system less than a read scattered over two pieces per block. A run the window does not hold
+/// refills it from the run's first block; the caller may let that read go on ahead over bytes it
+/// expects the next chains to read (`read_ahead_to`), so that chains lying one after another
+/// cost one system read per window rather than one each. A caller that only checks that a chain
+/// reads can say it does not want the payload, which is then not copied out of the window (the
+/// output then holds unspecified bytes, except the tail of an overlong last block, which is read
+/// in place).
 class ChainTrace {
   public:
     /// Whether reads copy the payload into their output (the default).
     void want_payload(bool wanted) noexcept { payload_wanted_ = wanted; }
     [[nodiscard]] bool payload_wanted() const noexcept { return payload_wanted_; }
-    /// The staging buffer of one run of `block_size` blocks, or an empty span when blocks are
-    /// too large to stage (runs are then read scattered into place).
+    /// The window's buffer, sized for one run of `block_size` blocks or more, or an empty span
+    /// when blocks are too large to stage (runs are then read scattered into place).
     [[nodiscard]] std::span<std::uint8_t> staging(std::uint32_t block_size);
+    /// Lets the next read that refills the window read on up to offset `end` (within the
+    /// window's size). Only the first run read after this call uses it: the caller names the
+    /// bytes it expects the chains it reads next to cover, so the read-ahead is never more
+    /// than those chains claim.
+    void read_ahead_to(std::uint64_t end) noexcept { ahead_end_ = end; }
+    /// The file's bytes from `offset` on, at most `length` of them (which must fit in
+    /// `staging`): from the window when it holds them all, else after one read that refills
+    /// it. Fewer than `length` bytes at the end of the file or after a read that failed or was
+    /// cut short; the caller reads those blocks again exactly.
+    [[nodiscard]] std::span<const std::uint8_t> fetch(const ArchiveFile& file, std::uint64_t offset,
+                                                      std::size_t length);
 
     /// The stretches read, in chain order: each block's link word and the payload taken from it,
     /// a stretch extended when the next block follows right where it ended. A chain that loops
@@ -60,6 +76,7 @@ class ChainTrace {
         end_block_.reset();
         end_payload_ = 0;
         failed_block_.reset();
+        ahead_end_ = 0;
     }
 
     /// Block `block` supplied `payload` bytes; `end_of_chain` when its link word is 0.
@@ -83,6 +100,10 @@ class ChainTrace {
 
   private:
     std::vector<std::uint8_t> staging_;
+    // The window holds the file's bytes from `window_start_` on, `window_filled_` of them.
+    std::uint64_t window_start_ = 0;
+    std::size_t window_filled_ = 0;
+    std::uint64_t ahead_end_ = 0;
     bool payload_wanted_ = true;
     std::vector<ByteRange> ranges_;
     std::uint64_t blocks_ = 0;

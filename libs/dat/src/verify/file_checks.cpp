@@ -21,6 +21,11 @@ using file_type::FileType;
 // The size word that begins every compressed file.
 constexpr std::uint32_t kSizeWord = 4;
 
+// Most bytes between where one chain would end, lying in consecutive blocks, and where the next
+// file's chain starts, for the next chain still to count as following it (a directory node or a
+// few free blocks in between, say).
+constexpr std::uint64_t kMaxGap = std::uint64_t{64} << 10;
+
 // The decoder's complaint about a hook-carrying file, worded as the checker words it, or nothing
 // when the file decodes.
 std::optional<std::string> decode_failure(FileType type, std::uint32_t id,
@@ -76,6 +81,7 @@ class FileChecker {
         const std::span<std::uint8_t> stored = buffer(entry.size);
         const auto type = file_type::of(entry.id);
         trace_.clear();
+        trace_.read_ahead_to(read_ahead_end(index));
         // Only what is decompressed or decoded needs its bytes; the rest only needs to read.
         trace_.want_payload(entry.is_compressed() || type.has_value());
         if (auto read = read_chain(state_.file, block_size_, entry.offset, stored, &trace_);
@@ -126,6 +132,43 @@ class FileChecker {
     }
 
   private:
+    // Where the chain of `entry` ends if it lies in consecutive blocks: a link word per block,
+    // then the stored bytes.
+    [[nodiscard]] std::uint64_t expected_end(const DatFileEntry& entry) const noexcept {
+        const std::uint64_t payload = block_size_ - layout::kLinkSize;
+        const std::uint64_t blocks = (std::uint64_t{entry.size} + payload - 1) / payload;
+        return std::uint64_t{entry.offset} + entry.size + layout::kLinkSize * blocks;
+    }
+
+    [[nodiscard]] bool readable(std::size_t index) const noexcept {
+        const ListedFile& file = state_.files[index];
+        return file.within_bound && file.entry.size <= state_.length();
+    }
+
+    // How far the read of the file at `index` may fetch ahead: to where the last of the files
+    // after it that each start just after the one before would end (all of this part's files
+    // lie in offset order). A sound archive mostly stores files one after another, so their
+    // chains then come in a few large reads; the read-ahead covers only bytes that the
+    // directory says chains read, and the gaps of at most kMaxGap between them.
+    [[nodiscard]] std::uint64_t read_ahead_end(std::size_t index) {
+        if (!readable(index)) {
+            return 0;
+        }
+        if (!run_last_ || index > *run_last_) {
+            std::size_t last = index;
+            while (last + 1 < data_.last && readable(last + 1)) {
+                const std::uint64_t end = expected_end(state_.files[last].entry);
+                const std::uint64_t next = state_.files[last + 1].entry.offset;
+                if (next < end || next - end > kMaxGap) {
+                    break;
+                }
+                ++last;
+            }
+            run_last_ = last;
+        }
+        return expected_end(state_.files[*run_last_].entry);
+    }
+
     std::span<std::uint8_t> buffer(std::size_t size) {
         if (size > capacity_) {
             buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(size);
@@ -163,6 +206,9 @@ class FileChecker {
     std::size_t capacity_ = 0;
     ChainTrace trace_;
     std::vector<ByteRange> ranges_;
+    // The last file of the stretch of files lying one after another that the file being read
+    // belongs to.
+    std::optional<std::size_t> run_last_;
 };
 
 } // namespace

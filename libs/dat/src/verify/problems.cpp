@@ -78,7 +78,7 @@ void ProblemList::add(ProblemKind kind, std::optional<std::uint32_t> id,
         return;
     }
     problems_.push_back(Problem{severity, kind, id, offset, std::move(message)});
-    if (problems_.size() >= 2 * keep_) {
+    if (problems_.size() / 2 >= keep_) {
         prune();
     }
 }
@@ -88,7 +88,7 @@ void ProblemList::absorb(ProblemList&& other) {
     warnings_ += other.warnings_;
     for (Problem& problem : other.problems_) {
         problems_.push_back(std::move(problem));
-        if (problems_.size() >= 2 * keep_) {
+        if (problems_.size() / 2 >= keep_) {
             prune();
         }
     }
