@@ -14,5 +14,11 @@ extern const Command kLsCommand;
 extern const Command kCatCommand;
 /// `hooks ARCHIVE ID [--json]`: the hooks of an animation, setup model or physics script.
 extern const Command kHooksCommand;
+/// `extract ARCHIVE DIR [--type HEX]`: every file and manifest.json into a new directory.
+extern const Command kExtractCommand;
+/// `pack DIR OUT`: a new archive from an extracted directory.
+extern const Command kPackCommand;
+/// `repack IN OUT [--put ID=FILE]... [--delete ID]... [--compress]`: a fresh, compacted copy.
+extern const Command kRepackCommand;
 
 } // namespace quillmere::inspect
