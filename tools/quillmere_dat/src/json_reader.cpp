@@ -204,8 +204,15 @@ Gathered<std::string> JsonReader::read_string() {
             continue;
         }
         if (c != '\\') {
-            out += static_cast<char>(c);
-            ++pos_;
+            // The plain run up to the next byte that needs a look, in one piece.
+            std::size_t end = pos_ + 1;
+            while (end < text_.size() && text_[end] != '"' && text_[end] != '\\' &&
+                   static_cast<unsigned char>(text_[end]) >= 0x20 &&
+                   static_cast<unsigned char>(text_[end]) < 0x80) {
+                ++end;
+            }
+            out.append(text_.substr(pos_, end - pos_));
+            pos_ = end;
             continue;
         }
         const std::size_t escape = pos_;

@@ -198,8 +198,19 @@ Gathered<std::vector<ManifestFile>> read_files(JsonReader& reader) {
     }
 }
 
+Gathered<void> check_format_value(std::uint32_t format, std::size_t at) {
+    if (format != kManifestFormat) {
+        return error_at("format " + std::to_string(format) +
+                            " is not supported (this quillmere-dat reads format " +
+                            std::to_string(kManifestFormat) + ")",
+                        at);
+    }
+    return {};
+}
+
 // The format comes first: nothing else of a manifest can be understood without it, wherever
-// it stands in the document. This pass also checks the whole document's syntax.
+// it stands in the document. This pass also checks the whole document's syntax; it is only
+// needed when "format" is not the first member.
 Gathered<void> check_format(std::string_view text) {
     JsonReader reader(text);
     const std::size_t start = reader.offset();
@@ -226,13 +237,7 @@ Gathered<void> check_format(std::string_view text) {
     if (!format_at) {
         return error_at("member 'format' is missing", start);
     }
-    if (format != kManifestFormat) {
-        return error_at("format " + std::to_string(format) +
-                            " is not supported (this quillmere-dat reads format " +
-                            std::to_string(kManifestFormat) + ")",
-                        *format_at);
-    }
-    return {};
+    return check_format_value(format, *format_at);
 }
 
 void append_member(std::string& out, std::string_view indent, std::string_view name,
@@ -277,30 +282,39 @@ std::string render_manifest(const Manifest& manifest) {
 }
 
 Gathered<Manifest> read_manifest(std::string_view text) {
-    QM_TRY_VOID(check_format(text));
     JsonReader reader(text);
     const std::size_t start = reader.offset();
     QM_TRY_VOID(reader.begin_object());
+    // With "format" first, as extract writes it, one pass reads everything; otherwise a first
+    // pass finds the format before anything else is judged.
+    QM_TRY(auto name, reader.next_member());
+    const bool format_first = name == "format";
+    if (format_first) {
+        const std::size_t at = reader.offset();
+        QM_TRY(const std::uint32_t format, reader.read_u32());
+        QM_TRY_VOID(check_format_value(format, at));
+        QM_TRY(name, reader.next_member());
+    } else {
+        QM_TRY_VOID(check_format(text));
+    }
     std::optional<DatHeader> header;
     std::optional<std::vector<ManifestFile>> files;
-    while (true) {
-        QM_TRY(const auto name, reader.next_member());
-        if (!name) {
-            break;
-        }
+    while (name) {
         const std::size_t at = reader.offset();
-        if (*name == "format") {
+        if (*name == "format" && !format_first) {
             QM_TRY_VOID(reader.skip_value());
         } else if (*name == "header" && !header) {
             QM_TRY(header, read_header(reader));
         } else if (*name == "files" && !files) {
             QM_TRY(files, read_files(reader));
-        } else if (*name == "header" || *name == "files") {
+        } else if (*name == "format" || *name == "header" || *name == "files") {
             return error_at("member " + quoted_name(*name) + " given twice", at);
         } else {
             return error_at("unknown member " + quoted_name(*name), at);
         }
+        QM_TRY(name, reader.next_member());
     }
+    QM_TRY_VOID(reader.finish());
     if (!header) {
         return error_at("member 'header' is missing", start);
     }

@@ -9,7 +9,7 @@
 #include "quillmere/dat/archive_writer.hpp"
 
 #include <algorithm>
-#include <set>
+#include <optional>
 
 namespace quillmere::inspect {
 namespace {
@@ -23,23 +23,48 @@ struct PackPlan {
     std::vector<ManifestFile> files;
 };
 
-// The paths, relative to `dir` and with '/' between parts, of every .bin file (anything but a
-// directory) under it.
-Gathered<std::set<std::string>> bin_files(const fs::path& dir) {
-    std::set<std::string> found;
+// The .bin files under a directory: the ids of those at the place of a file
+// (TT/XXXXXXXX.bin, see content_path), and the paths, relative to the directory, of any other.
+struct BinFiles {
+    std::vector<std::uint32_t> ids;
+    std::vector<std::string> strays;
+};
+
+// The id whose contents lie at `relative`, if it is the place of one.
+std::optional<std::uint32_t> id_at(std::string_view relative) {
+    if (relative.size() != 15 || relative[2] != '/') {
+        return std::nullopt;
+    }
+    const auto id = parse_file_id(relative.substr(3, 8));
+    if (!id || content_path(*id) != relative) {
+        return std::nullopt;
+    }
+    return id;
+}
+
+Gathered<BinFiles> find_bin_files(const fs::path& dir) {
+    BinFiles found;
+    const std::size_t prefix = dir.native().size() + (dir.native().ends_with('/') ? 0 : 1);
     std::error_code ec;
     fs::recursive_directory_iterator it(dir, ec);
     for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        const fs::path& path = it->path();
+        const std::string& path = it->path().native();
         // A broken link counts as a file: named, it fails when read; unnamed, it is reported.
         std::error_code type_error;
-        if (path.extension() == ".bin" && !it->is_directory(type_error)) {
-            found.insert(path.lexically_relative(dir).generic_string());
+        if (!path.ends_with(".bin") || it->is_directory(type_error)) {
+            continue;
+        }
+        const std::string_view relative = std::string_view(path).substr(prefix);
+        if (const auto id = id_at(relative)) {
+            found.ids.push_back(*id);
+        } else {
+            found.strays.emplace_back(relative);
         }
     }
     if (ec) {
         return std::unexpected("cannot read " + dir.string() + ": " + ec.message());
     }
+    std::sort(found.ids.begin(), found.ids.end());
     return found;
 }
 
@@ -48,25 +73,36 @@ Gathered<PackPlan> plan(const std::string& dir_text) {
     const fs::path manifest_path = dir / "manifest.json";
     std::vector<std::uint8_t> bytes;
     QM_TRY_VOID(read_local_file(manifest_path, bytes));
-    auto manifest =
-        read_manifest(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    auto manifest = read_manifest(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     if (!manifest) {
         return std::unexpected(manifest_path.string() + ": " + manifest.error());
     }
-    QM_TRY(std::set<std::string> unnamed, bin_files(dir));
-    for (const ManifestFile& file : manifest->files) {
-        const std::string relative = content_path(file.id);
-        if (unnamed.erase(relative) == 0) {
-            return std::unexpected("missing " + (dir / relative).string() + " for file " +
-                                   id_text(file.id) + " of the manifest");
+    auto& files = manifest->files;
+    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
+    QM_TRY(BinFiles bins, find_bin_files(dir));
+    // Both lists ascend: walked side by side, the first id of either that the other lacks is
+    // a missing or an unnamed file.
+    std::vector<std::string> unnamed = std::move(bins.strays);
+    std::size_t at = 0;
+    for (const ManifestFile& file : files) {
+        while (at < bins.ids.size() && bins.ids[at] < file.id) {
+            unnamed.push_back(content_path(bins.ids[at++]));
         }
+        if (at == bins.ids.size() || bins.ids[at] != file.id) {
+            return std::unexpected("missing " + (dir / content_path(file.id)).string() +
+                                   " for file " + id_text(file.id) + " of the manifest");
+        }
+        ++at;
+    }
+    while (at < bins.ids.size()) {
+        unnamed.push_back(content_path(bins.ids[at++]));
     }
     if (!unnamed.empty()) {
-        return std::unexpected((dir / *unnamed.begin()).string() + " is not named in the manifest");
+        return std::unexpected((dir / *std::min_element(unnamed.begin(), unnamed.end())).string() +
+                               " is not named in the manifest");
     }
-    std::sort(manifest->files.begin(), manifest->files.end(),
-              [](const auto& a, const auto& b) { return a.id < b.id; });
-    return PackPlan{std::move(manifest->header), std::move(manifest->files)};
+    return PackPlan{std::move(manifest->header), std::move(files)};
 }
 
 Gathered<void> write_archive(const PackPlan& plan, const std::string& dir, const std::string& out,

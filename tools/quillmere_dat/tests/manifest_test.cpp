@@ -102,6 +102,8 @@ TEST(ManifestTest, AnythingButItsExactFormIsRefused) {
         {"\"format\": 1", "\"format\": 2",
          "format 2 is not supported (this quillmere-dat reads format 1)", "2,\n  \"header\""},
         {"\"format\": 1,", "", "member 'format' is missing", "{"},
+        {"\"format\": 1,", "\"extra\": [[{}]], \"format\": 2,",
+         "format 2 is not supported (this quillmere-dat reads format 1)", "2,\n  \"header\""},
         {"\"format\": 1,", "\"format\": 1, \"format\": 1,", "member 'format' given twice",
          "1,\n  \"header\""},
         {"\"format\": 1,", "\"format\": 1, \"extra\": null,", "unknown member 'extra'", "null"},
@@ -120,8 +122,7 @@ TEST(ManifestTest, AnythingButItsExactFormIsRefused) {
          "file 0x03000001 listed again (first at byte " +
              std::to_string(kSampleText.find("{\"id\": \"0x03000001\"")) + ")",
          second_entry.substr(0, 8)},
-        {"\"files\": [", "\"files\": {", "expected a member name or '}'",
-         "{\"id\": \"0x03000001\""},
+        {"\"files\": [", "\"files\": {", "expected an array", "{\n    {\"id\""},
     };
     for (const auto& c : cases) {
         std::string text = kSampleText;
