@@ -2,6 +2,7 @@
 #include "local_files.hpp"
 
 #include "quillmere/common/io_error.hpp"
+#include "quillmere/common/try.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -44,7 +45,7 @@ class Descriptor {
     int fd_;
 };
 
-int open_retrying(const char* path, int flags, mode_t mode = 0) {
+int open_retrying(const char* path, int flags, mode_t mode) {
     int fd = -1;
     do {
         fd = ::open(path, flags, mode);
@@ -60,10 +61,24 @@ std::string system_reason(int code) {
 
 Gathered<void> read_local_file(const std::filesystem::path& path,
                                std::vector<std::uint8_t>& contents) {
+    QM_TRY(const std::size_t length,
+           read_local_file_into(AT_FDCWD, path.c_str(), path.string(), contents, 0));
+    contents.resize(length);
+    return {};
+}
+
+Gathered<std::size_t> read_local_file_into(int directory, const char* name,
+                                           const std::string& shown,
+                                           std::vector<std::uint8_t>& buffer, std::size_t at) {
     const auto failed = [&](const std::string& why) {
-        return std::unexpected("cannot read " + path.string() + ": " + why);
+        return std::unexpected("cannot read " + shown + ": " + why);
     };
-    Descriptor file(open_retrying(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer that may never come.
+    int fd = -1;
+    do {
+        fd = ::openat(directory, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    Descriptor file(fd);
     if (file.get() < 0) {
         return failed(system_reason(errno));
     }
@@ -81,10 +96,13 @@ Gathered<void> read_local_file(const std::filesystem::path& path,
     if (size > std::numeric_limits<std::uint32_t>::max()) {
         return failed(std::to_string(size) + " bytes, more than an archive file can hold");
     }
-    contents.resize(static_cast<std::size_t>(size));
+    const auto length = static_cast<std::size_t>(size);
+    if (buffer.size() < at + length) {
+        buffer.resize(at + length);
+    }
     std::size_t done = 0;
-    while (done < contents.size()) {
-        const ssize_t got = ::read(file.get(), contents.data() + done, contents.size() - done);
+    while (done < length) {
+        const ssize_t got = ::read(file.get(), buffer.data() + at + done, length - done);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -96,7 +114,7 @@ Gathered<void> read_local_file(const std::filesystem::path& path,
         }
         done += static_cast<std::size_t>(got);
     }
-    return {};
+    return length;
 }
 
 Gathered<void> write_new_file(const std::filesystem::path& path,

@@ -18,10 +18,20 @@ namespace quillmere::inspect {
 
 /// Reads the whole regular file at `path` into `contents` (replaced, its capacity reused).
 /// Errors: "cannot read {path}: {reason}", the reason the system's ("No such file or
-/// directory", "Is a directory") or "{n} bytes, more than an archive file can hold" for a file
-/// of 4 GiB or more, which is refused before anything is read.
+/// directory", "Is a directory"), "not a regular file" (a FIFO or a device, never waited on),
+/// or "{n} bytes, more than an archive file can hold" for a file of 4 GiB or more, which is
+/// refused before anything is read.
 [[nodiscard]] Gathered<void> read_local_file(const std::filesystem::path& path,
                                              std::vector<std::uint8_t>& contents);
+
+/// As `read_local_file`, for the file `name` relative to the open directory `directory` (or
+/// AT_FDCWD), its bytes placed in `buffer` from offset `at` on; `shown` is the path errors
+/// give. `buffer` grows when it is too short (and never shrinks, so a reused buffer is cleared
+/// and allocated only while it grows). Gives the file's length.
+[[nodiscard]] Gathered<std::size_t> read_local_file_into(int directory, const char* name,
+                                                         const std::string& shown,
+                                                         std::vector<std::uint8_t>& buffer,
+                                                         std::size_t at);
 
 /// Creates the file `path`, which must not exist yet, holding `contents`.
 /// Errors: "cannot write {shown}: {reason}" (say, "File too large" past a file-size limit);

@@ -7,6 +7,7 @@
 #include "progress.hpp"
 #include "quillmere/common/try.hpp"
 #include "quillmere/dat/archive_writer.hpp"
+#include "read_ahead.hpp"
 
 #include <algorithm>
 #include <optional>
@@ -73,8 +74,8 @@ Gathered<PackPlan> plan(const std::string& dir_text) {
     const fs::path manifest_path = dir / "manifest.json";
     std::vector<std::uint8_t> bytes;
     QM_TRY_VOID(read_local_file(manifest_path, bytes));
-    auto manifest = read_manifest(
-        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    auto manifest =
+        read_manifest(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     if (!manifest) {
         return std::unexpected(manifest_path.string() + ": " + manifest.error());
     }
@@ -115,10 +116,10 @@ Gathered<void> write_archive(const PackPlan& plan, const std::string& dir, const
         return std::unexpected("cannot write " + out + ": " + one_line(error));
     };
     Progress progress(streams, "pack", plan.files.size());
-    std::vector<std::uint8_t> contents;
+    ReadAhead files(dir, plan.files);
     for (std::size_t i = 0; i < plan.files.size(); ++i) {
         const ManifestFile& file = plan.files[i];
-        QM_TRY_VOID(read_local_file(fs::path(dir) / content_path(file.id), contents));
+        QM_TRY(const std::span<const std::uint8_t> contents, files.next());
         const dat::FileFields fields{file.bit_flags, file.timestamp, file.version};
         const bool compress = (file.bit_flags & 1U) != 0;
         auto added = writer->add_file(file.id, contents, fields,
