@@ -1,5 +1,5 @@
-// The files of an extracted tree read on a second thread, a bounded distance ahead of the
-// archive writer that takes them in order.
+// The files of an extracted tree read on two threads of their own, a bounded distance ahead of
+// the archive writer that takes them in order.
 #pragma once
 
 #include "command.hpp"
@@ -7,8 +7,8 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -19,15 +19,16 @@
 
 namespace quillmere::inspect {
 
-/// Reads `files` from under `dir` (each at `content_path` of its id) in the order given, on a
-/// thread of its own, so that reading the tree overlaps compressing and writing the archive
-/// (which take about as long). Files travel in batches of about 1 MiB whose buffers are used
-/// again and again, so at most about 18 MiB are held, whatever the tree's size (more only for
-/// a single file above 1 MiB). Stops at the first file it cannot read.
+/// Reads `files` from under `dir` (each at `content_path` of its id) and hands them out in the
+/// order given, so that reading the tree overlaps compressing and writing the archive. Opening
+/// and reading tens of thousands of small files is most of a pack's work, so two threads share
+/// it: each claims the next batch of consecutive files and reads them into one buffer; buffers
+/// are used again and again. At most about 16 MiB wait to be taken, whatever the tree's size
+/// (a batch in the making may add its files to that). Stops at the first file it cannot read.
 class ReadAhead {
   public:
     ReadAhead(const std::filesystem::path& dir, std::span<const ManifestFile> files);
-    /// Stops the reading, even half-way, and waits for the thread to end.
+    /// Stops the reading, even half-way, and waits for the threads to end.
     ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
@@ -37,7 +38,7 @@ class ReadAhead {
     [[nodiscard]] Gathered<std::span<const std::uint8_t>> next();
 
   private:
-    // Files read one after the other into one buffer.
+    // Consecutive files read one after the other into one buffer.
     struct Batch {
         // Sized to the most it ever held; only the files' ranges mean anything.
         std::vector<std::uint8_t> bytes;
@@ -45,17 +46,16 @@ class ReadAhead {
         std::vector<std::pair<std::size_t, std::size_t>> files;
         // The failed read that ended the batch, after its files.
         std::optional<std::string> error;
+        [[nodiscard]] std::size_t used() const noexcept {
+            return files.empty() ? 0 : files.back().first + files.back().second;
+        }
     };
 
-    void run();
-    [[nodiscard]] Gathered<std::size_t> read_one(const ManifestFile& file, Batch& batch,
-                                                 std::size_t at);
+    void read_batches();
 
     // The tree's path with a '/' at the end, as errors show it.
     std::string shown_prefix_;
     std::span<const ManifestFile> files_;
-    // Each file type's directory, opened on first use; -1 before.
-    std::vector<int> type_directories_;
 
     // The batch being taken, on the writer's side, and how many of its files were.
     Batch current_;
@@ -66,11 +66,17 @@ class ReadAhead {
     std::mutex mutex_;
     std::condition_variable filled_;
     std::condition_variable drained_;
-    std::deque<Batch> ready_;
+    // Batches read, by index, and the bytes they hold.
+    std::map<std::size_t, Batch> ready_;
+    std::size_t ready_bytes_ = 0;
+    // The next batch to claim, the next to hand out.
+    std::size_t next_to_read_ = 0;
+    std::size_t next_to_take_ = 0;
     // Batches taken, kept for their buffers.
     std::vector<Batch> spare_;
+    // Set when the threads are to stop: at destruction, or once a read failed.
     bool stop_ = false;
-    std::thread thread_;
+    std::vector<std::thread> threads_;
 };
 
 } // namespace quillmere::inspect

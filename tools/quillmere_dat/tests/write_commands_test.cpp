@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace quillmere::inspect {
 namespace {
@@ -206,6 +207,10 @@ TEST_F(WriteCommandsTest, RefusalsLeaveEveryFileAsItWas) {
     fs::copy(at("tree"), at("extra"), fs::copy_options::recursive);
     fs::create_directory(at("extra/0C"));
     testkit::write_file(at("extra/0C/0C000001.bin"), {});
+    // Read on the second thread, after the files before it: never waited on, like any FIFO.
+    fs::copy(at("tree"), at("fifo"), fs::copy_options::recursive);
+    fs::remove(at("fifo/0A/0A000001.bin"));
+    ASSERT_EQ(::mkfifo(at("fifo/0A/0A000001.bin").c_str(), 0600), 0);
     fs::copy(at("tree"), at("future"), fs::copy_options::recursive);
     testkit::write_file(
         at("future/manifest.json"),
@@ -262,6 +267,9 @@ TEST_F(WriteCommandsTest, RefusalsLeaveEveryFileAsItWas) {
         {{"pack", at("extra"), at("old.dat")},
          1,
          "error: " + at("extra/0C/0C000001.bin") + " is not named in the manifest\n"},
+        {{"pack", at("fifo"), at("old.dat")},
+         1,
+         "error: cannot read " + at("fifo/0A/0A000001.bin") + ": not a regular file\n"},
         {{"pack", at("future"), at("old.dat")},
          1,
          "error: " + at("future/manifest.json") +
