@@ -34,9 +34,10 @@ class TypeDirectories {
     TypeDirectories(const TypeDirectories&) = delete;
     TypeDirectories& operator=(const TypeDirectories&) = delete;
 
-    // The directory of `relative` ("03/03000001.bin") under `prefix`, or -1 with errno set.
-    int of(const std::string& prefix, const std::string& relative) {
-        int& fd = fds_[static_cast<std::size_t>(std::stoul(relative.substr(0, 2), nullptr, 16))];
+    // The directory of the file whose path under `prefix` is `relative` ("03/03000001.bin"),
+    // or -1 with errno set.
+    int of(const std::string& prefix, std::uint32_t id, const std::string& relative) {
+        int& fd = fds_[id >> 24];
         if (fd < 0) {
             fd = ::open((prefix + relative.substr(0, 2)).c_str(),
                         O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -117,7 +118,7 @@ void ReadAhead::read_batches() {
         for (std::size_t i = first; i < last && !batch.error; ++i) {
             const std::string relative = content_path(files_[i].id);
             const std::string shown = shown_prefix_ + relative;
-            const int directory = directories.of(shown_prefix_, relative);
+            const int directory = directories.of(shown_prefix_, files_[i].id, relative);
             if (directory < 0) {
                 batch.error = "cannot read " + shown + ": " + system_reason(errno);
                 break;
