@@ -10,7 +10,11 @@
 #include "read_ahead.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
 #include <optional>
+#include <unistd.h>
 
 namespace quillmere::inspect {
 namespace {
@@ -106,6 +110,43 @@ Gathered<PackPlan> plan(const std::string& dir_text) {
     return PackPlan{std::move(manifest->header), std::move(files)};
 }
 
+// The directory of each file type under the tree, opened once, so that each file is opened
+// by its name in it rather than by its whole path.
+class TypeDirectories {
+  public:
+    TypeDirectories(const std::string& prefix, std::span<const ManifestFile> files) {
+        fds_.fill(-1);
+        errors_.fill(0);
+        for (const ManifestFile& file : files) {
+            const std::uint32_t type = file.id >> 24;
+            if (fds_[type] >= 0 || errors_[type] != 0) {
+                continue;
+            }
+            fds_[type] = ::open((prefix + content_path(file.id).substr(0, 2)).c_str(),
+                                O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            errors_[type] = fds_[type] < 0 ? errno : 0;
+        }
+    }
+    ~TypeDirectories() {
+        for (const int fd : fds_) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    TypeDirectories(const TypeDirectories&) = delete;
+    TypeDirectories& operator=(const TypeDirectories&) = delete;
+
+    // The directory of type `type`, or -1 with the reason it could not be opened.
+    [[nodiscard]] std::pair<int, int> of(std::uint32_t type) const noexcept {
+        return {fds_[type], errors_[type]};
+    }
+
+  private:
+    std::array<int, 256> fds_{};
+    std::array<int, 256> errors_{};
+};
+
 Gathered<void> write_archive(const PackPlan& plan, const std::string& dir, const std::string& out,
                              const Streams& streams) {
     auto writer = dat::ArchiveWriter::create(out, plan.header);
@@ -116,7 +157,21 @@ Gathered<void> write_archive(const PackPlan& plan, const std::string& dir, const
         return std::unexpected("cannot write " + out + ": " + one_line(error));
     };
     Progress progress(streams, "pack", plan.files.size());
-    ReadAhead files(dir, plan.files);
+    const std::string prefix = (fs::path(dir) / "").string();
+    const TypeDirectories directories(prefix, plan.files);
+    ReadAhead files(plan.files.size(),
+                    [&](std::size_t index, std::vector<std::uint8_t>& buffer,
+                        std::size_t at) -> Gathered<std::size_t> {
+                        const std::uint32_t id = plan.files[index].id;
+                        const std::string relative = content_path(id);
+                        const auto [directory, error] = directories.of(id >> 24);
+                        if (directory < 0) {
+                            return std::unexpected("cannot read " + prefix + relative + ": " +
+                                                   system_reason(error));
+                        }
+                        return read_local_file_into(directory, relative.c_str() + 3,
+                                                    prefix + relative, buffer, at);
+                    });
     for (std::size_t i = 0; i < plan.files.size(); ++i) {
         const ManifestFile& file = plan.files[i];
         QM_TRY(const std::span<const std::uint8_t> contents, files.next());

@@ -1,58 +1,23 @@
-// Reading an extracted tree on two threads, ahead of the archive writer.
+// Reading a writing command's inputs on two threads, ahead of the archive writer.
 #include "read_ahead.hpp"
 
-#include "local_files.hpp"
-
-#include <array>
+#include <algorithm>
 #include <cassert>
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace quillmere::inspect {
 namespace {
 
-// Files per batch: the threads meet once per batch rather than once per file.
-constexpr std::size_t kBatchFiles = 128;
+// Inputs per batch: the threads meet once per batch rather than once per input.
+constexpr std::size_t kBatchInputs = 128;
 // How far the reading may run ahead of the writer.
 constexpr std::size_t kAheadBytes = std::size_t{16} << 20;
 constexpr std::size_t kAheadBatches = 16;
 constexpr std::size_t kReaders = 2;
 
-// Each file type's directory, opened on first use, so each file is opened by its name in it
-// rather than by its whole path.
-class TypeDirectories {
-  public:
-    TypeDirectories() { fds_.fill(-1); }
-    ~TypeDirectories() {
-        for (const int fd : fds_) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
-        }
-    }
-    TypeDirectories(const TypeDirectories&) = delete;
-    TypeDirectories& operator=(const TypeDirectories&) = delete;
-
-    // The directory of the file whose path under `prefix` is `relative` ("03/03000001.bin"),
-    // or -1 with errno set.
-    int of(const std::string& prefix, std::uint32_t id, const std::string& relative) {
-        int& fd = fds_[id >> 24];
-        if (fd < 0) {
-            fd = ::open((prefix + relative.substr(0, 2)).c_str(),
-                        O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        }
-        return fd;
-    }
-
-  private:
-    std::array<int, 256> fds_{};
-};
-
 } // namespace
 
-ReadAhead::ReadAhead(const std::filesystem::path& dir, std::span<const ManifestFile> files)
-    : shown_prefix_((dir / "").string()), files_(files) {
+ReadAhead::ReadAhead(std::size_t count, ReadInto read_into)
+    : count_(count), read_into_(std::move(read_into)) {
     for (std::size_t i = 0; i < kReaders; ++i) {
         threads_.emplace_back([this] { read_batches(); });
     }
@@ -70,9 +35,9 @@ ReadAhead::~ReadAhead() {
 }
 
 Gathered<std::span<const std::uint8_t>> ReadAhead::next() {
-    assert(handed_ < files_.size() && "next called past the last file");
+    assert(handed_ < count_ && "next called past the last input");
     ++handed_;
-    while (taken_ == current_.files.size()) {
+    while (taken_ == current_.inputs.size()) {
         if (current_.error) {
             return std::unexpected(*current_.error);
         }
@@ -87,12 +52,11 @@ Gathered<std::span<const std::uint8_t>> ReadAhead::next() {
         drained_.notify_all();
         taken_ = 0;
     }
-    const auto [offset, length] = current_.files[taken_++];
+    const auto [offset, length] = current_.inputs[taken_++];
     return std::span<const std::uint8_t>(current_.bytes.data() + offset, length);
 }
 
 void ReadAhead::read_batches() {
-    TypeDirectories directories;
     while (true) {
         std::size_t index = 0;
         Batch batch;
@@ -102,7 +66,7 @@ void ReadAhead::read_batches() {
                 return stop_ || (ready_bytes_ < kAheadBytes &&
                                  next_to_read_ < next_to_take_ + kAheadBatches);
             });
-            if (stop_ || next_to_read_ * kBatchFiles >= files_.size()) {
+            if (stop_ || next_to_read_ * kBatchInputs >= count_) {
                 return;
             }
             index = next_to_read_++;
@@ -111,30 +75,23 @@ void ReadAhead::read_batches() {
                 spare_.pop_back();
             }
         }
-        batch.files.clear();
+        // Batches are claimed in order and always read to their end, so every batch before a
+        // failed one is handed out whole, and the first error in input order is the one seen.
+        batch.inputs.clear();
         batch.error.reset();
-        const std::size_t first = index * kBatchFiles;
-        const std::size_t last = std::min(first + kBatchFiles, files_.size());
+        const std::size_t first = index * kBatchInputs;
+        const std::size_t last = std::min(first + kBatchInputs, count_);
         for (std::size_t i = first; i < last && !batch.error; ++i) {
-            const std::string relative = content_path(files_[i].id);
-            const std::string shown = shown_prefix_ + relative;
-            const int directory = directories.of(shown_prefix_, files_[i].id, relative);
-            if (directory < 0) {
-                batch.error = "cannot read " + shown + ": " + system_reason(errno);
-                break;
-            }
             const std::size_t at = batch.used();
-            const auto length =
-                read_local_file_into(directory, relative.c_str() + 3, shown, batch.bytes, at);
-            if (length) {
-                batch.files.emplace_back(at, *length);
+            if (auto length = read_into_(i, batch.bytes, at)) {
+                batch.inputs.emplace_back(at, *length);
             } else {
-                batch.error = length.error();
+                batch.error = std::move(length).error();
             }
         }
         {
             const std::lock_guard lock(mutex_);
-            // After a failed read nothing further is handed out: no need to read on.
+            // Nothing after a failed read is handed out: no need to read on.
             stop_ = stop_ || batch.error.has_value();
             ready_bytes_ += batch.used();
             ready_.emplace(index, std::move(batch));

@@ -1,13 +1,12 @@
-// The files of an extracted tree read on two threads of their own, a bounded distance ahead of
+// Reading a writing command's inputs on two threads of their own, a bounded distance ahead of
 // the archive writer that takes them in order.
 #pragma once
 
 #include "command.hpp"
-#include "manifest.hpp"
 
 #include <condition_variable>
 #include <cstdint>
-#include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -19,48 +18,55 @@
 
 namespace quillmere::inspect {
 
-/// Reads `files` from under `dir` (each at `content_path` of its id) and hands them out in the
-/// order given, so that reading the tree overlaps compressing and writing the archive. Opening
-/// and reading tens of thousands of small files is most of a pack's work, so two threads share
-/// it: each claims the next batch of consecutive files and reads them into one buffer; buffers
-/// are used again and again. At most about 16 MiB wait to be taken, whatever the tree's size
-/// (a batch in the making may add its files to that). Stops at the first file it cannot read.
+/// Reads `count` inputs (the files of an extracted tree, the stored files of an archive) and
+/// hands them out in order, so that reading overlaps compressing and writing the archive. Two
+/// threads share the reading, which for tens of thousands of small files is as much work as
+/// the writing: each claims the next batch of consecutive inputs and reads them into one
+/// buffer; buffers are used again and again. At most about 16 MiB wait to be taken, whatever
+/// the number of inputs (a batch in the making may add its inputs to that). Stops at the first
+/// input that cannot be read.
 class ReadAhead {
   public:
-    ReadAhead(const std::filesystem::path& dir, std::span<const ManifestFile> files);
+    /// Reads input `index` into `buffer` from offset `at` on (growing it as needed) and gives
+    /// its length, or the error that ends the reading. Called from the reading threads, at
+    /// the same time for different inputs, once for each input.
+    using ReadInto = std::function<Gathered<std::size_t>(
+        std::size_t index, std::vector<std::uint8_t>& buffer, std::size_t at)>;
+
+    ReadAhead(std::size_t count, ReadInto read_into);
     /// Stops the reading, even half-way, and waits for the threads to end.
     ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
-    /// The next file's contents, valid until the next call. Called at most once per file, and
-    /// not after an error: "cannot read {path}: {reason}" as `read_local_file` gives it.
+    /// The next input, valid until the next call; or the error that ended the reading, once
+    /// the inputs before it were handed out. Called at most `count` times, and not after an
+    /// error.
     [[nodiscard]] Gathered<std::span<const std::uint8_t>> next();
 
   private:
-    // Consecutive files read one after the other into one buffer.
+    // Consecutive inputs read one after the other into one buffer.
     struct Batch {
-        // Sized to the most it ever held; only the files' ranges mean anything.
+        // Sized to the most it ever held; only the inputs' ranges mean anything.
         std::vector<std::uint8_t> bytes;
-        // Offset and length of each file in `bytes`.
-        std::vector<std::pair<std::size_t, std::size_t>> files;
-        // The failed read that ended the batch, after its files.
+        // Offset and length of each input in `bytes`.
+        std::vector<std::pair<std::size_t, std::size_t>> inputs;
+        // The failed read that ended the batch, after its inputs.
         std::optional<std::string> error;
         [[nodiscard]] std::size_t used() const noexcept {
-            return files.empty() ? 0 : files.back().first + files.back().second;
+            return inputs.empty() ? 0 : inputs.back().first + inputs.back().second;
         }
     };
 
     void read_batches();
 
-    // The tree's path with a '/' at the end, as errors show it.
-    std::string shown_prefix_;
-    std::span<const ManifestFile> files_;
+    std::size_t count_;
+    ReadInto read_into_;
 
-    // The batch being taken, on the writer's side, and how many of its files were.
+    // The batch being taken, on the writer's side, and how many of its inputs were.
     Batch current_;
     std::size_t taken_ = 0;
-    // Files handed out so far.
+    // Inputs handed out so far.
     std::size_t handed_ = 0;
 
     std::mutex mutex_;
