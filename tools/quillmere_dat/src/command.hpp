@@ -23,11 +23,13 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 
 /// Where the commands write: `out` for results, `err` for "error: ..." lines. `out_is_terminal`
-/// makes a command that writes binary data refuse to run.
+/// makes a command that writes binary data refuse to run; `err_is_terminal` lets a long command
+/// show its progress there.
 struct Streams {
     std::ostream& out;
     std::ostream& err;
     bool out_is_terminal = false;
+    bool err_is_terminal = false;
 };
 
 /// Checks one value given on the command line: the usage error's message when the value is

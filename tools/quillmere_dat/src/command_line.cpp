@@ -17,7 +17,17 @@ namespace {
 
 // The commands in the order the main help lists them.
 constexpr const Command* kCommands[] = {
-    &kInfoCommand, &kLsCommand, &kCatCommand, &kHooksCommand, &kVerifyCommand,
+    // Looking inside an archive.
+    &kInfoCommand,
+    &kLsCommand,
+    &kCatCommand,
+    &kHooksCommand,
+    // Testing one: every file and every structural rule.
+    &kVerifyCommand,
+    // Changing one: out to a directory, back into an archive, a fresh copy.
+    &kExtractCommand,
+    &kPackCommand,
+    &kRepackCommand,
 };
 
 constexpr std::string_view kProgram = "quillmere-dat";
@@ -36,8 +46,8 @@ constexpr std::string_view kMainHelpTail =
     "  --version                  the program's version\n"
     "\n"
     "File ids are hexadecimal, with or without 0x: 0x03000001 and 3000001 are the same id.\n"
-    "Exit status: 0 on success, 1 when a lookup, read or decode fails (one 'error:' line on\n"
-    "standard error) or verify finds an error, 2 for a command line that cannot be run.\n";
+    "Exit status: 0 on success, 1 when a lookup, read, decode or write fails (one 'error:' line\n"
+    "on standard error) or verify finds an error, 2 for a command line that cannot be run.\n";
 
 // The width of the first column of the main help's command and option lists.
 constexpr std::size_t kOutlineWidth = 25;

@@ -16,5 +16,11 @@ extern const Command kCatCommand;
 extern const Command kHooksCommand;
 /// `verify ARCHIVE [--json] [--max-problems N]`: the whole archive checked, every problem listed.
 extern const Command kVerifyCommand;
+/// `extract ARCHIVE DIR [--type HEX]`: every file and manifest.json into a new directory.
+extern const Command kExtractCommand;
+/// `pack DIR OUT`: a new archive from an extracted directory.
+extern const Command kPackCommand;
+/// `repack IN OUT [--put ID=FILE]... [--delete ID]... [--compress]`: a fresh, compacted copy.
+extern const Command kRepackCommand;
 
 } // namespace quillmere::inspect

@@ -1,4 +1,5 @@
-// quillmere-dat: the inspection tool for portal archives (info, ls, cat, hooks, verify).
+// quillmere-dat: the tool that looks inside portal archives, tests them and changes them (info,
+// ls, cat, hooks, verify, extract, pack, repack).
 #include "command_line.hpp"
 
 #include <iostream>
@@ -9,6 +10,7 @@
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    const quillmere::inspect::Streams streams{std::cout, std::cerr, isatty(STDOUT_FILENO) == 1};
+    const quillmere::inspect::Streams streams{std::cout, std::cerr, isatty(STDOUT_FILENO) == 1,
+                                              isatty(STDERR_FILENO) == 1};
     return quillmere::inspect::run(args, streams);
 }

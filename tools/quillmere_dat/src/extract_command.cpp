@@ -1,0 +1,270 @@
+// quillmere-dat extract: every file of an archive (or of one type) as DIR/TT/XXXXXXXX.bin, as
+// get_file returns it, with manifest.json holding the header and each file's directory fields.
+#include "archive_access.hpp"
+#include "commands.hpp"
+#include "local_files.hpp"
+#include "manifest.hpp"
+#include "progress.hpp"
+#include "quillmere/common/random.hpp"
+#include "quillmere/common/text.hpp"
+#include "quillmere/common/try.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillmere::inspect {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Where the tree goes: the directory's absolute path, checked to be absent or an empty
+// directory (a symbolic link to one is followed, and the link stays).
+Gathered<fs::path> extraction_target(const std::string& dir) {
+    std::error_code ec;
+    fs::path target = fs::absolute(dir, ec).lexically_normal();
+    if (ec) {
+        return std::unexpected("cannot use " + dir + ": " + ec.message());
+    }
+    if (!target.has_filename() && target.has_parent_path()) {
+        target = target.parent_path();
+    }
+    const auto status = fs::status(target, ec);
+    if (ec && status.type() != fs::file_type::not_found) {
+        return std::unexpected("cannot use " + dir + ": " + ec.message());
+    }
+    if (status.type() == fs::file_type::not_found) {
+        return target;
+    }
+    if (status.type() != fs::file_type::directory) {
+        return std::unexpected("cannot extract into " + dir + ": it exists and is not a directory");
+    }
+    if (!fs::is_empty(target, ec) || ec) {
+        return std::unexpected("cannot extract into " + dir + ": " +
+                               (ec ? ec.message() : "the directory is not empty"));
+    }
+    fs::path resolved = fs::canonical(target, ec);
+    if (ec) {
+        return std::unexpected("cannot use " + dir + ": " + ec.message());
+    }
+    return resolved;
+}
+
+// A new directory beside `target`, ".{name}.tmp-XXXXXX", with the permissions a new directory
+// gets.
+Gathered<fs::path> make_temporary_directory(const fs::path& target, const std::string& dir) {
+    common::SplitMix64 random(
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        static_cast<std::uint64_t>(::getpid()) << 40);
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = "." + target.filename().string() + ".tmp-";
+        for (int i = 0; i < 6; ++i) {
+            name += kAlphabet[random.below(sizeof kAlphabet - 1)];
+        }
+        fs::path temporary = target.parent_path() / name;
+        if (::mkdir(temporary.c_str(), 0777) == 0) {
+            return temporary;
+        }
+        if (errno != EEXIST) {
+            return std::unexpected("cannot create " + dir + ": " + system_reason(errno));
+        }
+    }
+    return std::unexpected("cannot create " + dir + ": " + system_reason(EEXIST));
+}
+
+// Flushes everything written under `directory` to the disk; syncfs does it in one call where
+// an fsync per file would take one disk flush each.
+Gathered<void> flush_tree(const fs::path& directory, const std::string& dir) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::unexpected("cannot write " + dir + ": " + system_reason(errno));
+    }
+    const int result = ::syncfs(fd);
+    const int code = errno;
+    ::close(fd);
+    if (result != 0) {
+        return std::unexpected("cannot write " + dir + ": " + system_reason(code));
+    }
+    return {};
+}
+
+// Makes a rename in `directory` durable. Some file systems cannot flush a directory (EINVAL);
+// their rename is as durable as they make it.
+void flush_directory(const fs::path& directory) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// The directory being filled: removed with everything in it unless it was put in place.
+class PendingTree {
+  public:
+    explicit PendingTree(fs::path path) : path_(std::move(path)) {}
+    ~PendingTree() { remove(); }
+    PendingTree(const PendingTree&) = delete;
+    PendingTree& operator=(const PendingTree&) = delete;
+
+    [[nodiscard]] const fs::path& path() const noexcept { return path_; }
+    void remove() noexcept {
+        if (!path_.empty()) {
+            std::error_code ignored;
+            fs::remove_all(path_, ignored);
+            path_.clear();
+        }
+    }
+    [[nodiscard]] Gathered<void> put_in_place(const fs::path& target, const std::string& dir) {
+        if (::rename(path_.c_str(), target.c_str()) != 0) {
+            return std::unexpected("cannot create " + dir + ": " + system_reason(errno));
+        }
+        path_.clear();
+        flush_directory(target.parent_path());
+        return {};
+    }
+
+  private:
+    fs::path path_;
+};
+
+struct ExtractPlan {
+    dat::DatDatabase db;
+    // The files to extract, in ascending id order.
+    std::vector<dat::DatFileEntry> entries;
+};
+
+Gathered<ExtractPlan> plan(const std::string& archive, std::optional<std::uint8_t> type) {
+    auto db = open_archive(archive);
+    if (!db) {
+        return std::unexpected(std::move(db.error()));
+    }
+    std::vector<dat::DatFileEntry> entries;
+    for (const auto& [id, entry] : db->files()) {
+        if (!type || (id >> 24) == *type) {
+            entries.push_back(entry);
+        }
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const auto& a, const auto& b) { return a.id < b.id; });
+    return ExtractPlan{std::move(*db), std::move(entries)};
+}
+
+// Writes every file and the manifest under `tree`; stops early when a termination signal came.
+Gathered<void> write_tree(const ExtractPlan& plan, const fs::path& tree, const std::string& dir,
+                          const TerminationRequests& signals, const Streams& streams) {
+    Manifest manifest{plan.db.header(), {}};
+    manifest.files.reserve(plan.entries.size());
+    std::array<bool, 256> type_made{};
+    Progress progress(streams, "extract", plan.entries.size());
+    for (std::size_t i = 0; i < plan.entries.size() && signals.pending() == 0; ++i) {
+        const dat::DatFileEntry& entry = plan.entries[i];
+        const auto contents = read_file(plan.db, entry.id);
+        if (!contents) {
+            return std::unexpected(contents.error());
+        }
+        const std::string relative = content_path(entry.id);
+        const std::size_t type = entry.id >> 24;
+        if (!type_made[type]) {
+            const fs::path type_dir = tree / relative.substr(0, 2);
+            if (::mkdir(type_dir.c_str(), 0777) != 0) {
+                return std::unexpected("cannot write " + (fs::path(dir) / relative).string() +
+                                       ": " + system_reason(errno));
+            }
+            type_made[type] = true;
+        }
+        QM_TRY_VOID(
+            write_new_file(tree / relative, *contents, (fs::path(dir) / relative).string()));
+        manifest.files.push_back({entry.id, entry.bit_flags, entry.timestamp, entry.version});
+        progress.update(i + 1);
+    }
+    if (signals.pending() != 0) {
+        return {};
+    }
+    const std::string text = render_manifest(manifest);
+    return write_new_file(
+        tree / "manifest.json",
+        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+        (fs::path(dir) / "manifest.json").string());
+}
+
+int run_extract(const Arguments& args, const Streams& streams) {
+    ignore_file_size_signal();
+    const std::string& dir = args.positional(1);
+    std::optional<std::uint8_t> type;
+    if (const auto text = args.value("--type")) {
+        type = parse_type_byte(*text);
+    }
+    auto extraction = plan(args.positional(0), type);
+    if (!extraction) {
+        return fail(streams, extraction.error());
+    }
+    const auto target = extraction_target(dir);
+    if (!target) {
+        return fail(streams, target.error());
+    }
+    const TerminationRequests signals;
+    const auto temporary = make_temporary_directory(*target, dir);
+    if (!temporary) {
+        return fail(streams, temporary.error());
+    }
+    PendingTree tree(*temporary);
+    auto written = write_tree(*extraction, tree.path(), dir, signals, streams);
+    if (written && signals.pending() == 0) {
+        written = flush_tree(tree.path(), dir);
+    }
+    if (const int signal_number = signals.pending(); signal_number != 0) {
+        tree.remove();
+        TerminationRequests::end_process(signal_number);
+    }
+    if (written) {
+        written = tree.put_in_place(*target, dir);
+    }
+    if (!written) {
+        tree.remove();
+        return fail(streams, written.error());
+    }
+    // The tree is whole and in place; an interruption that came meanwhile still ends the
+    // process as it would have.
+    if (const int signal_number = signals.pending(); signal_number != 0) {
+        TerminationRequests::end_process(signal_number);
+    }
+    return kExitOk;
+}
+
+constexpr ArgumentSpec kArguments[] = {{"ARCHIVE"}, {"DIR"}};
+constexpr OptionSpec kOptions[] = {
+    {.name = "--type", .takes_value = true, .check = check_type_byte},
+};
+
+} // namespace
+
+constinit const Command kExtractCommand{
+    .name = "extract",
+    .synopsis = "quillmere-dat extract ARCHIVE DIR [--type HEX]",
+    .outline = "extract ARCHIVE DIR",
+    .summary = "every file and a manifest into a new directory",
+    .description =
+        "Writes every file of the archive to DIR/TT/XXXXXXXX.bin (TT the id's top byte, XXXXXXXX\n"
+        "the id, upper-case hex: DIR/03/03000001.bin), decompressed as get_file returns it, and\n"
+        "DIR/manifest.json: the header's fields (all but file_size, root_offset and the free\n"
+        "list) and each file's id, bit_flags, timestamp and version, in ascending id order.\n"
+        "'quillmere-dat pack DIR OUT' makes an archive of it again.\n"
+        "\n"
+        "DIR must not exist or be an empty directory; its parent must exist. The tree is written\n"
+        "under a temporary name beside DIR, flushed to the disk and then renamed to DIR, so DIR\n"
+        "never holds part of an archive: a failure or an interruption (Ctrl-C, SIGTERM) removes\n"
+        "what was written.\n"
+        "\n"
+        "  --type HEX   only files whose id has this top byte (03 animations, ...)\n",
+    .arguments = kArguments,
+    .options = kOptions,
+    .run = run_extract,
+};
+
+} // namespace quillmere::inspect

@@ -1,0 +1,191 @@
+// Whole local files in and out, and the signal handling of the writing commands.
+#include "local_files.hpp"
+
+#include "quillmere/common/io_error.hpp"
+#include "quillmere/common/try.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace quillmere::inspect {
+namespace {
+
+constexpr int kTerminationSignals[2] = {SIGINT, SIGTERM};
+
+volatile std::sig_atomic_t g_pending_signal = 0;
+
+extern "C" void record_termination(int signal_number) {
+    g_pending_signal = signal_number;
+}
+
+// Closes a descriptor when it goes out of scope.
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) noexcept : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    [[nodiscard]] int get() const noexcept { return fd_; }
+    // Closes now, giving close's errno or 0.
+    [[nodiscard]] int close() noexcept {
+        const int result = ::close(std::exchange(fd_, -1));
+        return result == 0 ? 0 : errno;
+    }
+
+  private:
+    int fd_;
+};
+
+int open_retrying(const char* path, int flags, mode_t mode) {
+    int fd = -1;
+    do {
+        fd = ::open(path, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+} // namespace
+
+std::string system_reason(int code) {
+    return common::IoError::from_errno(code).message();
+}
+
+Gathered<void> read_local_file(const std::filesystem::path& path,
+                               std::vector<std::uint8_t>& contents) {
+    QM_TRY(const std::size_t length,
+           read_local_file_into(AT_FDCWD, path.c_str(), path.string(), contents, 0));
+    contents.resize(length);
+    return {};
+}
+
+Gathered<std::size_t> read_local_file_into(int directory, const char* name,
+                                           const std::string& shown,
+                                           std::vector<std::uint8_t>& buffer, std::size_t at) {
+    const auto failed = [&](const std::string& why) {
+        return std::unexpected("cannot read " + shown + ": " + why);
+    };
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer that may never come.
+    int fd = -1;
+    do {
+        fd = ::openat(directory, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    Descriptor file(fd);
+    if (file.get() < 0) {
+        return failed(system_reason(errno));
+    }
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0) {
+        return failed(system_reason(errno));
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return failed(system_reason(EISDIR));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return failed("not a regular file");
+    }
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (size > std::numeric_limits<std::uint32_t>::max()) {
+        return failed(std::to_string(size) + " bytes, more than an archive file can hold");
+    }
+    const auto length = static_cast<std::size_t>(size);
+    if (buffer.size() < at + length) {
+        buffer.resize(at + length);
+    }
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t got = ::read(file.get(), buffer.data() + at + done, length - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return failed(system_reason(errno));
+        }
+        if (got == 0) {
+            return failed("the file shrank while it was read");
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return length;
+}
+
+Gathered<void> write_new_file(const std::filesystem::path& path,
+                              std::span<const std::uint8_t> contents, const std::string& shown) {
+    const auto failed = [&](int code) {
+        return std::unexpected("cannot write " + shown + ": " + system_reason(code));
+    };
+    Descriptor file(open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (file.get() < 0) {
+        return failed(errno);
+    }
+    std::size_t done = 0;
+    while (done < contents.size()) {
+        const ssize_t wrote = ::write(file.get(), contents.data() + done, contents.size() - done);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote < 0) {
+            return failed(errno);
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    if (const int code = file.close(); code != 0) {
+        return failed(code);
+    }
+    return {};
+}
+
+void ignore_file_size_signal() noexcept {
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+TerminationRequests::TerminationRequests() noexcept {
+    g_pending_signal = 0;
+    for (int i = 0; i < 2; ++i) {
+        struct sigaction current {};
+        if (sigaction(kTerminationSignals[i], nullptr, &current) != 0 ||
+            (current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) {
+            continue;
+        }
+        struct sigaction action {};
+        action.sa_handler = record_termination;
+        sigemptyset(&action.sa_mask);
+        installed_[i] = sigaction(kTerminationSignals[i], &action, &previous_[i]) == 0;
+    }
+}
+
+TerminationRequests::~TerminationRequests() {
+    for (int i = 0; i < 2; ++i) {
+        if (installed_[i]) {
+            sigaction(kTerminationSignals[i], &previous_[i], nullptr);
+        }
+    }
+}
+
+int TerminationRequests::pending() const noexcept {
+    return g_pending_signal;
+}
+
+void TerminationRequests::end_process(int signal_number) noexcept {
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    sigaction(signal_number, &default_action, nullptr);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, signal_number);
+    pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+    raise(signal_number);
+    // Only reached if the signal could not end the process.
+    _exit(128 + signal_number);
+}
+
+} // namespace quillmere::inspect

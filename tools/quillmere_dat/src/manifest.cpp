@@ -1,0 +1,332 @@
+// Writing and reading manifest.json, the directory fields of an extracted archive.
+#include "manifest.hpp"
+
+#include "json_reader.hpp"
+#include "quillmere/common/text.hpp"
+#include "quillmere/common/try.hpp"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <unordered_map>
+
+namespace quillmere::inspect {
+namespace {
+
+using dat::DatHeader;
+
+// The header fields a manifest keeps, in file order; the one without a member pointer is
+// `version_string`.
+struct HeaderField {
+    std::string_view name;
+    std::uint32_t DatHeader::*word = nullptr;
+};
+
+constexpr std::array<HeaderField, 12> kHeaderFields = {{
+    {"magic", &DatHeader::magic},
+    {"block_size", &DatHeader::block_size},
+    {"dataset", &DatHeader::dataset},
+    {"subset", &DatHeader::subset},
+    {"new_lru", &DatHeader::new_lru},
+    {"old_lru", &DatHeader::old_lru},
+    {"use_lru", &DatHeader::use_lru},
+    {"master_map_id", &DatHeader::master_map_id},
+    {"engine_version", &DatHeader::engine_version},
+    {"game_version", &DatHeader::game_version},
+    {"version_string", nullptr},
+    {"version_minor", &DatHeader::version_minor},
+}};
+
+constexpr std::array<std::string_view, 4> kFileFields = {"id", "bit_flags", "timestamp", "version"};
+
+constexpr std::size_t kVersionStringBytes = 16;
+
+std::unexpected<std::string> error_at(const std::string& what, std::size_t at) {
+    return std::unexpected(what + " at byte " + std::to_string(at));
+}
+
+std::string quoted_name(std::string_view name) {
+    // Member names come from the document: shown JSON-escaped, and only the start of a long one.
+    constexpr std::size_t kShown = 40;
+    return "'" + common::json_escape(name.substr(0, kShown)) + (name.size() > kShown ? "..." : "") +
+           "'";
+}
+
+// The index of `name` in `names`, if it is one of them.
+template <class Names, class Name>
+std::optional<std::size_t> find_name(const Names& names, std::string_view name, Name name_of) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (name_of(names[i]) == name) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> hex_value(std::string_view digits) {
+    std::uint32_t value = 0;
+    for (const char c : digits) {
+        std::uint32_t digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<std::uint32_t>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            digit = static_cast<std::uint32_t>(c - 'a' + 10);
+        } else if (c >= 'A' && c <= 'F') {
+            digit = static_cast<std::uint32_t>(c - 'A' + 10);
+        } else {
+            return std::nullopt;
+        }
+        value = value << 4 | digit;
+    }
+    return value;
+}
+
+Gathered<std::vector<std::uint8_t>> read_version_string(JsonReader& reader) {
+    const std::size_t at = reader.offset();
+    QM_TRY(const std::string text, reader.read_string());
+    std::vector<std::uint8_t> bytes;
+    if (text.size() == 2 * kVersionStringBytes) {
+        for (std::size_t i = 0; i < text.size(); i += 2) {
+            const auto byte = hex_value(std::string_view(text).substr(i, 2));
+            if (!byte) {
+                break;
+            }
+            bytes.push_back(static_cast<std::uint8_t>(*byte));
+        }
+    }
+    if (bytes.size() != kVersionStringBytes) {
+        return error_at("version_string is not 32 hex digits", at);
+    }
+    return bytes;
+}
+
+Gathered<DatHeader> read_header(JsonReader& reader) {
+    const std::size_t start = reader.offset();
+    QM_TRY_VOID(reader.begin_object());
+    DatHeader header;
+    std::array<bool, kHeaderFields.size()> seen{};
+    while (true) {
+        QM_TRY(const auto name, reader.next_member());
+        if (!name) {
+            break;
+        }
+        const std::size_t at = reader.offset();
+        const auto index = find_name(kHeaderFields, *name, [](const auto& f) { return f.name; });
+        if (!index) {
+            return error_at("unknown header field " + quoted_name(*name), at);
+        }
+        if (seen[*index]) {
+            return error_at("header field " + quoted_name(*name) + " given twice", at);
+        }
+        seen[*index] = true;
+        if (const auto word = kHeaderFields[*index].word) {
+            QM_TRY(header.*word, reader.read_u32());
+        } else {
+            QM_TRY(header.version_string, read_version_string(reader));
+        }
+    }
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        if (!seen[i]) {
+            return error_at("header field " + quoted_name(kHeaderFields[i].name) + " is missing",
+                            start);
+        }
+    }
+    return header;
+}
+
+Gathered<ManifestFile> read_file(JsonReader& reader) {
+    const std::size_t start = reader.offset();
+    QM_TRY_VOID(reader.begin_object());
+    ManifestFile file;
+    std::array<bool, kFileFields.size()> seen{};
+    while (true) {
+        QM_TRY(const auto name, reader.next_member());
+        if (!name) {
+            break;
+        }
+        const std::size_t at = reader.offset();
+        const auto index = find_name(kFileFields, *name, [](std::string_view f) { return f; });
+        if (!index) {
+            return error_at("unknown file field " + quoted_name(*name), at);
+        }
+        if (seen[*index]) {
+            return error_at("file field " + quoted_name(*name) + " given twice", at);
+        }
+        seen[*index] = true;
+        if (*index == 0) {
+            QM_TRY(const std::string id, reader.read_string());
+            const auto value = id.size() == 10 && (id.starts_with("0x") || id.starts_with("0X"))
+                                   ? hex_value(std::string_view(id).substr(2))
+                                   : std::nullopt;
+            if (!value) {
+                return error_at("malformed file id (expected \"0x\" and eight hex digits)", at);
+            }
+            file.id = *value;
+        } else {
+            std::uint32_t ManifestFile::*const words[] = {
+                &ManifestFile::bit_flags, &ManifestFile::timestamp, &ManifestFile::version};
+            QM_TRY(file.*words[*index - 1], reader.read_u32());
+        }
+    }
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        if (!seen[i]) {
+            return error_at("file field " + quoted_name(kFileFields[i]) + " is missing", start);
+        }
+    }
+    return file;
+}
+
+Gathered<std::vector<ManifestFile>> read_files(JsonReader& reader) {
+    QM_TRY_VOID(reader.begin_array());
+    std::vector<ManifestFile> files;
+    // Where each id was listed first.
+    std::unordered_map<std::uint32_t, std::size_t> listed;
+    while (true) {
+        QM_TRY(const bool more, reader.next_element());
+        if (!more) {
+            return files;
+        }
+        const std::size_t at = reader.offset();
+        QM_TRY(const ManifestFile file, read_file(reader));
+        const auto [first, added] = listed.emplace(file.id, at);
+        if (!added) {
+            return error_at("file " + id_text(file.id) + " listed again (first at byte " +
+                                std::to_string(first->second) + ")",
+                            at);
+        }
+        files.push_back(file);
+    }
+}
+
+Gathered<void> check_format_value(std::uint32_t format, std::size_t at) {
+    if (format != kManifestFormat) {
+        return error_at("format " + std::to_string(format) +
+                            " is not supported (this quillmere-dat reads format " +
+                            std::to_string(kManifestFormat) + ")",
+                        at);
+    }
+    return {};
+}
+
+// The format comes first: nothing else of a manifest can be understood without it, wherever
+// it stands in the document. This pass also checks the whole document's syntax; it is only
+// needed when "format" is not the first member.
+Gathered<void> check_format(std::string_view text) {
+    JsonReader reader(text);
+    const std::size_t start = reader.offset();
+    QM_TRY_VOID(reader.begin_object());
+    std::optional<std::size_t> format_at;
+    std::uint32_t format = 0;
+    while (true) {
+        QM_TRY(const auto name, reader.next_member());
+        if (!name) {
+            break;
+        }
+        if (*name != "format") {
+            QM_TRY_VOID(reader.skip_value());
+            continue;
+        }
+        const std::size_t at = reader.offset();
+        if (format_at) {
+            return error_at("member 'format' given twice", at);
+        }
+        format_at = at;
+        QM_TRY(format, reader.read_u32());
+    }
+    QM_TRY_VOID(reader.finish());
+    if (!format_at) {
+        return error_at("member 'format' is missing", start);
+    }
+    return check_format_value(format, *format_at);
+}
+
+void append_member(std::string& out, std::string_view indent, std::string_view name,
+                   std::string_view value, bool last) {
+    out += indent;
+    out += common::json_quote(name);
+    out += ": ";
+    out += value;
+    out += last ? "\n" : ",\n";
+}
+
+} // namespace
+
+std::string render_manifest(const Manifest& manifest) {
+    std::string out = "{\n";
+    append_member(out, "  ", "format", std::to_string(kManifestFormat), false);
+    out += "  \"header\": {\n";
+    for (std::size_t i = 0; i < kHeaderFields.size(); ++i) {
+        const auto& field = kHeaderFields[i];
+        std::string value;
+        if (field.word != nullptr) {
+            value = std::to_string(manifest.header.*field.word);
+        } else {
+            std::vector<std::uint8_t> bytes = manifest.header.version_string;
+            bytes.resize(kVersionStringBytes);
+            value = common::json_quote(common::hex_bytes(bytes, common::LetterCase::Upper));
+        }
+        append_member(out, "    ", field.name, value, i + 1 == kHeaderFields.size());
+    }
+    out += "  },\n";
+    out += "  \"files\": [";
+    for (std::size_t i = 0; i < manifest.files.size(); ++i) {
+        const ManifestFile& f = manifest.files[i];
+        out += i == 0 ? "\n    " : ",\n    ";
+        out += "{\"id\": \"" + id_text(f.id) + "\", \"bit_flags\": " + std::to_string(f.bit_flags) +
+               ", \"timestamp\": " + std::to_string(f.timestamp) +
+               ", \"version\": " + std::to_string(f.version) + "}";
+    }
+    out += manifest.files.empty() ? "]\n" : "\n  ]\n";
+    out += "}\n";
+    return out;
+}
+
+Gathered<Manifest> read_manifest(std::string_view text) {
+    JsonReader reader(text);
+    const std::size_t start = reader.offset();
+    QM_TRY_VOID(reader.begin_object());
+    // With "format" first, as extract writes it, one pass reads everything; otherwise a first
+    // pass finds the format before anything else is judged.
+    QM_TRY(auto name, reader.next_member());
+    const bool format_first = name == "format";
+    if (format_first) {
+        const std::size_t at = reader.offset();
+        QM_TRY(const std::uint32_t format, reader.read_u32());
+        QM_TRY_VOID(check_format_value(format, at));
+        QM_TRY(name, reader.next_member());
+    } else {
+        QM_TRY_VOID(check_format(text));
+    }
+    std::optional<DatHeader> header;
+    std::optional<std::vector<ManifestFile>> files;
+    while (name) {
+        const std::size_t at = reader.offset();
+        if (*name == "format" && !format_first) {
+            QM_TRY_VOID(reader.skip_value());
+        } else if (*name == "header" && !header) {
+            QM_TRY(header, read_header(reader));
+        } else if (*name == "files" && !files) {
+            QM_TRY(files, read_files(reader));
+        } else if (*name == "format" || *name == "header" || *name == "files") {
+            return error_at("member " + quoted_name(*name) + " given twice", at);
+        } else {
+            return error_at("unknown member " + quoted_name(*name), at);
+        }
+        QM_TRY(name, reader.next_member());
+    }
+    QM_TRY_VOID(reader.finish());
+    if (!header) {
+        return error_at("member 'header' is missing", start);
+    }
+    if (!files) {
+        return error_at("member 'files' is missing", start);
+    }
+    return Manifest{std::move(*header), std::move(*files)};
+}
+
+std::string content_path(std::uint32_t id) {
+    const std::string digits = common::hex8(id);
+    return digits.substr(0, 2) + "/" + digits + ".bin";
+}
+
+} // namespace quillmere::inspect

@@ -1,0 +1,215 @@
+// quillmere-dat repack: a fresh, compacted copy of an archive, every untouched file's stored
+// bytes and fields copied verbatim, with files replaced, added or deleted on the way.
+#include "archive_access.hpp"
+#include "commands.hpp"
+#include "local_files.hpp"
+#include "progress.hpp"
+#include "quillmere/common/try.hpp"
+#include "quillmere/dat/archive_writer.hpp"
+
+#include <algorithm>
+#include <map>
+#include <ostream>
+#include <set>
+
+namespace quillmere::inspect {
+namespace {
+
+// One --put: a file's new contents, read before anything is written.
+struct Put {
+    std::string file;
+    std::vector<std::uint8_t> contents;
+};
+
+// What the command line asks for, checked against itself.
+struct Changes {
+    std::map<std::uint32_t, Put> puts;
+    std::set<std::uint32_t> deletes;
+    bool compress = false;
+};
+
+// "ID=FILE" split at its first '='; nothing when it is not of that form.
+std::optional<std::pair<std::uint32_t, std::string>> split_put(std::string_view value) {
+    const auto equals = value.find('=');
+    if (equals == std::string_view::npos || equals + 1 == value.size()) {
+        return std::nullopt;
+    }
+    const auto id = parse_file_id(value.substr(0, equals));
+    if (!id) {
+        return std::nullopt;
+    }
+    return std::pair{*id, std::string(value.substr(equals + 1))};
+}
+
+std::optional<std::string> check_put(std::string_view value) {
+    if (split_put(value)) {
+        return std::nullopt;
+    }
+    return "invalid --put '" + std::string(value) +
+           "' (expected ID=FILE, such as 0x06000001=new.bin)";
+}
+
+// The changes, or the usage error of options that contradict one another.
+std::expected<Changes, std::string> changes_of(const Arguments& args) {
+    Changes changes;
+    changes.compress = args.has("--compress");
+    for (const auto value : args.values("--delete")) {
+        const std::uint32_t id = parse_file_id(value).value_or(0);
+        if (!changes.deletes.insert(id).second) {
+            return std::unexpected("file " + id_text(id) + " is given to --delete twice");
+        }
+    }
+    for (const auto value : args.values("--put")) {
+        auto [id, file] = split_put(value).value_or(std::pair{0U, std::string()});
+        if (changes.deletes.contains(id)) {
+            return std::unexpected("file " + id_text(id) + " is given to both --put and --delete");
+        }
+        if (!changes.puts.emplace(id, Put{std::move(file), {}}).second) {
+            return std::unexpected("file " + id_text(id) + " is given to --put twice");
+        }
+    }
+    if (changes.compress && changes.puts.empty()) {
+        return std::unexpected("--compress applies to the files of --put, and none is given");
+    }
+    return changes;
+}
+
+// Every id of the new archive in ascending order: the old ones less those deleted, and those
+// put. Each deleted id must be in the old archive.
+Gathered<std::vector<std::uint32_t>> new_ids(const dat::DatDatabase& db, const Changes& changes,
+                                             const std::string& in) {
+    for (const std::uint32_t id : changes.deletes) {
+        if (!db.files().contains(id)) {
+            return std::unexpected("cannot delete " + id_text(id) + ": no such file in " + in);
+        }
+    }
+    std::vector<std::uint32_t> ids;
+    ids.reserve(db.files().size() + changes.puts.size());
+    for (const auto& [id, entry] : db.files()) {
+        if (!changes.deletes.contains(id) && !changes.puts.contains(id)) {
+            ids.push_back(id);
+        }
+    }
+    for (const auto& [id, put] : changes.puts) {
+        ids.push_back(id);
+    }
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+Gathered<void> repack(const std::string& in, const std::string& out, Changes& changes,
+                      const Streams& streams) {
+    auto db = open_archive(in);
+    if (!db) {
+        return std::unexpected(std::move(db.error()));
+    }
+    QM_TRY(const std::vector<std::uint32_t> ids, new_ids(*db, changes, in));
+    for (auto& [id, put] : changes.puts) {
+        QM_TRY_VOID(read_local_file(put.file, put.contents));
+    }
+
+    auto writer = dat::ArchiveWriter::create(out, db->header());
+    if (!writer) {
+        return std::unexpected(one_line(writer.error()));
+    }
+    const auto write_failed = [&](const dat::DatError& error) {
+        return std::unexpected("cannot write " + out + ": " + one_line(error));
+    };
+    Progress progress(streams, "repack", ids.size());
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const std::uint32_t id = ids[i];
+        const auto old = db->files().find(id);
+        dat::DatResult<dat::DatFileEntry> added;
+        if (const auto put = changes.puts.find(id); put != changes.puts.end()) {
+            // A replaced file keeps its fields but for the compression bit, which says how the
+            // new contents are stored.
+            dat::FileFields fields;
+            if (old != db->files().end()) {
+                fields = {old->second.bit_flags & ~1U, old->second.timestamp, old->second.version};
+            }
+            added =
+                writer->add_file(id, put->second.contents, fields,
+                                 changes.compress ? dat::Storage::Compressed : dat::Storage::Plain);
+        } else {
+            const dat::DatFileEntry& entry = old->second;
+            auto stored = db->read_file_data(entry.offset, entry.size);
+            if (!stored) {
+                return std::unexpected("cannot read " + id_text(id) + ": " +
+                                       one_line(stored.error()));
+            }
+            added = writer->add_stored(entry, *stored);
+        }
+        if (!added) {
+            return write_failed(added.error());
+        }
+        progress.update(i + 1);
+    }
+    if (auto finished = writer->finish(); !finished) {
+        return write_failed(finished.error());
+    }
+    return {};
+}
+
+constexpr std::string_view kSynopsis =
+    "quillmere-dat repack IN OUT [--put ID=FILE]... [--delete ID]... [--compress]";
+
+// Options that contradict one another are found here, past the parser, and reported as it
+// reports its own usage errors.
+int usage_error(const Streams& streams, std::string_view message) {
+    streams.err << "error: " << message << "\nusage: " << kSynopsis << "\n";
+    return kExitUsage;
+}
+
+int run_repack(const Arguments& args, const Streams& streams) {
+    auto changes = changes_of(args);
+    if (!changes) {
+        return usage_error(streams, changes.error());
+    }
+    ignore_file_size_signal();
+    if (auto done = repack(args.positional(0), args.positional(1), *changes, streams); !done) {
+        return fail(streams, done.error());
+    }
+    return kExitOk;
+}
+
+constexpr ArgumentSpec kArguments[] = {{"IN"}, {"OUT"}};
+constexpr OptionSpec kOptions[] = {
+    {.name = "--put", .takes_value = true, .repeatable = true, .check = check_put},
+    {.name = "--delete", .takes_value = true, .repeatable = true, .check = check_file_id},
+    {.name = "--compress"},
+};
+
+} // namespace
+
+constinit const Command kRepackCommand{
+    .name = "repack",
+    .synopsis = kSynopsis,
+    .outline = "repack IN OUT [OPTIONS]",
+    .summary = "a fresh, compacted copy, with files put or deleted",
+    .description =
+        "Writes OUT, a fresh copy of the archive IN without unused space: every file keeps its\n"
+        "stored bytes (compressed or not, nothing recompressed), bit_flags, timestamp and\n"
+        "version; the header keeps its fields but for file_size, root_offset and the free list,\n"
+        "which describe the new layout. Files are stored in ascending id order and the directory\n"
+        "is rebuilt as a balanced tree.\n"
+        "\n"
+        "  --put ID=FILE   store FILE's bytes as file ID: a file already in IN keeps its\n"
+        "                  timestamp, version and the other bits of its bit_flags; a new one\n"
+        "                  gets 0 for each; repeatable\n"
+        "  --delete ID     leave file ID out (it must be in IN); repeatable\n"
+        "  --compress      store the files of --put compressed (bit 0 of bit_flags set);\n"
+        "                  without it they are stored as they are (bit 0 clear)\n"
+        "\n"
+        "An id given to --put twice, to --delete twice, or to both, and --compress without\n"
+        "--put are usage errors. A file of IN that cannot be read ends the command with its\n"
+        "error, and nothing is written.\n"
+        "\n"
+        "OUT is written under a temporary name beside it, flushed to the disk and renamed over\n"
+        "OUT, so OUT is either its old self or the whole new archive, and OUT may be IN itself;\n"
+        "a failure or an interruption (Ctrl-C, SIGTERM) removes the temporary file.\n",
+    .arguments = kArguments,
+    .options = kOptions,
+    .run = run_repack,
+};
+
+} // namespace quillmere::inspect
