@@ -1,9 +1,12 @@
-# Installation and export of the libraries: the public headers, the libraries and the
-# CMake package `quillmere`, from which a downstream project gets quillmere::common and
-# quillmere::dat with find_package(quillmere). Components: `runtime` holds the shared objects of a
-# shared build, `development` everything else. Only include/ directories are installed; private
-# headers stay under each library's src/. The warnings target is linked for the build only, so it
-# does not become part of the export.
+# Every install rule of the project, included once all targets are defined: the libraries and
+# their public headers, the CMake package `quillmere` (find_package(quillmere) gives
+# quillmere::common and quillmere::dat), and quillmere-dat.
+# Only include/ directories are installed; private headers stay under each library's src/. The
+# warnings target is linked for the build only, so it does not become part of the export.
+#
+# Components: `runtime` holds the shared objects of a shared build, `development` the headers,
+# static libraries, the shared objects' unversioned links and the CMake package, `tools` the
+# quillmere-dat program.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -39,3 +42,14 @@ install(FILES
     ${PROJECT_BINARY_DIR}/quillmereConfigVersion.cmake
     DESTINATION ${QUILLMERE_PACKAGE_DIR}
     COMPONENT development)
+
+if(TARGET quillmere_dat_tool)
+    # A tool linked with the shared libraries finds them beside itself, in the installed tree.
+    get_target_property(library_type quillmere_dat TYPE)
+    if(library_type STREQUAL "SHARED_LIBRARY" AND NOT IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+        file(RELATIVE_PATH to_libdir
+            /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${CMAKE_INSTALL_LIBDIR})
+        set_target_properties(quillmere_dat_tool PROPERTIES INSTALL_RPATH "$ORIGIN/${to_libdir}")
+    endif()
+    install(TARGETS quillmere_dat_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+endif()
