@@ -1,11 +1,11 @@
 # Every install rule of the project, included once all targets are defined: the libraries and
 # their public headers, the CMake package `quillmere` (find_package(quillmere) gives
-# quillmere::common and quillmere::dat), and quillmere-dat.
+# quillmere::common and quillmere::dat), the pkg-config file quillmere.pc, and quillmere-dat.
 # Only include/ directories are installed; private headers stay under each library's src/. The
 # warnings target is linked for the build only, so it does not become part of the export.
 #
 # Components: `runtime` holds the shared objects of a shared build, `development` the headers,
-# static libraries, the shared objects' unversioned links and the CMake package, `tools` the
+# static libraries, the shared objects' unversioned links and both package files, `tools` the
 # quillmere-dat program.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -41,6 +41,30 @@ install(FILES
     ${PROJECT_BINARY_DIR}/quillmereConfig.cmake
     ${PROJECT_BINARY_DIR}/quillmereConfigVersion.cmake
     DESTINATION ${QUILLMERE_PACKAGE_DIR}
+    COMPONENT development)
+
+# The pkg-config file names its directories relative to its own place (${pcfiledir}), like the
+# CMake package, so `cmake --install --prefix` and DESTDIR give a working file and the installed
+# tree may be moved; directories configured as absolute paths are written as they are.
+set(QUILLMERE_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(IS_ABSOLUTE "${QUILLMERE_PKGCONFIG_DIR}")
+    set(QUILLMERE_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+else()
+    file(RELATIVE_PATH up /prefix/${QUILLMERE_PKGCONFIG_DIR} /prefix)
+    string(REGEX REPLACE "/$" "" up "${up}")
+    set(QUILLMERE_PC_PREFIX "\${pcfiledir}/${up}")
+endif()
+foreach(dir INCLUDEDIR LIBDIR)
+    if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+        set(QUILLMERE_PC_${dir} "${CMAKE_INSTALL_${dir}}")
+    else()
+        set(QUILLMERE_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+    endif()
+endforeach()
+configure_file(${PROJECT_SOURCE_DIR}/cmake/quillmere.pc.in ${PROJECT_BINARY_DIR}/quillmere.pc
+    @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/quillmere.pc
+    DESTINATION ${QUILLMERE_PKGCONFIG_DIR}
     COMPONENT development)
 
 if(TARGET quillmere_dat_tool)
