@@ -3,13 +3,14 @@
 #pragma once
 
 #include "detail/archive_file.hpp"
+#include "detail/test_seam.hpp"
 #include "quillmere/dat/dat_database.hpp"
 
 #include <filesystem>
 
 namespace quillmere::dat::detail {
 
-struct DatabaseAccess {
+struct QUILLMERE_DAT_TEST_SEAM DatabaseAccess {
     /// `DatDatabase::open(path)`, with every read of the archive file going through `reads`.
     [[nodiscard]] static DatResult<DatDatabase> open(const std::filesystem::path& path,
                                                      const FileReads& reads);

@@ -2,6 +2,8 @@
 // library's own source directory.
 #pragma once
 
+#include "detail/test_seam.hpp"
+
 #include <filesystem>
 #include <optional>
 
@@ -9,7 +11,7 @@ namespace quillmere::dat::utils::detail {
 
 /// The search of `get_portal_dat_path`, given the variable's value (null when unset) and the
 /// library's source directory.
-[[nodiscard]] std::optional<std::filesystem::path>
+[[nodiscard]] QUILLMERE_DAT_TEST_SEAM std::optional<std::filesystem::path>
 find_portal_dat(const char* env_value, const std::filesystem::path& source_dir);
 
 } // namespace quillmere::dat::utils::detail

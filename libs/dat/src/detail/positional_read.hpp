@@ -2,6 +2,7 @@
 // partial and failing reads and count what it asks of the system.
 #pragma once
 
+#include "detail/test_seam.hpp"
 #include "quillmere/common/io_error.hpp"
 
 #include <cstddef>
@@ -28,14 +29,14 @@ struct PartialRead {
 /// retried, partial reads continue at the next position, a read of no bytes (the end of the
 /// file) stops quietly, and any other failure stops with the platform's error. A position the
 /// platform cannot express fails as `EINVAL` without reading.
-[[nodiscard]] PartialRead read_prefix_using(PreadFn read_fn, int fd, std::span<std::uint8_t> buf,
-                                            std::uint64_t offset);
+[[nodiscard]] QUILLMERE_DAT_TEST_SEAM PartialRead read_prefix_using(PreadFn read_fn, int fd,
+                                                                    std::span<std::uint8_t> buf,
+                                                                    std::uint64_t offset);
 
 /// `read_prefix_using` as both public reads need it: the number of bytes read, or the failure;
 /// with `require_full` a short count is the end-of-file error instead.
-[[nodiscard]] std::expected<std::size_t, common::IoError> read_at_using(PreadFn read_fn, int fd,
-                                                                        std::span<std::uint8_t> buf,
-                                                                        std::uint64_t offset,
-                                                                        bool require_full);
+[[nodiscard]] QUILLMERE_DAT_TEST_SEAM std::expected<std::size_t, common::IoError>
+read_at_using(PreadFn read_fn, int fd, std::span<std::uint8_t> buf, std::uint64_t offset,
+              bool require_full);
 
 } // namespace quillmere::dat::utils::detail

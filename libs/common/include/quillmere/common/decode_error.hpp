@@ -1,6 +1,7 @@
 // The single error type of every record reader, hook reader and file-type decoder.
 #pragma once
 
+#include "quillmere/common/export.hpp"
 #include "quillmere/common/io_error.hpp"
 
 #include <cstdint>
@@ -31,7 +32,7 @@ struct ErrorContext {
 /// - `Io`: a short read or another I/O failure;
 /// - `Custom`: a decoder rejected a value (`pos` and message);
 /// - `Backtrace`: an `Io` or `Custom` error wrapped in field contexts, innermost first.
-class DecodeError {
+class QUILLMERE_COMMON_EXPORT DecodeError {
   public:
     enum class Kind : std::uint8_t { Io, Custom, Backtrace };
 

@@ -1,6 +1,8 @@
 // The I/O error shared by the byte cursor, the decoders and the archive layer.
 #pragma once
 
+#include "quillmere/common/export.hpp"
+
 #include <cstdint>
 #include <string>
 
@@ -10,7 +12,7 @@ namespace quillmere::common {
 ///
 /// Short reads are `UnexpectedEof` with the message "failed to fill whole buffer"; failures of
 /// system calls keep their errno and the platform's text for it.
-class IoError {
+class QUILLMERE_COMMON_EXPORT IoError {
   public:
     enum class Kind : std::uint8_t {
         NotFound,
@@ -53,6 +55,6 @@ class IoError {
 };
 
 /// The name of a kind as the diagnostic form writes it (`UnexpectedEof`).
-[[nodiscard]] std::string_view kind_name(IoError::Kind kind) noexcept;
+[[nodiscard]] QUILLMERE_COMMON_EXPORT std::string_view kind_name(IoError::Kind kind) noexcept;
 
 } // namespace quillmere::common

@@ -3,6 +3,7 @@
 
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/common/byte_writer.hpp"
+#include "quillmere/common/export.hpp"
 
 namespace quillmere::common {
 
@@ -13,7 +14,7 @@ namespace quillmere::common {
 /// | 0      | 4     | f32  | x     |
 /// | 4      | 4     | f32  | y     |
 /// | 8      | 4     | f32  | z     |
-struct Vector3 {
+struct QUILLMERE_COMMON_EXPORT Vector3 {
     float x = 0;
     float y = 0;
     float z = 0;
@@ -35,7 +36,7 @@ struct Vector3 {
 /// | 4      | 4     | f32  | x     |
 /// | 8      | 4     | f32  | y     |
 /// | 12     | 4     | f32  | z     |
-struct Quaternion {
+struct QUILLMERE_COMMON_EXPORT Quaternion {
     float w = 0;
     float x = 0;
     float y = 0;
@@ -53,7 +54,7 @@ struct Quaternion {
 /// |--------|-------|---------|--------|
 /// | 0      | 12    | Vector3 | center |
 /// | 12     | 4     | f32     | radius |
-struct Sphere {
+struct QUILLMERE_COMMON_EXPORT Sphere {
     Vector3 center;
     float radius = 0;
 

@@ -2,6 +2,8 @@
 // JSON strings and shortest round-trip floats. Every tool and report formats through these.
 #pragma once
 
+#include "quillmere/common/export.hpp"
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -10,30 +12,32 @@
 namespace quillmere::common {
 
 /// `value` as exactly eight upper-case hexadecimal digits: 0x1B gives "0000001B".
-[[nodiscard]] std::string hex8(std::uint32_t value);
+[[nodiscard]] QUILLMERE_COMMON_EXPORT std::string hex8(std::uint32_t value);
 
 /// `value` in lower-case hexadecimal without leading zeros: 0x1C gives "1c", 0 gives "0".
-[[nodiscard]] std::string hex_lower(std::uint64_t value);
+[[nodiscard]] QUILLMERE_COMMON_EXPORT std::string hex_lower(std::uint64_t value);
 
 enum class LetterCase : std::uint8_t { Lower, Upper };
 
 /// Two hexadecimal digits per byte, nothing between them: {0x0A, 0xFF} gives "0aff" (or
 /// "0AFF" with `LetterCase::Upper`).
-[[nodiscard]] std::string hex_bytes(std::span<const std::uint8_t> bytes,
-                                    LetterCase letters = LetterCase::Lower);
+[[nodiscard]] QUILLMERE_COMMON_EXPORT std::string hex_bytes(std::span<const std::uint8_t> bytes,
+                                                            LetterCase letters = LetterCase::Lower);
 
 /// `text` padded with blanks on the right to `width` characters; longer text is kept whole.
-[[nodiscard]] std::string pad_right(std::string_view text, std::size_t width);
+[[nodiscard]] QUILLMERE_COMMON_EXPORT std::string pad_right(std::string_view text,
+                                                            std::size_t width);
 
 /// `text` padded with blanks on the left to `width` characters; longer text is kept whole.
-[[nodiscard]] std::string pad_left(std::string_view text, std::size_t width);
+[[nodiscard]] QUILLMERE_COMMON_EXPORT std::string pad_left(std::string_view text,
+                                                           std::size_t width);
 
 /// Diagnostic form of a text: in double quotes, with `"`, `\` and control characters escaped
 /// (`\n`, `\r`, `\t`, `\0`, others as `\u{1b}`). Other bytes, UTF-8 included, pass unchanged.
-[[nodiscard]] std::string quoted(std::string_view text);
+[[nodiscard]] QUILLMERE_COMMON_EXPORT std::string quoted(std::string_view text);
 
 /// Diagnostic form of a byte sequence: "[1, 2, 3]".
-[[nodiscard]] std::string byte_list(std::span<const std::uint8_t> bytes);
+[[nodiscard]] QUILLMERE_COMMON_EXPORT std::string byte_list(std::span<const std::uint8_t> bytes);
 
 // ---- UTF-8 -----------------------------------------------------------------------------------
 
@@ -51,13 +55,14 @@ struct Utf8Sequence {
 /// and the continuation bytes that still fit it, "E2 80" before an ASCII byte), or else the single
 /// byte that can start nothing (a stray continuation byte, C0, F5 to FF). Replacing each
 /// ill-formed stretch by one U+FFFD is the usual "maximal subpart" rule.
-[[nodiscard]] Utf8Sequence utf8_sequence_at(std::string_view text, std::size_t i) noexcept;
+[[nodiscard]] QUILLMERE_COMMON_EXPORT Utf8Sequence utf8_sequence_at(std::string_view text,
+                                                                    std::size_t i) noexcept;
 
 /// True when `text` is well-formed UTF-8.
-[[nodiscard]] bool is_valid_utf8(std::string_view text) noexcept;
+[[nodiscard]] QUILLMERE_COMMON_EXPORT bool is_valid_utf8(std::string_view text) noexcept;
 
 /// `text` with every ill-formed stretch (see `utf8_sequence_at`) replaced by U+FFFD.
-[[nodiscard]] std::string to_valid_utf8(std::string_view text);
+[[nodiscard]] QUILLMERE_COMMON_EXPORT std::string to_valid_utf8(std::string_view text);
 
 // ---- JSON ------------------------------------------------------------------------------------
 
@@ -65,10 +70,10 @@ struct Utf8Sequence {
 /// line feed, carriage return and tab as `\b` `\f` `\n` `\r` `\t`; the other control characters
 /// and DEL (0x7F) as `\u00XX` (lower-case digits); well-formed UTF-8 passed through; every
 /// ill-formed stretch replaced by U+FFFD, so any input gives a valid JSON string.
-[[nodiscard]] std::string json_escape(std::string_view text);
+[[nodiscard]] QUILLMERE_COMMON_EXPORT std::string json_escape(std::string_view text);
 
 /// `text` as a JSON string literal: `json_escape(text)` between double quotes.
-[[nodiscard]] std::string json_quote(std::string_view text);
+[[nodiscard]] QUILLMERE_COMMON_EXPORT std::string json_quote(std::string_view text);
 
 // ---- Floats ----------------------------------------------------------------------------------
 
@@ -83,8 +88,10 @@ enum class FloatStyle : std::uint8_t {
 };
 
 /// `value` as text in `style`.
-[[nodiscard]] std::string float_text(double value, FloatStyle style = FloatStyle::Shortest);
+[[nodiscard]] QUILLMERE_COMMON_EXPORT std::string
+float_text(double value, FloatStyle style = FloatStyle::Shortest);
 /// As for double, with the shortest text that reads back as the same float.
-[[nodiscard]] std::string float_text(float value, FloatStyle style = FloatStyle::Shortest);
+[[nodiscard]] QUILLMERE_COMMON_EXPORT std::string
+float_text(float value, FloatStyle style = FloatStyle::Shortest);
 
 } // namespace quillmere::common

@@ -5,6 +5,7 @@
 #include "quillmere/dat/dat_error.hpp"
 #include "quillmere/dat/dat_file_entry.hpp"
 #include "quillmere/dat/dat_header.hpp"
+#include "quillmere/dat/export.hpp"
 
 #include <cstdint>
 #include <filesystem>
@@ -82,7 +83,7 @@ enum class Storage : std::uint8_t {
 /// every further call fails with `Other`. Errors that write nothing (a duplicate id, flags
 /// that contradict the storage, an archive that would grow too large) leave the writer as it
 /// was, ready for the next file.
-class ArchiveWriter {
+class QUILLMERE_DAT_EXPORT ArchiveWriter {
   public:
     /// Starts an archive for `output_path` by creating its temporary file.
     ///
@@ -157,6 +158,6 @@ class ArchiveWriter {
 /// Async-signal-safe (it only reads a fixed table and calls `unlink`), for applications that
 /// handle SIGINT or SIGTERM themselves. The writers stay registered: one that goes on writing
 /// fails when it finishes, since its temporary file is gone.
-void remove_pending_temporaries() noexcept;
+QUILLMERE_DAT_EXPORT void remove_pending_temporaries() noexcept;
 
 } // namespace quillmere::dat

@@ -5,6 +5,7 @@
 #include "quillmere/dat/dat_error.hpp"
 #include "quillmere/dat/dat_file_entry.hpp"
 #include "quillmere/dat/dat_header.hpp"
+#include "quillmere/dat/export.hpp"
 
 #include <cstdint>
 #include <filesystem>
@@ -25,7 +26,7 @@ struct DatabaseAccess;
 /// in `files()`, or an error and nothing else. Afterwards it is read-only; every read names its
 /// absolute offset, so one database may serve several threads at once. Move-only; owns the file
 /// and closes it when destroyed. A moved-from database may only be destroyed or assigned to.
-class DatDatabase {
+class QUILLMERE_DAT_EXPORT DatDatabase {
   public:
     /// Opens the archive at `path` read-only, decodes the header at offset 320 and loads the
     /// whole directory tree.

@@ -3,6 +3,7 @@
 
 #include "quillmere/common/decode_error.hpp"
 #include "quillmere/common/io_error.hpp"
+#include "quillmere/dat/export.hpp"
 
 #include <cstdint>
 #include <expected>
@@ -32,7 +33,7 @@ namespace quillmere::dat {
 ///
 /// Converts implicitly from `common::IoError` (to `Io`) and `common::DecodeError` (to `BinRead`)
 /// and from nothing else; every other kind is made by its named constructor.
-class DatError {
+class QUILLMERE_DAT_EXPORT DatError {
   public:
     enum class Kind : std::uint8_t {
         Io,
@@ -120,7 +121,7 @@ class DatError {
 };
 
 /// The name of a kind as the diagnostic form writes it (`NotFound`).
-[[nodiscard]] std::string_view kind_name(DatError::Kind kind) noexcept;
+[[nodiscard]] QUILLMERE_DAT_EXPORT std::string_view kind_name(DatError::Kind kind) noexcept;
 
 template <class T>
 using DatResult = std::expected<T, DatError>;

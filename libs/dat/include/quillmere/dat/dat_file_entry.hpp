@@ -3,6 +3,7 @@
 
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/common/byte_writer.hpp"
+#include "quillmere/dat/export.hpp"
 
 #include <cstdint>
 
@@ -18,7 +19,7 @@ namespace quillmere::dat {
 /// | 12     | 4     | u32  | size      |
 /// | 16     | 4     | u32  | timestamp |
 /// | 20     | 4     | u32  | version   |
-struct DatFileEntry {
+struct QUILLMERE_DAT_EXPORT DatFileEntry {
     /// Bit 0 set: the stored bytes are compressed. Other bits are kept, not interpreted.
     std::uint32_t bit_flags = 0;
     /// The file id, the key of `DatDatabase::files()`; its top byte tells the file type.

@@ -3,6 +3,7 @@
 
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/common/byte_writer.hpp"
+#include "quillmere/dat/export.hpp"
 
 #include <cstdint>
 #include <vector>
@@ -31,7 +32,7 @@ namespace quillmere::dat {
 /// | 376         | 4     | u32   | game_version   |
 /// | 380         | 16    | bytes | version_string |
 /// | 396         | 4     | u32   | version_minor  |
-struct DatHeader {
+struct QUILLMERE_DAT_EXPORT DatHeader {
     std::uint32_t magic = 0;
     /// Bytes per block, link word included.
     std::uint32_t block_size = 0;

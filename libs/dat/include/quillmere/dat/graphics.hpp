@@ -4,6 +4,7 @@
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/common/byte_writer.hpp"
 #include "quillmere/common/math.hpp"
+#include "quillmere/dat/export.hpp"
 
 namespace quillmere::dat::graphics {
 
@@ -13,7 +14,7 @@ namespace quillmere::dat::graphics {
 /// |--------|-------|------------|-------------|
 /// | 0      | 12    | Vector3    | origin      |
 /// | 12     | 16    | Quaternion | orientation |
-struct Frame {
+struct QUILLMERE_DAT_EXPORT Frame {
     common::Vector3 origin;
     common::Quaternion orientation;
 

@@ -1,6 +1,8 @@
 // Compression and decompression of the archive's compressed files.
 #pragma once
 
+#include "quillmere/dat/export.hpp"
+
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -24,7 +26,8 @@ namespace quillmere::dat::utils {
 /// The output is reserved once. Since a two-byte back-reference yields at most 17 bytes, no
 /// stream expands by more than 8.5 times its length, so the reservation is capped there and a
 /// damaged `output_size` cannot claim memory the input could never fill.
-[[nodiscard]] std::vector<std::uint8_t> decompress_lrs(std::span<const std::uint8_t> input);
+[[nodiscard]] QUILLMERE_DAT_EXPORT std::vector<std::uint8_t>
+decompress_lrs(std::span<const std::uint8_t> input);
 
 /// Compresses `input` into the stored form `decompress_lrs` reads back: `output_size` (the
 /// input's length), then the token stream. `decompress_lrs(compress_lrs(x)) == x` for every `x`.
@@ -43,6 +46,7 @@ namespace quillmere::dat::utils {
 ///
 /// `input` must be shorter than 4 GiB, since `output_size` has 32 bits (asserted; callers that
 /// take lengths from outside check them first, as `ArchiveWriter` does).
-[[nodiscard]] std::vector<std::uint8_t> compress_lrs(std::span<const std::uint8_t> input);
+[[nodiscard]] QUILLMERE_DAT_EXPORT std::vector<std::uint8_t>
+compress_lrs(std::span<const std::uint8_t> input);
 
 } // namespace quillmere::dat::utils

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "quillmere/common/io_error.hpp"
+#include "quillmere/dat/export.hpp"
 
 #include <cstdint>
 #include <expected>
@@ -15,12 +16,12 @@ namespace quillmere::dat::utils {
 /// meets the end of the file before `buf` is full fails with `IoError::unexpected_eof()`
 /// ("failed to fill whole buffer"); any other failure is the platform's error. An empty `buf`
 /// succeeds without reading.
-[[nodiscard]] std::expected<void, common::IoError>
+[[nodiscard]] QUILLMERE_DAT_EXPORT std::expected<void, common::IoError>
 read_exact_at_compat(int fd, std::span<std::uint8_t> buf, std::uint64_t offset);
 
 /// Like `read_exact_at_compat`, but stops quietly at the end of the file: returns how many
 /// bytes were read (fewer than `buf.size()` only at the end of the file).
-[[nodiscard]] std::expected<std::size_t, common::IoError>
+[[nodiscard]] QUILLMERE_DAT_EXPORT std::expected<std::size_t, common::IoError>
 read_at_most_at(int fd, std::span<std::uint8_t> buf, std::uint64_t offset);
 
 } // namespace quillmere::dat::utils

@@ -2,6 +2,7 @@
 // reference the bulk path must match.
 #pragma once
 
+#include "detail/test_seam.hpp"
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/dat/graphics.hpp"
 
@@ -14,11 +15,11 @@ namespace quillmere::dat::file_type::setup_model::detail {
 /// one pass over the bytes; otherwise they are read one by one with `Frame::read_le`, which fails
 /// on the first frame that does not fit. Results, errors and cursor positions are the same as
 /// those of `read_frames_by_field`.
-[[nodiscard]] common::DecodeResult<std::vector<graphics::Frame>>
+[[nodiscard]] QUILLMERE_DAT_TEST_SEAM common::DecodeResult<std::vector<graphics::Frame>>
 read_frames(common::ByteCursor& cursor, std::uint32_t count);
 
 /// `count` consecutive frames, each through `Frame::read_le`: the reference path.
-[[nodiscard]] common::DecodeResult<std::vector<graphics::Frame>>
+[[nodiscard]] QUILLMERE_DAT_TEST_SEAM common::DecodeResult<std::vector<graphics::Frame>>
 read_frames_by_field(common::ByteCursor& cursor, std::uint32_t count);
 
 } // namespace quillmere::dat::file_type::setup_model::detail

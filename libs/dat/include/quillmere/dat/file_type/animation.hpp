@@ -2,6 +2,7 @@
 #pragma once
 
 #include "quillmere/common/byte_cursor.hpp"
+#include "quillmere/dat/export.hpp"
 #include "quillmere/dat/file_type/animation_frame.hpp"
 #include "quillmere/dat/graphics.hpp"
 
@@ -51,7 +52,7 @@ inline constexpr AnimationFlags AnimationFlags::POS_FRAMES = AnimationFlags::fro
 /// | then   | variable                      | AnimationFrame[] | part_frames |
 ///
 /// `part_frames` holds `num_frames` animation frames, each with `num_parts` placements.
-struct Animation {
+struct QUILLMERE_DAT_EXPORT Animation {
     /// The file's own id word, as stored (not compared with the archive's id for it).
     std::uint32_t id = 0;
     AnimationFlags flags;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "quillmere/common/byte_cursor.hpp"
+#include "quillmere/dat/export.hpp"
 #include "quillmere/dat/file_type/animation_hook.hpp"
 #include "quillmere/dat/graphics.hpp"
 
@@ -18,7 +19,7 @@ namespace quillmere::dat::file_type::setup_model {
 /// | 0                  | 28 × num_parts | Frame[]         | frames                |
 /// | 28 × num_parts     | 4              | u32             | num_hooks             |
 /// | 28 × num_parts + 4 | variable       | AnimationHook[] | hooks, back to back   |
-struct AnimationFrame {
+struct QUILLMERE_DAT_EXPORT AnimationFrame {
     std::vector<graphics::Frame> frames;
     std::vector<AnimationHook> hooks;
 

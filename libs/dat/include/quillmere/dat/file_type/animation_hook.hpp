@@ -3,6 +3,7 @@
 
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/common/byte_writer.hpp"
+#include "quillmere/dat/export.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -46,7 +47,8 @@ inline constexpr std::uint32_t kHookTypeCount = 27;
 
 /// Payload size in bytes (before padding) of a fixed-size hook type; empty for ReplaceObject
 /// (3 or 5 bytes, decided by the data) and for unknown types.
-[[nodiscard]] std::optional<std::uint32_t> fixed_payload_size(std::uint32_t hook_type) noexcept;
+[[nodiscard]] QUILLMERE_DAT_EXPORT std::optional<std::uint32_t>
+fixed_payload_size(std::uint32_t hook_type) noexcept;
 
 /// One hook. `data` holds the payload exactly as read, followed by its alignment padding as read,
 /// so a decoded hook encodes back to the very bytes it came from.
@@ -60,7 +62,7 @@ inline constexpr std::uint32_t kHookTypeCount = 27;
 ///
 /// A ReplaceObject payload is a u8 part index and a u16 word, followed by a second u16 word when
 /// bit 15 of the first is set: 3 or 5 bytes, so 1 or 3 padding bytes.
-struct AnimationHook {
+struct QUILLMERE_DAT_EXPORT AnimationHook {
     /// The type number, 0 to 26 for a decoded hook (see `HookType`).
     std::uint32_t hook_type = 0;
     /// Carried through unchanged; never interpreted.

@@ -5,6 +5,7 @@
 
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/common/math.hpp"
+#include "quillmere/dat/export.hpp"
 #include "quillmere/dat/file_type/animation_hook.hpp"
 #include "quillmere/dat/graphics.hpp"
 
@@ -19,7 +20,7 @@ namespace quillmere::dat::file_type::setup_model {
 // leaves the cursor at the record's first byte.
 
 /// The payload of NoOp (0), AnimationDone (4) and DefaultScript (17): no bytes at all.
-struct EmptyPayload {
+struct QUILLMERE_DAT_EXPORT EmptyPayload {
     [[nodiscard]] static common::DecodeResult<EmptyPayload> read_le(common::ByteCursor& cursor);
     friend bool operator==(const EmptyPayload&, const EmptyPayload&) = default;
 };
@@ -29,7 +30,7 @@ struct EmptyPayload {
 /// | offset | width | type | field |
 /// |--------|-------|------|-------|
 /// | 0      | 4     | u32  | id    |
-struct SoundPayload {
+struct QUILLMERE_DAT_EXPORT SoundPayload {
     /// File id of the sound.
     std::uint32_t id = 0;
 
@@ -42,7 +43,7 @@ struct SoundPayload {
 /// | offset | width | type | field      |
 /// |--------|-------|------|------------|
 /// | 0      | 4     | u32  | sound_type |
-struct SoundTablePayload {
+struct QUILLMERE_DAT_EXPORT SoundTablePayload {
     std::uint32_t sound_type = 0;
 
     [[nodiscard]] static common::DecodeResult<SoundTablePayload>
@@ -61,7 +62,7 @@ struct SoundTablePayload {
 /// | 16     | 4     | f32  | right_y    |
 /// | 20     | 4     | f32  | radius     |
 /// | 24     | 4     | f32  | height     |
-struct AttackCone {
+struct QUILLMERE_DAT_EXPORT AttackCone {
     std::uint32_t part_index = 0;
     float left_x = 0;
     float left_y = 0;
@@ -84,7 +85,7 @@ struct AttackCone {
 /// The packed id is a u16 word `upper`; when its bit 15 (0x8000) is set a second u16 word
 /// `lower` follows. `part_id` holds the combined number: `upper` itself when bit 15 is clear,
 /// else `(upper & 0x7FFF) << 16 | lower` (so the words 0x8001, 0x0002 give 0x00010002).
-struct AnimPartChange {
+struct QUILLMERE_DAT_EXPORT AnimPartChange {
     std::uint8_t part_index = 0;
     std::uint32_t part_id = 0;
 
@@ -97,7 +98,7 @@ struct AnimPartChange {
 /// | offset | width | type | field    |
 /// |--------|-------|------|----------|
 /// | 0      | 4     | i32  | ethereal |
-struct EtherealPayload {
+struct QUILLMERE_DAT_EXPORT EtherealPayload {
     std::int32_t ethereal = 0;
 
     [[nodiscard]] static common::DecodeResult<EtherealPayload> read_le(common::ByteCursor& cursor);
@@ -112,7 +113,7 @@ struct EtherealPayload {
 /// | 4      | 4     | f32  | start |
 /// | 8      | 4     | f32  | end   |
 /// | 12     | 4     | f32  | time  |
-struct PartRamp {
+struct QUILLMERE_DAT_EXPORT PartRamp {
     std::uint32_t part = 0;
     float start = 0;
     float end = 0;
@@ -129,7 +130,7 @@ struct PartRamp {
 /// | 0      | 4     | f32  | start |
 /// | 4      | 4     | f32  | end   |
 /// | 8      | 4     | f32  | time  |
-struct Ramp {
+struct QUILLMERE_DAT_EXPORT Ramp {
     float start = 0;
     float end = 0;
     float time = 0;
@@ -144,7 +145,7 @@ struct Ramp {
 /// |--------|-------|------|-------|
 /// | 0      | 4     | f32  | end   |
 /// | 4      | 4     | f32  | time  |
-struct ScalePayload {
+struct QUILLMERE_DAT_EXPORT ScalePayload {
     float end = 0;
     float time = 0;
 
@@ -160,7 +161,7 @@ struct ScalePayload {
 /// | 4      | 4     | u32   | part_index      |
 /// | 8      | 28    | Frame | offset          |
 /// | 36     | 4     | u32   | emitter_id      |
-struct CreateParticleHookPayload {
+struct QUILLMERE_DAT_EXPORT CreateParticleHookPayload {
     /// File id of the emitter description.
     std::uint32_t emitter_info_id = 0;
     std::uint32_t part_index = 0;
@@ -178,7 +179,7 @@ struct CreateParticleHookPayload {
 /// | offset | width | type | field      |
 /// |--------|-------|------|------------|
 /// | 0      | 4     | u32  | emitter_id |
-struct ParticleEmitterPayload {
+struct QUILLMERE_DAT_EXPORT ParticleEmitterPayload {
     std::uint32_t emitter_id = 0;
 
     [[nodiscard]] static common::DecodeResult<ParticleEmitterPayload>
@@ -191,7 +192,7 @@ struct ParticleEmitterPayload {
 /// | offset | width | type | field   |
 /// |--------|-------|------|---------|
 /// | 0      | 4     | u32  | no_draw |
-struct NoDrawPayload {
+struct QUILLMERE_DAT_EXPORT NoDrawPayload {
     std::uint32_t no_draw = 0;
 
     [[nodiscard]] static common::DecodeResult<NoDrawPayload> read_le(common::ByteCursor& cursor);
@@ -203,7 +204,7 @@ struct NoDrawPayload {
 /// | offset | width | type | field      |
 /// |--------|-------|------|------------|
 /// | 0      | 4     | u32  | part_index |
-struct DefaultScriptPartPayload {
+struct QUILLMERE_DAT_EXPORT DefaultScriptPartPayload {
     std::uint32_t part_index = 0;
 
     [[nodiscard]] static common::DecodeResult<DefaultScriptPartPayload>
@@ -218,7 +219,7 @@ struct DefaultScriptPartPayload {
 /// |--------|-------|------|-------|
 /// | 0      | 4     | u32  | pes   |
 /// | 4      | 4     | f32  | pause |
-struct CallPesPayload {
+struct QUILLMERE_DAT_EXPORT CallPesPayload {
     /// File id of the physics script.
     std::uint32_t pes = 0;
     float pause = 0;
@@ -235,7 +236,7 @@ struct CallPesPayload {
 /// | 4      | 4     | f32  | probability |
 /// | 8      | 4     | f32  | priority    |
 /// | 12     | 4     | f32  | volume      |
-struct SoundTweakedPayload {
+struct QUILLMERE_DAT_EXPORT SoundTweakedPayload {
     /// File id of the sound.
     std::uint32_t sound_id = 0;
     float probability = 0;
@@ -252,7 +253,7 @@ struct SoundTweakedPayload {
 /// | offset | width | type    | field |
 /// |--------|-------|---------|-------|
 /// | 0      | 12    | Vector3 | axis  |
-struct SetOmegaPayload {
+struct QUILLMERE_DAT_EXPORT SetOmegaPayload {
     common::Vector3 axis;
 
     [[nodiscard]] static common::DecodeResult<SetOmegaPayload> read_le(common::ByteCursor& cursor);
@@ -265,7 +266,7 @@ struct SetOmegaPayload {
 /// |--------|-------|------|---------|
 /// | 0      | 4     | f32  | u_speed |
 /// | 4      | 4     | f32  | v_speed |
-struct TextureVelocityPayload {
+struct QUILLMERE_DAT_EXPORT TextureVelocityPayload {
     float u_speed = 0;
     float v_speed = 0;
 
@@ -281,7 +282,7 @@ struct TextureVelocityPayload {
 /// | 0      | 4     | u32  | part_index |
 /// | 4      | 4     | f32  | u_speed    |
 /// | 8      | 4     | f32  | v_speed    |
-struct TextureVelocityPartPayload {
+struct QUILLMERE_DAT_EXPORT TextureVelocityPartPayload {
     std::uint32_t part_index = 0;
     float u_speed = 0;
     float v_speed = 0;
@@ -297,7 +298,7 @@ struct TextureVelocityPartPayload {
 /// | offset | width | type | field     |
 /// |--------|-------|------|-----------|
 /// | 0      | 4     | i32  | lights_on |
-struct SetLightPayload {
+struct QUILLMERE_DAT_EXPORT SetLightPayload {
     std::int32_t lights_on = 0;
 
     [[nodiscard]] static common::DecodeResult<SetLightPayload> read_le(common::ByteCursor& cursor);
@@ -322,10 +323,11 @@ using HookPayload =
 /// - `data` shorter than the type's payload: the short read wrapped with the field it hit, such
 ///   as "While parsing field 'radius' in AttackCone" (for ReplaceObject: 'part_index' or
 ///   'part_id' in AnimPartChange).
-[[nodiscard]] common::DecodeResult<HookPayload> unpack_payload(std::uint32_t hook_type,
-                                                               std::span<const std::uint8_t> data);
+[[nodiscard]] QUILLMERE_DAT_EXPORT common::DecodeResult<HookPayload>
+unpack_payload(std::uint32_t hook_type, std::span<const std::uint8_t> data);
 
 /// The payload of `hook`, decoded from its `data`; errors as for the overload above.
-[[nodiscard]] common::DecodeResult<HookPayload> unpack_payload(const AnimationHook& hook);
+[[nodiscard]] QUILLMERE_DAT_EXPORT common::DecodeResult<HookPayload>
+unpack_payload(const AnimationHook& hook);
 
 } // namespace quillmere::dat::file_type::setup_model

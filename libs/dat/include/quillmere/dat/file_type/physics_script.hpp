@@ -3,6 +3,7 @@
 
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/common/byte_writer.hpp"
+#include "quillmere/dat/export.hpp"
 #include "quillmere/dat/file_type/animation_hook.hpp"
 
 #include <cstdint>
@@ -17,7 +18,7 @@ namespace quillmere::dat::file_type::physics_script {
 /// |--------|----------|---------------|------------|
 /// | 0      | 8        | f64           | start_time |
 /// | 8      | variable | AnimationHook | hook       |
-struct PhysicsScriptData {
+struct QUILLMERE_DAT_EXPORT PhysicsScriptData {
     /// Kept as its exact 8-byte pattern: NaN payloads and negative zero survive a round trip.
     double start_time = 0;
     setup_model::AnimationHook hook;
@@ -40,7 +41,7 @@ struct PhysicsScriptData {
 /// | 8      | variable | PhysicsScriptData[] | script_data      |
 ///
 /// Entries are stored back to back without padding; a script with no entries is 8 bytes.
-struct PhysicsScript {
+struct QUILLMERE_DAT_EXPORT PhysicsScript {
     /// The id word stored in the file's first four bytes.
     std::uint32_t id = 0;
     /// The entries in file order.

@@ -5,6 +5,7 @@
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/common/byte_writer.hpp"
 #include "quillmere/common/math.hpp"
+#include "quillmere/dat/export.hpp"
 #include "quillmere/dat/file_type/animation_frame.hpp"
 #include "quillmere/dat/file_type/animation_hook.hpp"
 #include "quillmere/dat/graphics.hpp"
@@ -22,7 +23,7 @@ namespace quillmere::dat::file_type::setup_model {
 /// |--------|-------|-------|---------|
 /// | 0      | 4     | i32   | part_id |
 /// | 4      | 28    | Frame | frame   |
-struct LocationType {
+struct QUILLMERE_DAT_EXPORT LocationType {
     std::int32_t part_id = 0;
     graphics::Frame frame;
 
@@ -38,7 +39,7 @@ struct LocationType {
 };
 
 /// The frame of one placement, decoded with the model's part count.
-struct PlacementType {
+struct QUILLMERE_DAT_EXPORT PlacementType {
     AnimationFrame anim_frame;
 
     /// Decodes one AnimationFrame with `num_parts` part frames; its errors pass through unchanged.
@@ -55,7 +56,7 @@ struct PlacementType {
 /// | 0      | 12    | Vector3 | origin |
 /// | 12     | 4     | f32     | radius |
 /// | 16     | 4     | f32     | height |
-struct CylSphere {
+struct QUILLMERE_DAT_EXPORT CylSphere {
     common::Vector3 origin;
     float radius = 0;
     float height = 0;
@@ -79,7 +80,7 @@ struct CylSphere {
 /// | 32     | 4     | f32   | intensity             |
 /// | 36     | 4     | f32   | falloff               |
 /// | 40     | 4     | f32   | cone_angle            |
-struct LightInfo {
+struct QUILLMERE_DAT_EXPORT LightInfo {
     graphics::Frame viewer_space_location;
     std::uint32_t color = 0;
     float intensity = 0;
@@ -117,7 +118,7 @@ struct LightInfo {
 ///
 /// The smallest model (flags 0, every count 0) is 104 bytes. In the maps a later entry replaces
 /// an earlier one with the same key.
-struct SetupModel {
+struct QUILLMERE_DAT_EXPORT SetupModel {
     std::uint32_t id = 0;
     std::uint32_t flags = 0;
     std::vector<std::uint32_t> parts;
