@@ -2,6 +2,7 @@
 #pragma once
 
 #include "detail/positional_read.hpp"
+#include "detail/test_seam.hpp"
 #include "quillmere/common/io_error.hpp"
 
 #include <cstdint>
@@ -25,7 +26,7 @@ struct FileReads {
 
 /// A file opened read-only, closed on destruction. Every read names its absolute position, so
 /// the object has no position of its own and one instance serves several threads at once.
-class ArchiveFile {
+class QUILLMERE_DAT_TEST_SEAM ArchiveFile {
   public:
     /// Opens `path` read-only; every later read goes through `reads`. A directory fails here
     /// (`IsADirectory`) rather than at the first read. The length is taken once, at open: the

@@ -2,6 +2,7 @@
 // callers that check an archive rather than just read it, a trace of the bytes each block gave.
 #pragma once
 
+#include "detail/test_seam.hpp"
 #include "quillmere/dat/dat_error.hpp"
 
 #include <cstdint>
@@ -35,7 +36,7 @@ struct ByteRange {
 /// reads can say it does not want the payload, which is then not copied out of the window (the
 /// output then holds unspecified bytes, except the tail of an overlong last block, which is read
 /// in place).
-class ChainTrace {
+class QUILLMERE_DAT_TEST_SEAM ChainTrace {
   public:
     /// Whether reads copy the payload into their output (the default).
     void want_payload(bool wanted) noexcept { payload_wanted_ = wanted; }
@@ -124,8 +125,8 @@ class ChainTrace {
 /// buffer"), other read failures `Io`, both when that block is reached; a `block_size` of 4 or
 /// less is `Corruption`. With a `trace`, every block taken is recorded there, and on a read
 /// failure the block that failed.
-[[nodiscard]] DatResult<void> read_chain(const ArchiveFile& file, std::uint32_t block_size,
-                                         std::uint32_t offset, std::span<std::uint8_t> out,
-                                         ChainTrace* trace = nullptr);
+[[nodiscard]] QUILLMERE_DAT_TEST_SEAM DatResult<void>
+read_chain(const ArchiveFile& file, std::uint32_t block_size, std::uint32_t offset,
+           std::span<std::uint8_t> out, ChainTrace* trace = nullptr);
 
 } // namespace quillmere::dat::detail

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "quillmere/dat/dat_error.hpp"
+#include "quillmere/dat/export.hpp"
 
 #include <cstdint>
 #include <filesystem>
@@ -18,7 +19,7 @@ namespace quillmere::dat {
 enum class Severity : std::uint8_t { Error, Warning };
 
 /// "error" or "warning".
-[[nodiscard]] std::string_view severity_name(Severity severity) noexcept;
+[[nodiscard]] QUILLMERE_DAT_EXPORT std::string_view severity_name(Severity severity) noexcept;
 
 /// What a problem is about. Errors:
 /// - `Header` ("header"): the file is shorter than 400 bytes or its header cannot be read, or
@@ -73,9 +74,9 @@ enum class ProblemKind : std::uint8_t {
 };
 
 /// The kind's name as listed above ("node_unreadable").
-[[nodiscard]] std::string_view kind_name(ProblemKind kind) noexcept;
+[[nodiscard]] QUILLMERE_DAT_EXPORT std::string_view kind_name(ProblemKind kind) noexcept;
 /// The severity every problem of `kind` has.
-[[nodiscard]] Severity severity_of(ProblemKind kind) noexcept;
+[[nodiscard]] QUILLMERE_DAT_EXPORT Severity severity_of(ProblemKind kind) noexcept;
 
 /// One problem found.
 struct Problem {
@@ -140,7 +141,7 @@ class Verifier;
 
 /// What `Verifier::check_files` found in one stretch of the file list. Move-only; hand it to
 /// `Verifier::finish`.
-class VerifyPart {
+class QUILLMERE_DAT_EXPORT VerifyPart {
   public:
     VerifyPart(VerifyPart&&) noexcept;
     VerifyPart& operator=(VerifyPart&&) noexcept;
@@ -169,7 +170,7 @@ class VerifyPart {
 ///
 /// The report does not depend on how the file list was cut. `check_files` is const and safe to
 /// call from several threads at once: every read names its absolute offset.
-class Verifier {
+class QUILLMERE_DAT_EXPORT Verifier {
   public:
     /// A contiguous stretch of the file list, `last` excluded.
     struct Stretch {
@@ -217,7 +218,7 @@ class Verifier {
 };
 
 /// The whole check on the caller's thread: `open`, then `finish({})`. Fails only as `open` does.
-[[nodiscard]] DatResult<VerifyReport> verify_archive(const std::filesystem::path& path,
-                                                     const VerifyOptions& options = {});
+[[nodiscard]] QUILLMERE_DAT_EXPORT DatResult<VerifyReport>
+verify_archive(const std::filesystem::path& path, const VerifyOptions& options = {});
 
 } // namespace quillmere::dat
