@@ -95,6 +95,27 @@ std::string hex_lower(std::uint64_t value) {
     return std::string(buffer.data(), end);
 }
 
+std::optional<std::uint32_t> hex_digits_value(std::string_view digits) noexcept {
+    if (digits.empty() || digits.size() > 8) {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    for (const char c : digits) {
+        std::uint32_t digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<std::uint32_t>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            digit = static_cast<std::uint32_t>(c - 'a' + 10);
+        } else if (c >= 'A' && c <= 'F') {
+            digit = static_cast<std::uint32_t>(c - 'A' + 10);
+        } else {
+            return std::nullopt;
+        }
+        value = value << 4 | digit;
+    }
+    return value;
+}
+
 std::string pad_right(std::string_view text, std::size_t width) {
     std::string out(text);
     if (out.size() < width) {

@@ -21,6 +21,15 @@ TEST(TextTest, HexLowerHasNoLeadingZeros) {
     EXPECT_EQ(hex_lower(0xFFFFFFFFFFFFFFFF), "ffffffffffffffff");
 }
 
+TEST(TextTest, HexDigitsValueTakesOneToEightDigitsOfEitherCase) {
+    EXPECT_EQ(hex_digits_value("3000001"), 0x03000001U);
+    EXPECT_EQ(hex_digits_value("fFfFfFfF"), 0xFFFFFFFFU);
+    EXPECT_EQ(hex_digits_value("0"), 0U);
+    for (const char* bad : {"", "100000000", "0x1", "1g", " 1", "-1"}) {
+        EXPECT_EQ(hex_digits_value(bad), std::nullopt) << bad;
+    }
+}
+
 TEST(TextTest, PaddingKeepsLongTextWhole) {
     EXPECT_EQ(pad_right("id", 4), "id  ");
     EXPECT_EQ(pad_left("7", 3), "  7");

@@ -55,24 +55,7 @@ std::optional<std::uint32_t> parse_file_id(std::string_view text) noexcept {
     if (text.starts_with("0x") || text.starts_with("0X")) {
         text.remove_prefix(2);
     }
-    if (text.empty() || text.size() > 8) {
-        return std::nullopt;
-    }
-    std::uint32_t value = 0;
-    for (char c : text) {
-        std::uint32_t digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<std::uint32_t>(c - '0');
-        } else if (c >= 'a' && c <= 'f') {
-            digit = static_cast<std::uint32_t>(c - 'a' + 10);
-        } else if (c >= 'A' && c <= 'F') {
-            digit = static_cast<std::uint32_t>(c - 'A' + 10);
-        } else {
-            return std::nullopt;
-        }
-        value = value << 4 | digit;
-    }
-    return value;
+    return common::hex_digits_value(text);
 }
 
 std::optional<std::uint8_t> parse_type_byte(std::string_view text) noexcept {

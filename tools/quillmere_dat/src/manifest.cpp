@@ -63,31 +63,13 @@ std::optional<std::size_t> find_name(const Names& names, std::string_view name, 
     return std::nullopt;
 }
 
-std::optional<std::uint32_t> hex_value(std::string_view digits) {
-    std::uint32_t value = 0;
-    for (const char c : digits) {
-        std::uint32_t digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<std::uint32_t>(c - '0');
-        } else if (c >= 'a' && c <= 'f') {
-            digit = static_cast<std::uint32_t>(c - 'a' + 10);
-        } else if (c >= 'A' && c <= 'F') {
-            digit = static_cast<std::uint32_t>(c - 'A' + 10);
-        } else {
-            return std::nullopt;
-        }
-        value = value << 4 | digit;
-    }
-    return value;
-}
-
 Gathered<std::vector<std::uint8_t>> read_version_string(JsonReader& reader) {
     const std::size_t at = reader.offset();
     QM_TRY(const std::string text, reader.read_string());
     std::vector<std::uint8_t> bytes;
     if (text.size() == 2 * kVersionStringBytes) {
         for (std::size_t i = 0; i < text.size(); i += 2) {
-            const auto byte = hex_value(std::string_view(text).substr(i, 2));
+            const auto byte = common::hex_digits_value(std::string_view(text).substr(i, 2));
             if (!byte) {
                 break;
             }
@@ -156,7 +138,7 @@ Gathered<ManifestFile> read_file(JsonReader& reader) {
         if (*index == 0) {
             QM_TRY(const std::string id, reader.read_string());
             const auto value = id.size() == 10 && (id.starts_with("0x") || id.starts_with("0X"))
-                                   ? hex_value(std::string_view(id).substr(2))
+                                   ? common::hex_digits_value(std::string_view(id).substr(2))
                                    : std::nullopt;
             if (!value) {
                 return error_at("malformed file id (expected \"0x\" and eight hex digits)", at);

@@ -160,7 +160,10 @@ DatResult<AtomicOutput> AtomicOutput::create(const std::filesystem::path& output
     }
     install_signal_cleanup();
 
-    const std::string prefix = "." + output.filename().string() + ".tmp-";
+    // Appended piece by piece: GCC 12 warns (-Wrestrict, a false alarm) on "." + std::string.
+    std::string prefix = ".";
+    prefix += output.filename().string();
+    prefix += ".tmp-";
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::filesystem::path temporary = output.parent_path() / (prefix + random_suffix());
         if (temporary.native().size() >= PATH_MAX) {

@@ -5,6 +5,7 @@
 #include "quillmere/common/export.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -16,6 +17,11 @@ namespace quillmere::common {
 
 /// `value` in lower-case hexadecimal without leading zeros: 0x1C gives "1c", 0 gives "0".
 [[nodiscard]] QUILLMERE_COMMON_EXPORT std::string hex_lower(std::uint64_t value);
+
+/// The value of one to eight hexadecimal digits of either case, no prefix: "3000001" gives
+/// 0x03000001. Empty text, a ninth digit or any other character gives nothing.
+[[nodiscard]] QUILLMERE_COMMON_EXPORT std::optional<std::uint32_t>
+hex_digits_value(std::string_view digits) noexcept;
 
 enum class LetterCase : std::uint8_t { Lower, Upper };
 
