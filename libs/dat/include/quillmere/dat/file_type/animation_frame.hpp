@@ -4,9 +4,11 @@
 
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/dat/file_type/animation_hook.hpp"
+#include "quillmere/dat/file_type/checked_sequence.hpp"
 #include "quillmere/dat/graphics.hpp"
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace quillmere::dat::file_type::setup_model {
@@ -34,5 +36,45 @@ struct AnimationFrame {
 
     friend bool operator==(const AnimationFrame&, const AnimationFrame&) = default;
 };
+
+/// Decodes the hooks of a checked frame as an iteration reaches them.
+struct HookReader {
+    [[nodiscard]] common::DecodeResult<HookView> operator()(common::ByteCursor& cursor) const {
+        return HookView::read(cursor);
+    }
+};
+
+/// The hooks of a checked frame, in file order.
+using HookSequence = CheckedSequence<HookView, HookReader>;
+
+/// One animation frame as it lies in borrowed bytes, its layout checked: the placements left as
+/// stored, the hooks decoded in place as they are iterated. Valid while those bytes live.
+struct FrameView {
+    /// The `num_parts` placements as stored, 28 bytes each (see `graphics::Frame`).
+    std::span<const std::uint8_t> part_frames;
+    /// The hooks, in file order; their offsets count from the start of the data read.
+    HookSequence hooks;
+
+    /// Checks one frame of `num_parts` placements at the cursor without allocating: placements,
+    /// hook count and every hook. The reads, the errors and the cursor position after success or
+    /// failure are exactly those of `AnimationFrame::read`, which is this followed by a copy.
+    [[nodiscard]] static common::DecodeResult<FrameView> read(common::ByteCursor& cursor,
+                                                              std::uint32_t num_parts);
+
+    /// The frame as an owned value.
+    [[nodiscard]] AnimationFrame to_owned() const;
+};
+
+/// Checks the frames of a checked layout again as an iteration reaches them.
+struct FrameReader {
+    std::uint32_t num_parts = 0;
+
+    [[nodiscard]] common::DecodeResult<FrameView> operator()(common::ByteCursor& cursor) const {
+        return FrameView::read(cursor, num_parts);
+    }
+};
+
+/// Checked animation frames stored back to back, in file order.
+using FrameSequence = CheckedSequence<FrameView, FrameReader>;
 
 } // namespace quillmere::dat::file_type::setup_model

@@ -4,6 +4,7 @@
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/common/byte_writer.hpp"
 #include "quillmere/dat/file_type/animation_hook.hpp"
+#include "quillmere/dat/file_type/checked_sequence.hpp"
 
 #include <cstdint>
 #include <span>
@@ -63,6 +64,48 @@ struct PhysicsScript {
     [[nodiscard]] common::DecodeResult<void> write(common::ByteWriter& writer) const;
 
     friend bool operator==(const PhysicsScript&, const PhysicsScript&) = default;
+};
+
+/// One entry of a physics script as it lies in borrowed bytes, its hook decoded in place.
+struct PhysicsScriptDataView {
+    /// Taken from its exact 8-byte pattern, as `PhysicsScriptData::start_time`.
+    double start_time = 0;
+    setup_model::HookView hook;
+
+    /// Reads the start time, then one hook, without copying; reads, errors and cursor positions
+    /// are exactly those of `PhysicsScriptData::read`, which is this followed by a copy.
+    [[nodiscard]] static common::DecodeResult<PhysicsScriptDataView>
+    read(common::ByteCursor& cursor);
+    /// Writes the start time's bits, then the hook, as `PhysicsScriptData::write` does.
+    [[nodiscard]] common::DecodeResult<void> write(common::ByteWriter& writer) const;
+    /// The entry as an owned value.
+    [[nodiscard]] PhysicsScriptData to_owned() const;
+};
+
+/// Decodes the entries of a checked script as an iteration reaches them.
+struct PhysicsScriptDataReader {
+    [[nodiscard]] common::DecodeResult<PhysicsScriptDataView>
+    operator()(common::ByteCursor& cursor) const {
+        return PhysicsScriptDataView::read(cursor);
+    }
+};
+
+/// A physics script file as it lies in borrowed bytes: the layout of `PhysicsScript` checked
+/// whole in one pass that allocates nothing, then its entries offered in place. Valid while
+/// those bytes live.
+struct PhysicsScriptView {
+    std::uint32_t id = 0;
+    /// The entries in file order; hook offsets count from the start of the cursor's data.
+    CheckedSequence<PhysicsScriptDataView, PhysicsScriptDataReader> script_data;
+
+    /// Checks one script at the cursor's position. The reads, the errors and the cursor
+    /// position after success or failure are exactly those of `PhysicsScript::read`, which is
+    /// this followed by copies of the entries.
+    [[nodiscard]] static common::DecodeResult<PhysicsScriptView> parse(common::ByteCursor& cursor);
+
+    /// Writes the script as `PhysicsScript::write` writes its owned form: id, entry count,
+    /// entries. For a parsed script these are the bytes the parse consumed.
+    [[nodiscard]] common::DecodeResult<void> write(common::ByteWriter& writer) const;
 };
 
 } // namespace quillmere::dat::file_type::physics_script
