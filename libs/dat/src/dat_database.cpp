@@ -5,12 +5,13 @@
 #include "detail/archive_layout.hpp"
 #include "detail/chain_reader.hpp"
 #include "detail/database_access.hpp"
+#include "detail/lrs_output.hpp"
 #include "quillmere/common/le.hpp"
 #include "quillmere/common/record.hpp"
 #include "quillmere/common/try.hpp"
-#include "quillmere/dat/lrs.hpp"
 
 #include <array>
+#include <cstring>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -212,10 +213,9 @@ DatResult<void> DatDatabase::read_chain_into(std::uint32_t offset,
 // only come from a damaged entry. Refusing it before allocating keeps a damaged archive from
 // claiming up to 4 GiB; every well-formed file still gets its buffer allocated once at its final
 // size. A looping chain whose `size` fits is read as found: it ends after at most `size` blocks.
-DatResult<std::vector<std::uint8_t>> DatDatabase::read_file_data(std::uint32_t offset,
-                                                                 std::uint32_t size) const {
+DatResult<void> DatDatabase::check_file_data(std::uint32_t offset, std::uint32_t size) const {
     if (size == 0) {
-        return std::vector<std::uint8_t>{};
+        return {};
     }
     if (!layout::block_payload_size(header_.block_size)) {
         return std::unexpected(detail::no_room_for_data(header_.block_size));
@@ -226,22 +226,47 @@ DatResult<std::vector<std::uint8_t>> DatDatabase::read_file_data(std::uint32_t o
                                                     " is longer than the archive (" +
                                                     std::to_string(file_->length()) + " bytes)"));
     }
+    return {};
+}
+
+DatResult<std::vector<std::uint8_t>> DatDatabase::read_file_data(std::uint32_t offset,
+                                                                 std::uint32_t size) const {
+    QM_TRY_VOID(check_file_data(offset, size));
     std::vector<std::uint8_t> buffer(size);
     QM_TRY_VOID(read_chain_into(offset, buffer));
     return buffer;
 }
 
 DatResult<std::vector<std::uint8_t>> DatDatabase::get_file(std::uint32_t id) const {
+    std::vector<std::uint8_t> bytes;
+    QM_TRY_VOID(get_file(id, bytes));
+    return bytes;
+}
+
+// A compressed file is decompressed within `out` itself: the stored bytes move behind the room
+// the output needs and the stream fills the front, so a kept buffer serves both and the two
+// never overlap.
+DatResult<void> DatDatabase::get_file(std::uint32_t id, std::vector<std::uint8_t>& out) const {
     const auto found = files_.find(id);
     if (found == files_.end()) {
         return std::unexpected(DatError::not_found(id));
     }
     const DatFileEntry& entry = found->second;
-    QM_TRY(auto data, read_file_data(entry.offset, entry.size));
-    if (entry.is_compressed()) {
-        return utils::decompress_lrs(data);
+    QM_TRY_VOID(check_file_data(entry.offset, entry.size));
+    const std::size_t stored = entry.size;
+    out.resize(stored);
+    QM_TRY_VOID(read_chain_into(entry.offset, out));
+    // Fewer than 4 stored bytes decompress to themselves.
+    if (!entry.is_compressed() || stored < 4) {
+        return {};
     }
-    return data;
+    const std::size_t limit = utils::detail::output_limit(out);
+    out.resize(limit + stored);
+    std::memmove(out.data() + limit, out.data(), stored);
+    const std::size_t produced = utils::detail::decompress_to(std::span(out.data() + limit, stored),
+                                                              std::span(out.data(), limit));
+    out.resize(produced);
+    return {};
 }
 
 } // namespace quillmere::dat
