@@ -7,6 +7,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <span>
 #include <utility>
 
@@ -20,14 +21,15 @@ namespace quillmere::dat::file_type {
 template <class Element, class Reader>
 class CheckedSequence {
   public:
-    /// Marks the end of an iteration.
-    struct Sentinel {};
-
-    /// An input iterator; the element it points at lives in the iterator.
+    /// An input iterator; the element it points at lives in the iterator. Iterators compare
+    /// equal when as many elements are left after them, so `end()` is the one with none left.
     class Iterator {
       public:
+        using iterator_category = std::input_iterator_tag;
         using value_type = Element;
         using difference_type = std::ptrdiff_t;
+        using pointer = const Element*;
+        using reference = const Element&;
 
         Iterator() = default;
 
@@ -39,9 +41,13 @@ class CheckedSequence {
             }
             return *this;
         }
-        void operator++(int) { ++*this; }
-        [[nodiscard]] friend bool operator==(const Iterator& it, Sentinel) noexcept {
-            return it.left_ == 0;
+        Iterator operator++(int) {
+            Iterator before = *this;
+            ++*this;
+            return before;
+        }
+        [[nodiscard]] friend bool operator==(const Iterator& a, const Iterator& b) noexcept {
+            return a.left_ == b.left_;
         }
 
       private:
@@ -81,7 +87,7 @@ class CheckedSequence {
         : data_(data), start_(start), count_(count), reader_(std::move(reader)) {}
 
     [[nodiscard]] Iterator begin() const { return Iterator(data_, start_, count_, reader_); }
-    [[nodiscard]] Sentinel end() const noexcept { return {}; }
+    [[nodiscard]] Iterator end() const noexcept { return {}; }
     /// The number of elements.
     [[nodiscard]] std::uint32_t size() const noexcept { return count_; }
     [[nodiscard]] bool empty() const noexcept { return count_ == 0; }
