@@ -23,11 +23,20 @@ DecodeResult<AnimationView> AnimationView::parse(ByteCursor& cursor) {
         pos_frames = bytes;
     }
 
-    // Every frame takes at least its hook count, so a huge count ends with the input.
+    // Each frame is taken by the step; the first it refuses is read again by `FrameView::read`,
+    // which finds the exact error. Every frame takes at least its hook count, so a huge count
+    // ends with the input.
     const std::uint64_t frames_start = cursor.position();
+    const setup_model::FrameStep step{num_parts};
+    std::uint64_t pos = frames_start;
     for (std::uint32_t i = 0; i < num_frames; ++i) {
-        QM_TRY_VOID(FrameView::read(cursor, num_parts));
+        if (FrameView frame; !step(cursor.data(), pos, frame)) {
+            cursor.set_position(pos);
+            QM_TRY_VOID(FrameView::read(cursor, num_parts));
+            pos = cursor.position();
+        }
     }
+    cursor.set_position(pos);
     return AnimationView{
         id,
         flags,

@@ -65,7 +65,36 @@ DecodeResult<std::vector<Frame>> read_frames_by_field(ByteCursor& cursor, std::u
 
 } // namespace detail
 
+bool FrameStep::operator()(std::span<const std::uint8_t> data, std::uint64_t& pos,
+                           FrameView& out) const noexcept {
+    const std::uint64_t parts_size = Frame::kWireSize * num_parts;
+    if (pos > data.size() || data.size() - pos < parts_size + 4) {
+        return false;
+    }
+    const auto part_frames =
+        data.subspan(static_cast<std::size_t>(pos), static_cast<std::size_t>(parts_size));
+    const auto num_hooks = common::load_le<std::uint32_t>(data.data() + pos + parts_size);
+    const std::uint64_t hooks_start = pos + parts_size + 4;
+    std::uint64_t end = hooks_start;
+    // Every hook takes at least 8 bytes, so a huge count ends with the data.
+    for (std::uint32_t i = 0; i < num_hooks; ++i) {
+        if (HookView hook; !HookStep{}(data, end, hook)) {
+            return false;
+        }
+    }
+    out = FrameView{part_frames, HookSequence(data, hooks_start, num_hooks)};
+    pos = end;
+    return true;
+}
+
+// A frame the step refuses is read field by field, so that it fails in the read that runs out:
+// a placement (with the Frame reader's context), the hook count or a hook.
 DecodeResult<FrameView> FrameView::read(ByteCursor& cursor, std::uint32_t num_parts) {
+    std::uint64_t pos = cursor.position();
+    if (FrameView frame; FrameStep{num_parts}(cursor.data(), pos, frame)) {
+        cursor.set_position(pos);
+        return frame;
+    }
     QM_TRY(auto part_frames, detail::placements(cursor, num_parts));
     QM_TRY(std::uint32_t num_hooks, cursor.read_u32());
     const std::uint64_t hooks_start = cursor.position();

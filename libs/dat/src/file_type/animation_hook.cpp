@@ -1,6 +1,7 @@
 // Animation hooks: decoding keeps payload and padding as read; encoding writes them back.
 #include "quillmere/dat/file_type/animation_hook.hpp"
 
+#include "quillmere/common/le.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
 
@@ -48,7 +49,47 @@ std::optional<std::uint32_t> fixed_payload_size(std::uint32_t hook_type) noexcep
     return kPayloadSizes[hook_type];
 }
 
+// The hook layout, read from bytes known to be there: header, then the type's payload and
+// padding; a ReplaceObject payload is a part byte, a word and a second word when bit 15 of the
+// first is set, which with padding makes 4 or 8 bytes.
+bool HookStep::operator()(std::span<const std::uint8_t> data, std::uint64_t& pos,
+                          HookView& out) const noexcept {
+    constexpr std::uint64_t kHeaderSize = 8;
+    if (pos > data.size() || data.size() - pos < kHeaderSize) {
+        return false;
+    }
+    const std::uint8_t* header = data.data() + pos;
+    const std::uint64_t left = data.size() - pos - kHeaderSize;
+    const auto hook_type = common::load_le<std::uint32_t>(header);
+    if (hook_type >= kHookTypeCount) {
+        return false;
+    }
+    std::uint64_t length = kPayloadSizes[hook_type];
+    if (hook_type == hook_type_number(HookType::ReplaceObject)) {
+        if (left < 3) {
+            return false;
+        }
+        length = (common::load_le<std::uint16_t>(header + kHeaderSize + 1) & 0x8000) != 0 ? 8 : 4;
+    }
+    if (left < length) {
+        return false;
+    }
+    out = HookView{
+        hook_type, common::load_le<std::int32_t>(header + 4),
+        data.subspan(static_cast<std::size_t>(pos + kHeaderSize), static_cast<std::size_t>(length)),
+        pos};
+    pos += kHeaderSize + length;
+    return true;
+}
+
+// A hook the step refuses is read field by field, so that it fails in the read that runs out (or
+// at the unknown type), with the cursor where that read leaves it.
 DecodeResult<HookView> HookView::read(ByteCursor& cursor) {
+    std::uint64_t pos = cursor.position();
+    if (HookView hook; HookStep{}(cursor.data(), pos, hook)) {
+        cursor.set_position(pos);
+        return hook;
+    }
     const std::uint64_t start = cursor.position();
     QM_TRY(std::uint32_t hook_type, cursor.read_u32());
     QM_TRY(std::int32_t direction, cursor.read_i32());

@@ -2,6 +2,7 @@
 #include "quillmere/dat/file_type/physics_script.hpp"
 
 #include "file_type/detail/physics_script.hpp"
+#include "quillmere/common/le.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
 
@@ -54,8 +55,29 @@ DecodeResult<std::uint32_t> entry_count(std::uint32_t id, std::uint64_t count, s
 
 } // namespace detail
 
+// The start time travels as its bit pattern so that no float conversion can touch it.
+bool PhysicsScriptDataStep::operator()(std::span<const std::uint8_t> data, std::uint64_t& pos,
+                                       PhysicsScriptDataView& out) const noexcept {
+    if (pos > data.size() || data.size() - pos < 8) {
+        return false;
+    }
+    std::uint64_t end = pos + 8;
+    setup_model::HookView hook;
+    if (!setup_model::HookStep{}(data, end, hook)) {
+        return false;
+    }
+    out = PhysicsScriptDataView{
+        std::bit_cast<double>(common::load_le<std::uint64_t>(data.data() + pos)), hook};
+    pos = end;
+    return true;
+}
+
 DecodeResult<PhysicsScriptDataView> PhysicsScriptDataView::read(ByteCursor& cursor) {
-    // The start time travels as its bit pattern so that no float conversion can touch it.
+    std::uint64_t pos = cursor.position();
+    if (PhysicsScriptDataView entry; PhysicsScriptDataStep{}(cursor.data(), pos, entry)) {
+        cursor.set_position(pos);
+        return entry;
+    }
     QM_TRY(std::uint64_t start_time_bits, cursor.read_le<std::uint64_t>());
     QM_TRY(setup_model::HookView hook, setup_model::HookView::read(cursor));
     return PhysicsScriptDataView{std::bit_cast<double>(start_time_bits), hook};

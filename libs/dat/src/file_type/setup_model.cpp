@@ -1,6 +1,7 @@
 // Setup models and their records: locations, placements, collision shapes and lights.
 #include "quillmere/dat/file_type/setup_model.hpp"
 
+#include "quillmere/common/le.hpp"
 #include "quillmere/common/record.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
@@ -150,10 +151,19 @@ void LightInfo::write_le(common::ByteWriter& writer) const {
     writer.write_f32(cone_angle);
 }
 
-DecodeResult<PlacementView> PlacementReader::operator()(ByteCursor& cursor) const {
-    QM_TRY(std::int32_t key, cursor.read_i32());
-    QM_TRY(FrameView anim_frame, FrameView::read(cursor, num_parts));
-    return PlacementView{key, anim_frame};
+bool PlacementStep::operator()(std::span<const std::uint8_t> data, std::uint64_t& pos,
+                               PlacementView& out) const noexcept {
+    if (pos > data.size() || data.size() - pos < kKeySize) {
+        return false;
+    }
+    std::uint64_t end = pos + kKeySize;
+    FrameView anim_frame;
+    if (!FrameStep{num_parts}(data, end, anim_frame)) {
+        return false;
+    }
+    out = PlacementView{common::load_le<std::int32_t>(data.data() + pos), anim_frame};
+    pos = end;
+    return true;
 }
 
 DecodeResult<SetupModelView> SetupModelView::parse(ByteCursor& cursor) {
@@ -182,13 +192,15 @@ DecodeResult<SetupModelView> SetupModelView::parse(ByteCursor& cursor) {
                                                        std::to_string(num_placements)));
     }
     // Every placement takes at least its key and hook count, so a huge count ends with the input.
-    const PlacementReader read_placement{model.num_parts};
     const std::uint64_t placements_start = cursor.position();
     for (std::int32_t i = 0; i < num_placements; ++i) {
-        QM_TRY_VOID(read_placement(cursor));
+        QM_TRY_VOID(cursor.read_i32());
+        QM_TRY_VOID(FrameView::read(cursor, model.num_parts));
     }
-    model.placement_frames = {cursor.data(), placements_start,
-                              static_cast<std::uint32_t>(num_placements), read_placement};
+    model.placement_frames = {cursor.data(),
+                              placements_start,
+                              static_cast<std::uint32_t>(num_placements),
+                              {model.num_parts}};
 
     QM_TRY(std::uint32_t num_cyl, cursor.read_u32());
     QM_TRY(model.cyl_spheres, records(cursor, num_cyl, CylSphere::kWireSize, CylSphere::read_le));

@@ -340,6 +340,42 @@ TEST(FileViewsTest, EachHookViewEncodesToItsStoredBytes) {
     EXPECT_EQ(hooks, 54u);
 }
 
+// The steps are the parses' fast path: one that refused a whole element would only cost time,
+// which the verdict tests cannot see, and one that took a cut element would read past the data.
+// Each frame and hook, with every ReplaceObject form, is taken whole and refused when cut
+// anywhere, the position then left where it was.
+TEST(FileViewsTest, StepsTakeEveryWholeElementAndRefuseEveryCutOne) {
+    const auto file = testkit::build_animation(testkit::make_animation_spec(7, 2, 2, 27, false));
+    ByteCursor cursor(file);
+    const auto view = animation::AnimationView::parse(cursor);
+    ASSERT_TRUE(view) << view.error().message();
+    // `out` only gives the type of element the step takes.
+    const auto expect_step = [&](auto step, auto out, std::uint64_t start, std::uint64_t end) {
+        for (std::uint64_t cut = start; cut <= end; ++cut) {
+            std::uint64_t pos = start;
+            const bool took = step(std::span(file).first(cut), pos, out);
+            EXPECT_EQ(took, cut == end) << "element at " << start << ", cut at " << cut;
+            EXPECT_EQ(pos, took ? end : start) << "element at " << start << ", cut at " << cut;
+        }
+    };
+    std::vector<std::uint64_t> frame_starts;
+    std::size_t hooks = 0;
+    for (const auto& frame : view->part_frames) {
+        frame_starts.push_back(static_cast<std::uint64_t>(frame.part_frames.data() - file.data()));
+        for (const HookView& hook : frame.hooks) {
+            expect_step(setup_model::HookStep{}, HookView{}, hook.offset,
+                        hook.offset + hook.encoded_size());
+            ++hooks;
+        }
+    }
+    frame_starts.push_back(file.size());
+    for (std::size_t i = 0; i + 1 < frame_starts.size(); ++i) {
+        expect_step(setup_model::FrameStep{2}, setup_model::FrameView{}, frame_starts[i],
+                    frame_starts[i + 1]);
+    }
+    EXPECT_EQ(hooks, 54u);
+}
+
 TEST(FileViewsTest, ParsedPhysicsScriptWritesBackTheBytesItConsumed) {
     const auto file = testkit::build_physics_script(testkit::make_physics_script_spec(6, 27));
     auto with_tail = file;

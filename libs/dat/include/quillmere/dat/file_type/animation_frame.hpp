@@ -37,15 +37,8 @@ struct AnimationFrame {
     friend bool operator==(const AnimationFrame&, const AnimationFrame&) = default;
 };
 
-/// Decodes the hooks of a checked frame as an iteration reaches them.
-struct HookReader {
-    [[nodiscard]] common::DecodeResult<HookView> operator()(common::ByteCursor& cursor) const {
-        return HookView::read(cursor);
-    }
-};
-
 /// The hooks of a checked frame, in file order.
-using HookSequence = CheckedSequence<HookView, HookReader>;
+using HookSequence = CheckedSequence<HookView, HookStep>;
 
 /// One animation frame as it lies in borrowed bytes, its layout checked: the placements left as
 /// stored, the hooks decoded in place as they are iterated. Valid while those bytes live.
@@ -55,9 +48,10 @@ struct FrameView {
     /// The hooks, in file order; their offsets count from the start of the data read.
     HookSequence hooks;
 
-    /// Checks one frame of `num_parts` placements at the cursor without allocating: placements,
-    /// hook count and every hook. The reads, the errors and the cursor position after success or
-    /// failure are exactly those of `AnimationFrame::read`, which is this followed by a copy.
+    /// Checks one frame of `num_parts` placements at the cursor without allocating: `FrameStep`,
+    /// and when that refuses the bytes, the reads that find the exact error. The errors and the
+    /// cursor position after success or failure are exactly those of `AnimationFrame::read`,
+    /// which is this followed by a copy.
     [[nodiscard]] static common::DecodeResult<FrameView> read(common::ByteCursor& cursor,
                                                               std::uint32_t num_parts);
 
@@ -65,16 +59,18 @@ struct FrameView {
     [[nodiscard]] AnimationFrame to_owned() const;
 };
 
-/// Checks the frames of a checked layout again as an iteration reaches them.
-struct FrameReader {
+/// Takes the frame of `num_parts` placements at offset `pos` of `data` when it is whole there
+/// (placements, hook count and every hook, as `HookStep` takes them): sets `out`, moves `pos`
+/// past the frame's last hook and returns true. Otherwise returns false and changes nothing.
+/// Never reads outside `data`; builds no error.
+struct FrameStep {
     std::uint32_t num_parts = 0;
 
-    [[nodiscard]] common::DecodeResult<FrameView> operator()(common::ByteCursor& cursor) const {
-        return FrameView::read(cursor, num_parts);
-    }
+    bool operator()(std::span<const std::uint8_t> data, std::uint64_t& pos,
+                    FrameView& out) const noexcept;
 };
 
 /// Checked animation frames stored back to back, in file order.
-using FrameSequence = CheckedSequence<FrameView, FrameReader>;
+using FrameSequence = CheckedSequence<FrameView, FrameStep>;
 
 } // namespace quillmere::dat::file_type::setup_model

@@ -104,9 +104,9 @@ struct HookView {
     /// Where the hook's first byte (its type word) lies in the data it was read from.
     std::uint64_t offset = 0;
 
-    /// Decodes one hook at the cursor. The reads, the errors and the cursor position after
-    /// success or failure are exactly those of `AnimationHook::read`, which is this followed by
-    /// a copy of `data`.
+    /// Decodes one hook at the cursor: `HookStep`, and when that refuses the bytes, the reads
+    /// that find the exact error. The errors and the cursor position after success or failure
+    /// are exactly those of `AnimationHook::read`, which is this followed by a copy of `data`.
     [[nodiscard]] static common::DecodeResult<HookView> read(common::ByteCursor& cursor);
 
     /// Writes type, direction and `data` as `AnimationHook::write` does; cannot fail.
@@ -119,6 +119,14 @@ struct HookView {
     [[nodiscard]] AnimationHook to_owned() const {
         return AnimationHook{hook_type, direction, {data.begin(), data.end()}};
     }
+};
+
+/// Takes the hook at offset `pos` of `data` when it is whole there and of a known type: sets
+/// `out` (its offset `pos`), moves `pos` past the hook's padding and returns true. Otherwise
+/// returns false and changes nothing. Never reads outside `data`; builds no error.
+struct HookStep {
+    bool operator()(std::span<const std::uint8_t> data, std::uint64_t& pos,
+                    HookView& out) const noexcept;
 };
 
 } // namespace quillmere::dat::file_type::setup_model

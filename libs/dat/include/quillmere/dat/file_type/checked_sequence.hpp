@@ -1,10 +1,7 @@
 // Iteration over the counted lists of a file whose layout a view has already checked: each
-// element is decoded again, in place, as the iteration reaches it.
+// element is taken again, in place, as the iteration reaches it.
 #pragma once
 
-#include "quillmere/common/byte_cursor.hpp"
-
-#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -14,11 +11,13 @@
 namespace quillmere::dat::file_type {
 
 /// `count` elements stored back to back from offset `start` of `data`, all of which the parse
-/// that handed out the sequence has checked. Iterating decodes each element with `Reader` (a
-/// callable taking a `ByteCursor&` and returning `DecodeResult<Element>`), which cannot fail on
-/// checked bytes; nothing is allocated. A sequence borrows `data` and is cheap to copy; it may
-/// be iterated any number of times.
-template <class Element, class Reader>
+/// that handed out the sequence has checked. Iterating takes each element with `Step`, a
+/// callable `bool(std::span<const std::uint8_t> data, std::uint64_t& pos, Element& out)` that
+/// sets `out` to the element at `pos` and moves `pos` past it, or returns false when the bytes
+/// there do not hold one; nothing is allocated and no error is built. Over bytes nobody checked
+/// the iteration simply ends at the first element that does not fit. A sequence borrows `data`
+/// and is cheap to copy; it may be iterated any number of times.
+template <class Element, class Step>
 class CheckedSequence {
   public:
     /// An input iterator; the element it points at lives in the iterator. Iterators compare
@@ -35,13 +34,13 @@ class CheckedSequence {
 
         [[nodiscard]] const Element& operator*() const noexcept { return current_; }
         [[nodiscard]] const Element* operator->() const noexcept { return &current_; }
-        Iterator& operator++() {
+        Iterator& operator++() noexcept {
             if (--left_ != 0) {
-                load();
+                take();
             }
             return *this;
         }
-        Iterator operator++(int) {
+        Iterator operator++(int) noexcept {
             Iterator before = *this;
             ++*this;
             return before;
@@ -54,39 +53,33 @@ class CheckedSequence {
         friend class CheckedSequence;
 
         Iterator(std::span<const std::uint8_t> data, std::uint64_t start, std::uint32_t count,
-                 Reader reader)
-            : cursor_(data), left_(count), reader_(std::move(reader)) {
-            cursor_.set_position(start);
+                 Step step) noexcept
+            : data_(data), pos_(start), left_(count), step_(std::move(step)) {
             if (left_ != 0) {
-                load();
+                take();
             }
         }
 
-        // Should an element fail after all (a sequence built over bytes nobody checked), the
-        // iteration ends there rather than hand out something undecoded.
-        void load() {
-            auto element = reader_(cursor_);
-            assert(element && "an element of a checked layout decodes again");
-            if (!element) {
+        void take() noexcept {
+            if (!step_(data_, pos_, current_)) {
                 left_ = 0;
-                return;
             }
-            current_ = std::move(*element);
         }
 
-        common::ByteCursor cursor_{std::span<const std::uint8_t>()};
+        std::span<const std::uint8_t> data_;
+        std::uint64_t pos_ = 0;
         std::uint32_t left_ = 0;
-        Reader reader_{};
+        Step step_{};
         Element current_{};
     };
 
     CheckedSequence() = default;
-    /// The sequence a parse hands out; only parses that checked every element call this.
+    /// The sequence a parse hands out, once it has checked every element.
     CheckedSequence(std::span<const std::uint8_t> data, std::uint64_t start, std::uint32_t count,
-                    Reader reader = Reader{}) noexcept
-        : data_(data), start_(start), count_(count), reader_(std::move(reader)) {}
+                    Step step = Step{}) noexcept
+        : data_(data), start_(start), count_(count), step_(std::move(step)) {}
 
-    [[nodiscard]] Iterator begin() const { return Iterator(data_, start_, count_, reader_); }
+    [[nodiscard]] Iterator begin() const noexcept { return Iterator(data_, start_, count_, step_); }
     [[nodiscard]] Iterator end() const noexcept { return {}; }
     /// The number of elements.
     [[nodiscard]] std::uint32_t size() const noexcept { return count_; }
@@ -98,7 +91,7 @@ class CheckedSequence {
     std::span<const std::uint8_t> data_;
     std::uint64_t start_ = 0;
     std::uint32_t count_ = 0;
-    Reader reader_{};
+    Step step_{};
 };
 
 } // namespace quillmere::dat::file_type

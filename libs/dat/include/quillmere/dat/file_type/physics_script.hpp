@@ -72,7 +72,8 @@ struct PhysicsScriptDataView {
     double start_time = 0;
     setup_model::HookView hook;
 
-    /// Reads the start time, then one hook, without copying; reads, errors and cursor positions
+    /// Reads the start time, then one hook, without copying (`PhysicsScriptDataStep`, and when
+    /// that refuses the bytes, the reads that find the exact error); errors and cursor positions
     /// are exactly those of `PhysicsScriptData::read`, which is this followed by a copy.
     [[nodiscard]] static common::DecodeResult<PhysicsScriptDataView>
     read(common::ByteCursor& cursor);
@@ -82,12 +83,12 @@ struct PhysicsScriptDataView {
     [[nodiscard]] PhysicsScriptData to_owned() const;
 };
 
-/// Decodes the entries of a checked script as an iteration reaches them.
-struct PhysicsScriptDataReader {
-    [[nodiscard]] common::DecodeResult<PhysicsScriptDataView>
-    operator()(common::ByteCursor& cursor) const {
-        return PhysicsScriptDataView::read(cursor);
-    }
+/// Takes the entry at offset `pos` of `data` when it is whole there (start time, then a hook as
+/// `HookStep` takes it): sets `out`, moves `pos` past it and returns true. Otherwise returns
+/// false and changes nothing. Never reads outside `data`; builds no error.
+struct PhysicsScriptDataStep {
+    bool operator()(std::span<const std::uint8_t> data, std::uint64_t& pos,
+                    PhysicsScriptDataView& out) const noexcept;
 };
 
 /// A physics script file as it lies in borrowed bytes: the layout of `PhysicsScript` checked
@@ -96,7 +97,7 @@ struct PhysicsScriptDataReader {
 struct PhysicsScriptView {
     std::uint32_t id = 0;
     /// The entries in file order; hook offsets count from the start of the cursor's data.
-    CheckedSequence<PhysicsScriptDataView, PhysicsScriptDataReader> script_data;
+    CheckedSequence<PhysicsScriptDataView, PhysicsScriptDataStep> script_data;
 
     /// Checks one script at the cursor's position. The reads, the errors and the cursor
     /// position after success or failure are exactly those of `PhysicsScript::read`, which is

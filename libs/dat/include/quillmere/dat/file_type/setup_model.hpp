@@ -180,12 +180,14 @@ struct PlacementView {
     FrameView anim_frame;
 };
 
-/// Reads the placements of a checked model again as an iteration reaches them: a key, then a
-/// frame of the model's `num_parts` placements.
-struct PlacementReader {
+/// Takes the placement at offset `pos` of `data` when it is whole there: a key, then a frame of
+/// `num_parts` placements as `FrameStep` takes it. Sets `out`, moves `pos` past it and returns
+/// true; otherwise returns false and changes nothing. Never reads outside `data`.
+struct PlacementStep {
     std::uint32_t num_parts = 0;
 
-    [[nodiscard]] common::DecodeResult<PlacementView> operator()(common::ByteCursor& cursor) const;
+    bool operator()(std::span<const std::uint8_t> data, std::uint64_t& pos,
+                    PlacementView& out) const noexcept;
 };
 
 /// A setup model as it lies in borrowed bytes: the layout of `SetupModel` checked whole in one
@@ -208,7 +210,7 @@ struct SetupModelView {
     std::span<const std::uint8_t> connection_points;
     /// Every stored placement in file order, a key stored twice included; `placements_by_key`
     /// gives the ones the decoded model keeps.
-    CheckedSequence<PlacementView, PlacementReader> placement_frames;
+    CheckedSequence<PlacementView, PlacementStep> placement_frames;
     /// CylSphere records of 20 bytes.
     std::span<const std::uint8_t> cyl_spheres;
     /// Sphere records of 16 bytes.
