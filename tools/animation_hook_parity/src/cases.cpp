@@ -12,6 +12,8 @@
 #include "sweeps.hpp"
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -27,8 +29,23 @@ constexpr std::uint32_t kKnownPhysicsScript = 0x330007DB;
 constexpr std::size_t kSmokeFilesPerType = 50;
 constexpr std::string_view kSmokeTag = "[animation_hook_parity_smoke]";
 
-dat::DatDatabase open_archive(const std::filesystem::path& path) {
-    return case_runner::require_ok(dat::DatDatabase::open(path), "open client_portal.dat");
+// Both cases read the same archive, usually at the same time: the first to ask opens it and the
+// other waits for that open and shares it (reads are const and positional, so threads may share
+// an archive), which reads the directory once. A failed open fails each case with its error.
+const dat::DatDatabase& open_archive(const std::filesystem::path& path) {
+    static std::mutex mutex;
+    static std::map<std::filesystem::path, dat::DatResult<dat::DatDatabase>> opened;
+    const std::lock_guard lock(mutex);
+    auto found = opened.find(path);
+    if (found == opened.end()) {
+        found = opened.emplace(path, dat::DatDatabase::open(path)).first;
+    }
+    const auto& result = found->second;
+    if (!result) {
+        case_runner::require_ok(dat::DatResult<void>(std::unexpected(result.error())),
+                                "open client_portal.dat");
+    }
+    return *result;
 }
 
 } // namespace
@@ -43,7 +60,7 @@ void animation_hook_parity_sweep_against_retail_portal_dat() {
             << kFallbackPortalDat << ")\n";
         return;
     }
-    const auto dat = open_archive(*path);
+    const auto& dat = open_archive(*path);
 
     const SweepOutcome outcome = sweep_all(dat);
     if (!outcome.failures.empty()) {
@@ -68,7 +85,7 @@ void animation_hook_parity_smoke_against_known_retail_files() {
         err << kSmokeTag << " SKIP \u2014 no client_portal.dat available\n";
         return;
     }
-    const auto dat = open_archive(*path);
+    const auto& dat = open_archive(*path);
 
     VariantStats stats;
     std::uint64_t walked = 0;
