@@ -176,12 +176,23 @@ DatResult<void> DatDatabase::read_node(std::uint32_t offset) {
         }
         const auto entry_count = load_le<std::uint32_t>(node.data() + 4 * layout::kBranchCount);
         // Entries are decoded from the node's own bytes: a count above 61 runs off the end and
-        // fails in entry 62's first field.
-        ByteCursor cursor(node);
-        cursor.set_position(4 * layout::kBranchCount + 4);
-        for (std::uint32_t i = 0; i < entry_count; ++i) {
-            QM_TRY(const DatFileEntry entry, DatFileEntry::read_le(cursor));
-            entries.push_back(entry);
+        // fails in entry 62's first field, which the record reader names. Up to 61 all lie in
+        // the node, so they are loaded directly, field by field in the same order.
+        const std::uint64_t entries_start = 4 * layout::kBranchCount + 4;
+        if (entry_count <= layout::kMaxEntries) {
+            for (std::uint32_t i = 0; i < entry_count; ++i) {
+                const std::uint8_t* e = node.data() + entries_start + layout::kEntrySize * i;
+                entries.push_back({load_le<std::uint32_t>(e), load_le<std::uint32_t>(e + 4),
+                                   load_le<std::uint32_t>(e + 8), load_le<std::uint32_t>(e + 12),
+                                   load_le<std::uint32_t>(e + 16), load_le<std::uint32_t>(e + 20)});
+            }
+        } else {
+            ByteCursor cursor(node);
+            cursor.set_position(entries_start);
+            for (std::uint32_t i = 0; i < entry_count; ++i) {
+                QM_TRY(const DatFileEntry entry, DatFileEntry::read_le(cursor));
+                entries.push_back(entry);
+            }
         }
 
         if (branches[0] == 0) {
