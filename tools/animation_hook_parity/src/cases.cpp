@@ -99,10 +99,11 @@ void animation_hook_parity_smoke_against_known_retail_files() {
     // The lowest animations, then the lowest setup models.
     static_assert(kAnimationType == 0 && kSetupModelType == 1);
     const auto types = std::span(kSweptTypes).first(2);
-    const auto type_ids = ids_of_types(dat, types, kSmokeFilesPerType);
+    const auto type_entries = entries_of_types(dat, types, kSmokeFilesPerType);
     for (std::size_t t = 0; t < types.size(); ++t) {
         const SweptType& type = types[t];
-        for (const std::uint32_t id : type_ids[t]) {
+        for (const dat::DatFileEntry& entry : type_entries[t]) {
+            const std::uint32_t id = entry.id;
             if (!dat.get_file(id, bytes)) {
                 continue;
             }

@@ -48,11 +48,12 @@ inline constexpr std::array<SweptType, 3> kSweptTypes{{
      "physics_script:get_file", "physics_script"},
 }};
 
-/// The archive's ids of each of `types`, one ascending list per type: every id, or with `keep`
-/// only the `keep` lowest. One pass over the directory map serves every type, since walking the
-/// map is what costs.
-[[nodiscard]] std::vector<std::vector<std::uint32_t>>
-ids_of_types(const dat::DatDatabase& dat, std::span<const SweptType> types,
-             std::size_t keep = std::numeric_limits<std::size_t>::max());
+/// The archive's directory entries of each of `types`, one list per type by ascending id: every
+/// entry, or with `keep` only the `keep` lowest ids. One pass over the directory map serves every
+/// type, since walking the map is what costs, and the entries carry what the sweeps need of them
+/// (the stored size), so no file is looked up in the map again.
+[[nodiscard]] std::vector<std::vector<dat::DatFileEntry>>
+entries_of_types(const dat::DatDatabase& dat, std::span<const SweptType> types,
+                 std::size_t keep = std::numeric_limits<std::size_t>::max());
 
 } // namespace quillmere::parity

@@ -63,12 +63,12 @@ void sweep_part(const dat::DatDatabase& dat, std::span<const Work> work,
 
 // The files of every type in sweep order; counts each type's files into `outcome`.
 std::vector<Work> work_list(const dat::DatDatabase& dat, SweepOutcome& outcome) {
-    const auto lists = ids_of_types(dat, kSweptTypes);
+    const auto lists = entries_of_types(dat, kSweptTypes);
     std::vector<Work> work;
     for (std::size_t t = 0; t < lists.size(); ++t) {
         outcome.types[t].total_ids = lists[t].size();
-        for (std::uint32_t id : lists[t]) {
-            work.push_back({id, t, dat.files().at(id).size});
+        for (const dat::DatFileEntry& entry : lists[t]) {
+            work.push_back({entry.id, t, entry.size});
         }
     }
     return work;
