@@ -19,7 +19,7 @@ struct VariantStats {
     std::array<std::uint64_t, dat::file_type::setup_model::kHookTypeCount> counts{};
     std::uint64_t files = 0;
 
-    /// Counts the hook under its type; types above 26 are not counted anywhere.
+    /// Counts the hook under its type; a type number past the table is not counted anywhere.
     void record(const dat::file_type::setup_model::AnimationHook& hook) noexcept {
         record_type(hook.hook_type);
     }
@@ -27,7 +27,7 @@ struct VariantStats {
         record_type(hook.hook_type);
     }
 
-    /// Sum of the 27 counters (`files` is not part of it).
+    /// Sum of the per-type counters (`files` is not part of it).
     [[nodiscard]] std::uint64_t total() const noexcept {
         std::uint64_t sum = 0;
         for (auto count : counts) {
