@@ -2,9 +2,9 @@
 #include "detail/chain_reader.hpp"
 
 #include "detail/archive_file.hpp"
+#include "detail/archive_layout.hpp"
 #include "quillmere/common/le.hpp"
 #include "quillmere/common/try.hpp"
-#include "detail/archive_layout.hpp"
 
 #include <algorithm>
 #include <array>

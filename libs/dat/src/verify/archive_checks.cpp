@@ -1,8 +1,8 @@
 // The verifier's last step, over what every chain read: bytes read by two owners, the free-block
 // list, and the bytes no chain reads.
+#include "detail/archive_layout.hpp"
 #include "quillmere/common/le.hpp"
 #include "quillmere/common/text.hpp"
-#include "detail/archive_layout.hpp"
 #include "verify/verify_state.hpp"
 
 #include <algorithm>

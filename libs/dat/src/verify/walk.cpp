@@ -1,8 +1,8 @@
 // The verifier's first step: the header, then the directory tree walked node by node with every
 // structural problem recorded, and the list of files to check.
+#include "detail/archive_layout.hpp"
 #include "quillmere/common/le.hpp"
 #include "quillmere/common/text.hpp"
-#include "detail/archive_layout.hpp"
 #include "verify/verify_state.hpp"
 
 #include <algorithm>
