@@ -11,13 +11,15 @@
 namespace {
 
 using quillmere::dat::file_type::setup_model::AnimationHook;
+using quillmere::dat::file_type::setup_model::kHookTypeCount;
 
-constexpr std::uint32_t kHooks = 27 * 40;
+constexpr std::uint32_t kHooks = kHookTypeCount * 40;
 
 std::vector<std::uint8_t> hook_bytes() {
     quillmere::testkit::Bytes out;
     for (std::uint32_t i = 0; i < kHooks; ++i) {
-        quillmere::testkit::append_hook(out, quillmere::testkit::make_hook(i % 27, 1, i / 27));
+        quillmere::testkit::append_hook(
+            out, quillmere::testkit::make_hook(i % kHookTypeCount, 1, i / kHookTypeCount));
     }
     return out.take();
 }

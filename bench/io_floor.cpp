@@ -1,7 +1,7 @@
 // io_floor: the least work a full sweep of an archive can do, as yardsticks for the checker.
 // Opens the archive, walks the directory, and reads every animation, setup model and physics
-// script, decoding nothing. Plain POSIX, no library code, so nothing of the system under test is
-// in a floor. Three floors:
+// script, decoding nothing. Plain POSIX and no library code (only the header-only table that says
+// which ids those types have), so nothing of the system under test is in a floor. Three floors:
 //   --per-block  one positional read per block (link word and payload together);
 //   --runs       one positional read per run of consecutive blocks, link words checked after,
 //                every payload byte folded into a checksum: the bandwidth floor of positional
@@ -11,6 +11,8 @@
 //
 // Usage: io_floor [--per-block | --runs | --mmap] ARCHIVE   (default --per-block)
 // Prints "files=N blocks=N bytes=N checksum=N" on success.
+#include "quillmere/dat/file_type/file_type.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -302,8 +304,7 @@ int main(int argc, char** argv) {
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint8_t* e = node.data() + 4 * kBranches + 4 + kEntrySize * i;
             const std::uint32_t id = load_u32(e + 4);
-            const std::uint32_t type = id >> 24;
-            if (type == 0x02 || type == 0x03 || type == 0x33) {
+            if (quillmere::dat::file_type::of(id)) {
                 swept.push_back({id, load_u32(e + 8), load_u32(e + 12)});
             }
         }
@@ -315,9 +316,15 @@ int main(int argc, char** argv) {
             }
         }
     }
-    // The checker sweeps animations, then setup models, then physics scripts, each by id.
+    // The checker sweeps the types in the order of the library's table of id ranges (animations,
+    // then setup models, then physics scripts), each by id.
     const auto order = [](std::uint32_t id) {
-        return (id >> 24) == 0x03 ? 0U : ((id >> 24) == 0x02 ? 1U : 2U);
+        const auto type = quillmere::dat::file_type::of(id);
+        std::size_t index = 0;
+        while (quillmere::dat::file_type::kIdRanges[index].type != type) {
+            ++index;
+        }
+        return index;
     };
     std::sort(swept.begin(), swept.end(), [&order](const Entry& a, const Entry& b) {
         return order(a.id) != order(b.id) ? order(a.id) < order(b.id) : a.id < b.id;

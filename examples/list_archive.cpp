@@ -5,47 +5,60 @@
 #include <quillmere/common/text.hpp>
 #include <quillmere/dat/dat_database.hpp>
 #include <quillmere/dat/file_type/animation.hpp>
+#include <quillmere/dat/file_type/file_type.hpp>
 #include <quillmere/dat/file_type/hook_payload.hpp>
 #include <quillmere/dat/file_type/physics_script.hpp>
 #include <quillmere/dat/file_type/setup_model.hpp>
 #include <vector>
 
 namespace dat = quillmere::dat;
+namespace file_type = quillmere::dat::file_type;
 namespace setup = quillmere::dat::file_type::setup_model;
 using quillmere::common::hex8;
 
 namespace {
 
-// The hooks of a file of one of the three hook-carrying types, or an error.
-quillmere::common::DecodeResult<std::vector<setup::AnimationHook>>
-hooks_of(std::uint32_t id, const std::vector<std::uint8_t>& bytes) {
-    std::vector<setup::AnimationHook> hooks;
+// The hooks of a file of one of the three hook-carrying types, read in place (each view points
+// into `bytes`), or the decoder's error.
+quillmere::common::DecodeResult<std::vector<setup::HookView>>
+hooks_of(file_type::FileType type, std::span<const std::uint8_t> bytes) {
+    std::vector<setup::HookView> hooks;
     quillmere::common::ByteCursor cursor(bytes);
-    if (id >> 24 == 0x33) {
-        auto script = dat::file_type::physics_script::PhysicsScript::unpack(bytes);
+    switch (type) {
+    case file_type::FileType::PhysicsScript: {
+        auto script = file_type::physics_script::PhysicsScriptView::parse(cursor);
         if (!script) {
             return std::unexpected(script.error());
         }
-        for (auto& entry : script->script_data) {
+        for (const auto& entry : script->script_data) {
             hooks.push_back(entry.hook);
         }
-    } else if (id >> 24 == 0x03) {
-        auto animation = dat::file_type::animation::Animation::read(cursor);
+        break;
+    }
+    case file_type::FileType::Animation: {
+        auto animation = file_type::animation::AnimationView::parse(cursor);
         if (!animation) {
             return std::unexpected(animation.error());
         }
-        for (auto& frame : animation->part_frames) {
+        for (const auto& frame : animation->part_frames) {
             hooks.insert(hooks.end(), frame.hooks.begin(), frame.hooks.end());
         }
-    } else {
-        auto model = setup::SetupModel::read(cursor);
+        break;
+    }
+    case file_type::FileType::SetupModel: {
+        auto model = setup::SetupModelView::parse(cursor);
         if (!model) {
             return std::unexpected(model.error());
         }
-        for (auto& [key, placement] : model->placement_frames) {
+        // The placements a decoded model keeps: the last one stored under each key.
+        std::vector<setup::PlacementView> placements;
+        model->placements_by_key(placements);
+        for (const auto& placement : placements) {
             hooks.insert(hooks.end(), placement.anim_frame.hooks.begin(),
                          placement.anim_frame.hooks.end());
         }
+        break;
+    }
     }
     return hooks;
 }
@@ -76,9 +89,10 @@ int main(int argc, char** argv) {
                   << (entry.is_compressed() ? " (compressed)" : "") << "\n";
     }
 
-    for (std::uint32_t type : {0x33U, 0x03U, 0x02U}) {
-        const auto found = std::find_if(ids.begin(), ids.end(),
-                                        [&](std::uint32_t id) { return id >> 24 == type; });
+    for (const auto type : {file_type::FileType::PhysicsScript, file_type::FileType::Animation,
+                            file_type::FileType::SetupModel}) {
+        const auto found = std::find_if(
+            ids.begin(), ids.end(), [&](std::uint32_t id) { return file_type::of(id) == type; });
         if (found == ids.end()) {
             continue;
         }
@@ -87,7 +101,7 @@ int main(int argc, char** argv) {
             std::cerr << "error: " << bytes.error().message() << "\n";
             return 1;
         }
-        auto hooks = hooks_of(*found, *bytes);
+        auto hooks = hooks_of(type, *bytes);
         if (!hooks) {
             std::cerr << "error: " << hooks.error().message() << "\n";
             return 1;
@@ -96,7 +110,7 @@ int main(int argc, char** argv) {
                   << " hooks\n";
         for (std::size_t i = 0; i < hooks->size() && i < 10; ++i) {
             const auto& hook = (*hooks)[i];
-            auto payload = setup::unpack_payload(hook);
+            auto payload = setup::unpack_payload(hook.hook_type, hook.data);
             std::cout << "  hook type " << hook.hook_type;
             if (payload) {
                 if (const auto* sound = std::get_if<setup::SoundPayload>(&*payload)) {

@@ -6,6 +6,7 @@
 // Usage: quillmere_fuzz_seeds OUT_DIR    Writes OUT_DIR/<target>/seed-<name>, replacing files.
 // The sweeps target gets the three file types' seeds, named seed-<type>-<name>.
 #include "quillmere/common/random.hpp"
+#include "quillmere/dat/file_type/animation_hook.hpp"
 #include "quillmere/testkit/archive_builder.hpp"
 #include "quillmere/testkit/bytes.hpp"
 #include "quillmere/testkit/lrs_compressor.hpp"
@@ -21,6 +22,9 @@
 
 namespace testkit = quillmere::testkit;
 using Buffer = std::vector<std::uint8_t>;
+using quillmere::dat::file_type::setup_model::hook_type_number;
+using quillmere::dat::file_type::setup_model::HookType;
+using quillmere::dat::file_type::setup_model::kHookTypeCount;
 using testkit::Bytes;
 
 namespace {
@@ -87,7 +91,7 @@ std::vector<Seed> compress_seeds() {
 
 std::vector<Seed> hook_seeds() {
     Bytes all;
-    for (std::uint32_t type = 0; type < 27; ++type) {
+    for (std::uint32_t type = 0; type < kHookTypeCount; ++type) {
         testkit::append_hook(
             all, testkit::make_hook(type, static_cast<std::int32_t>(type % 3) - 1, type));
     }
@@ -96,9 +100,10 @@ std::vector<Seed> hook_seeds() {
     testkit::append_hook(replace,
                          testkit::make_replace_object_long(-1, 3, 0x8001, 0x0002, {1, 2, 3}));
     Bytes unknown;
-    unknown.u32(27).i32(0).u32(0);
+    unknown.u32(kHookTypeCount).i32(0).u32(0);
     Bytes particle;
-    testkit::append_hook(particle, testkit::make_hook(13, 0, 5));
+    testkit::append_hook(particle,
+                         testkit::make_hook(hook_type_number(HookType::CreateParticle), 0, 5));
     Buffer cut = particle.take();
     cut.pop_back();
     return {{"every-type", all.take()},
@@ -139,7 +144,8 @@ std::vector<Seed> physics_script_seeds() {
     huge.num_entries = 0xFFFFFFFF;
     return {
         {"worked-example", Bytes().u32(0x33000000).u32(1).f64(0.5).u32(1).i32(0).u32(42).take()},
-        {"every-type", testkit::build_physics_script(testkit::make_physics_script_spec(1, 27))},
+        {"every-type",
+         testkit::build_physics_script(testkit::make_physics_script_spec(1, kHookTypeCount))},
         {"empty", testkit::build_physics_script(testkit::make_physics_script_spec(2, 0))},
         {"huge-count", testkit::build_physics_script(huge)},
     };

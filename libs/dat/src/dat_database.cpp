@@ -5,12 +5,13 @@
 #include "detail/archive_layout.hpp"
 #include "detail/chain_reader.hpp"
 #include "detail/database_access.hpp"
+#include "detail/lrs_output.hpp"
 #include "quillmere/common/le.hpp"
 #include "quillmere/common/record.hpp"
 #include "quillmere/common/try.hpp"
-#include "quillmere/dat/lrs.hpp"
 
 #include <array>
+#include <cstring>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -175,12 +176,23 @@ DatResult<void> DatDatabase::read_node(std::uint32_t offset) {
         }
         const auto entry_count = load_le<std::uint32_t>(node.data() + 4 * layout::kBranchCount);
         // Entries are decoded from the node's own bytes: a count above 61 runs off the end and
-        // fails in entry 62's first field.
-        ByteCursor cursor(node);
-        cursor.set_position(4 * layout::kBranchCount + 4);
-        for (std::uint32_t i = 0; i < entry_count; ++i) {
-            QM_TRY(const DatFileEntry entry, DatFileEntry::read_le(cursor));
-            entries.push_back(entry);
+        // fails in entry 62's first field, which the record reader names. Up to 61 all lie in
+        // the node, so they are loaded directly, field by field in the same order.
+        const std::uint64_t entries_start = 4 * layout::kBranchCount + 4;
+        if (entry_count <= layout::kMaxEntries) {
+            for (std::uint32_t i = 0; i < entry_count; ++i) {
+                const std::uint8_t* e = node.data() + entries_start + layout::kEntrySize * i;
+                entries.push_back({load_le<std::uint32_t>(e), load_le<std::uint32_t>(e + 4),
+                                   load_le<std::uint32_t>(e + 8), load_le<std::uint32_t>(e + 12),
+                                   load_le<std::uint32_t>(e + 16), load_le<std::uint32_t>(e + 20)});
+            }
+        } else {
+            ByteCursor cursor(node);
+            cursor.set_position(entries_start);
+            for (std::uint32_t i = 0; i < entry_count; ++i) {
+                QM_TRY(const DatFileEntry entry, DatFileEntry::read_le(cursor));
+                entries.push_back(entry);
+            }
         }
 
         if (branches[0] == 0) {
@@ -212,10 +224,9 @@ DatResult<void> DatDatabase::read_chain_into(std::uint32_t offset,
 // only come from a damaged entry. Refusing it before allocating keeps a damaged archive from
 // claiming up to 4 GiB; every well-formed file still gets its buffer allocated once at its final
 // size. A looping chain whose `size` fits is read as found: it ends after at most `size` blocks.
-DatResult<std::vector<std::uint8_t>> DatDatabase::read_file_data(std::uint32_t offset,
-                                                                 std::uint32_t size) const {
+DatResult<void> DatDatabase::check_file_data(std::uint32_t offset, std::uint32_t size) const {
     if (size == 0) {
-        return std::vector<std::uint8_t>{};
+        return {};
     }
     if (!layout::block_payload_size(header_.block_size)) {
         return std::unexpected(detail::no_room_for_data(header_.block_size));
@@ -226,22 +237,47 @@ DatResult<std::vector<std::uint8_t>> DatDatabase::read_file_data(std::uint32_t o
                                                     " is longer than the archive (" +
                                                     std::to_string(file_->length()) + " bytes)"));
     }
+    return {};
+}
+
+DatResult<std::vector<std::uint8_t>> DatDatabase::read_file_data(std::uint32_t offset,
+                                                                 std::uint32_t size) const {
+    QM_TRY_VOID(check_file_data(offset, size));
     std::vector<std::uint8_t> buffer(size);
     QM_TRY_VOID(read_chain_into(offset, buffer));
     return buffer;
 }
 
 DatResult<std::vector<std::uint8_t>> DatDatabase::get_file(std::uint32_t id) const {
+    std::vector<std::uint8_t> bytes;
+    QM_TRY_VOID(get_file(id, bytes));
+    return bytes;
+}
+
+// A compressed file is decompressed within `out` itself: the stored bytes move behind the room
+// the output needs and the stream fills the front, so a kept buffer serves both and the two
+// never overlap.
+DatResult<void> DatDatabase::get_file(std::uint32_t id, std::vector<std::uint8_t>& out) const {
     const auto found = files_.find(id);
     if (found == files_.end()) {
         return std::unexpected(DatError::not_found(id));
     }
     const DatFileEntry& entry = found->second;
-    QM_TRY(auto data, read_file_data(entry.offset, entry.size));
-    if (entry.is_compressed()) {
-        return utils::decompress_lrs(data);
+    QM_TRY_VOID(check_file_data(entry.offset, entry.size));
+    const std::size_t stored = entry.size;
+    out.resize(stored);
+    QM_TRY_VOID(read_chain_into(entry.offset, out));
+    // Fewer than 4 stored bytes decompress to themselves.
+    if (!entry.is_compressed() || stored < 4) {
+        return {};
     }
-    return data;
+    const std::size_t limit = utils::detail::output_limit(out);
+    out.resize(limit + stored);
+    std::memmove(out.data() + limit, out.data(), stored);
+    const std::size_t produced = utils::detail::decompress_to(std::span(out.data() + limit, stored),
+                                                              std::span(out.data(), limit));
+    out.resize(produced);
+    return {};
 }
 
 } // namespace quillmere::dat

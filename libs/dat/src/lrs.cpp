@@ -1,6 +1,7 @@
 // Decompression of the archive's compressed files.
 #include "quillmere/dat/lrs.hpp"
 
+#include "detail/lrs_output.hpp"
 #include "quillmere/common/le.hpp"
 
 #include <algorithm>
@@ -47,19 +48,21 @@ inline void copy_back_reference(std::uint8_t* out, std::size_t end, std::size_t 
 
 } // namespace
 
-std::vector<std::uint8_t> decompress_lrs(std::span<const std::uint8_t> input) {
-    if (input.size() < kSizeField) {
-        return {input.begin(), input.end()};
-    }
+namespace detail {
+
+std::size_t output_limit(std::span<const std::uint8_t> input) noexcept {
     const auto output_size = common::load_le<std::uint32_t>(input.data());
+    // No stream yields more than max_expansion bytes, so the cap changes no result; it only
+    // keeps a damaged `output_size` from claiming memory the input could never fill.
+    return static_cast<std::size_t>(
+        std::min<std::uint64_t>(output_size, max_expansion(input.size() - kSizeField)));
+}
+
+std::size_t decompress_to(std::span<const std::uint8_t> input,
+                          std::span<std::uint8_t> output) noexcept {
     const std::uint8_t* in = input.data() + kSizeField;
     const std::size_t in_length = input.size() - kSizeField;
-
-    // No stream yields more than max_expansion bytes, so the cap changes no result; it only
-    // keeps a damaged `output_size` from reserving memory the input could never fill.
-    const auto limit =
-        static_cast<std::size_t>(std::min<std::uint64_t>(output_size, max_expansion(in_length)));
-    std::vector<std::uint8_t> output(limit);
+    const std::size_t limit = output.size();
     std::uint8_t* out = output.data();
 
     std::size_t out_length = 0;
@@ -75,14 +78,14 @@ std::vector<std::uint8_t> decompress_lrs(std::span<const std::uint8_t> input) {
         }
         for (unsigned bit = 0x80; bit != 0; bit >>= 1) {
             if (out_length >= limit || pos >= in_length) {
-                goto done;
+                return out_length;
             }
             if ((control & bit) == 0) {
                 out[out_length++] = in[pos++];
                 continue;
             }
             if (pos + 1 >= in_length) {
-                goto done;
+                return out_length;
             }
             const unsigned b1 = in[pos];
             const unsigned b2 = in[pos + 1];
@@ -91,15 +94,30 @@ std::vector<std::uint8_t> decompress_lrs(std::span<const std::uint8_t> input) {
             // Distance 0 is the end marker. With nothing produced yet there is no byte to copy
             // (well-formed streams start with a literal): stop there as well.
             if (distance == 0 || out_length == 0) {
-                goto done;
+                return out_length;
             }
             const std::size_t length = std::min<std::size_t>((b2 & 0x0FU) + 2, limit - out_length);
             copy_back_reference(out, out_length, distance, length, limit);
             out_length += length;
         }
     }
-done:
-    output.resize(out_length);
+    return out_length;
+}
+
+} // namespace detail
+
+void decompress_lrs_into(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& out) {
+    if (input.size() < kSizeField) {
+        out.assign(input.begin(), input.end());
+        return;
+    }
+    out.resize(detail::output_limit(input));
+    out.resize(detail::decompress_to(input, out));
+}
+
+std::vector<std::uint8_t> decompress_lrs(std::span<const std::uint8_t> input) {
+    std::vector<std::uint8_t> output;
+    decompress_lrs_into(input, output);
     return output;
 }
 

@@ -124,6 +124,9 @@ TEST(DatDatabaseTest, BTreeOfThousandsOfFilesLoadsWholeAndEveryFileReadsBack) {
     ASSERT_TRUE(opened.db) << why(opened.db);
     const DatDatabase& db = *opened.db;
     ASSERT_EQ(db.files().size(), ids.size());
+    // One buffer kept across every read, as whole-archive readers keep it, shrinking and growing
+    // from file to file.
+    Buffer kept;
     for (std::size_t i = 0; i < ids.size(); ++i) {
         const DatFileEntry& e = db.files().at(ids[i]);
         EXPECT_EQ(e.id, ids[i]);
@@ -133,6 +136,8 @@ TEST(DatDatabaseTest, BTreeOfThousandsOfFilesLoadsWholeAndEveryFileReadsBack) {
         auto data = db.get_file(ids[i]);
         ASSERT_TRUE(data) << data.error().message();
         ASSERT_EQ(*data, contents[ids[i]]) << ids[i];
+        ASSERT_TRUE(db.get_file(ids[i], kept)) << ids[i];
+        ASSERT_EQ(kept, contents[ids[i]]) << ids[i];
     }
 
     // The builder's tree is a B-tree: at most 61 entries a node, one child more than entries
@@ -679,6 +684,13 @@ TEST(DatDatabaseTest, CompressedEntryIsInflatedAndOthersAreReturnedAsStored) {
     EXPECT_EQ(opened.db->get_file(3).value_or(Buffer{}), six);
     EXPECT_EQ(opened.db->get_file(4).value_or(Buffer{}), pattern(300, 4));
     EXPECT_LT(opened.db->files().at(4).size, 300U);
+
+    // Read into a buffer that held longer bytes: nothing of them is left behind.
+    for (const auto& [id, expected] : {std::pair{1U, six}, {2U, stored}, {3U, six}}) {
+        Buffer kept = pattern(500, 9);
+        ASSERT_TRUE(opened.db->get_file(id, kept)) << id;
+        EXPECT_EQ(kept, expected) << id;
+    }
 }
 
 TEST(DatDatabaseTest, ArchiveStreamedToAFileIsTheInMemoryImage) {

@@ -34,6 +34,19 @@ TEST(LrsTest, InputsShorterThanFourBytesAreReturnedUnchanged) {
     EXPECT_EQ(decompress(Bytes().u32(0xFFFFFFFF)), Buffer{}) << "exactly four bytes: empty";
 }
 
+TEST(LrsTest, DecompressingIntoAKeptBufferReplacesWhatItHeld) {
+    const auto stream = Bytes().u32(6).raw({0x20, 0x41, 0x42, 0x02, 0x02}).take();
+    const Buffer inputs[] = {stream, Buffer{0xFF, 0x00},
+                             Buffer(stream.begin(), stream.begin() + 4)};
+    for (const Buffer& input : inputs) {
+        for (std::size_t held : {0U, 3U, 64U}) {
+            Buffer out(held, 0xEE);
+            decompress_lrs_into(input, out);
+            EXPECT_EQ(out, decompress_lrs(input)) << held;
+        }
+    }
+}
+
 TEST(LrsTest, OutputSizeZeroReadsNoToken) {
     EXPECT_EQ(decompress(Bytes().u32(0).raw({0x00, 1, 2, 3})), Buffer{});
 }

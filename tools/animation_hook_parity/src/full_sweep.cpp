@@ -12,7 +12,7 @@
 namespace quillmere::parity {
 namespace {
 
-// One file of the full sweep: its id, its type's index in `kFileTypes` and its stored size, by
+// One file of the full sweep: its id, its type's index in `kSweptTypes` and its stored size, by
 // which the work is shared out.
 struct Work {
     std::uint32_t id;
@@ -24,8 +24,8 @@ struct Work {
 // failures follow one another in list order, so stretches swept apart and then joined give
 // exactly what one pass over the whole list gives.
 struct PartResult {
-    std::array<VariantStats, kFileTypes.size()> stats{};
-    std::array<std::uint64_t, kFileTypes.size()> bytes{};
+    std::array<VariantStats, kSweptTypes.size()> stats{};
+    std::array<std::uint64_t, kSweptTypes.size()> bytes{};
     std::vector<Failure> failures;
     // The failure that stopped this stretch (a round-trip mismatch, say), if any.
     std::exception_ptr stopped;
@@ -38,17 +38,18 @@ struct PartResult {
 void sweep_part(const dat::DatDatabase& dat, std::span<const Work> work,
                 const std::atomic<bool>& cancel, PartResult& out) noexcept {
     try {
+        // One buffer for every file of the stretch: it grows to the largest and stays.
+        std::vector<std::uint8_t> bytes;
         for (const Work& item : work) {
             if (cancel.load(std::memory_order_relaxed)) {
                 return;
             }
-            const FileType& type = kFileTypes[item.type];
-            auto bytes = dat.get_file(item.id);
-            if (!bytes) {
-                out.failures.push_back({type.fetch_kind, item.id, bytes.error().message()});
+            const SweptType& type = kSweptTypes[item.type];
+            if (auto fetched = dat.get_file(item.id, bytes); !fetched) {
+                out.failures.push_back({type.fetch_kind, item.id, fetched.error().message()});
                 continue;
             }
-            auto swept = type.sweep(*bytes, item.id, out.stats[item.type], out.bytes[item.type]);
+            auto swept = type.sweep(bytes, item.id, out.stats[item.type], out.bytes[item.type]);
             if (swept) {
                 ++out.stats[item.type].files;
             } else {
@@ -62,12 +63,12 @@ void sweep_part(const dat::DatDatabase& dat, std::span<const Work> work,
 
 // The files of every type in sweep order; counts each type's files into `outcome`.
 std::vector<Work> work_list(const dat::DatDatabase& dat, SweepOutcome& outcome) {
-    const auto lists = ids_of_types(dat, kFileTypes);
+    const auto lists = entries_of_types(dat, kSweptTypes);
     std::vector<Work> work;
     for (std::size_t t = 0; t < lists.size(); ++t) {
         outcome.types[t].total_ids = lists[t].size();
-        for (std::uint32_t id : lists[t]) {
-            work.push_back({id, t, dat.files().at(id).size});
+        for (const dat::DatFileEntry& entry : lists[t]) {
+            work.push_back({entry.id, t, entry.size});
         }
     }
     return work;
@@ -126,7 +127,7 @@ SweepOutcome sweep_all(const dat::DatDatabase& dat) {
         if (part.stopped) {
             std::rethrow_exception(part.stopped);
         }
-        for (std::size_t t = 0; t < kFileTypes.size(); ++t) {
+        for (std::size_t t = 0; t < kSweptTypes.size(); ++t) {
             TypeCounters& counters = outcome.types[t];
             for (std::size_t v = 0; v < part.stats[t].counts.size(); ++v) {
                 counters.stats.counts[v] += part.stats[t].counts[v];

@@ -31,13 +31,13 @@ struct TypeCounters {
     std::size_t total_ids = 0;
 };
 
-/// What the whole sweep found: counters indexed like `kFileTypes`, failures in sweep order.
+/// What the whole sweep found: counters indexed like `kSweptTypes`, failures in sweep order.
 struct SweepOutcome {
-    std::array<TypeCounters, kFileTypes.size()> types{};
+    std::array<TypeCounters, kSweptTypes.size()> types{};
     std::vector<Failure> failures;
 };
 
-/// Sweeps every file of the types of `kFileTypes` in the case's order (each type in turn, each
+/// Sweeps every file of the types of `kSweptTypes` in the case's order (each type in turn, each
 /// by ascending id). A file that cannot be fetched or decoded becomes a `Failure` and the sweep
 /// goes on; a failure raised by a sweep (a round-trip mismatch) fails the running case, the
 /// first in that order, and counts nothing.

@@ -18,7 +18,7 @@ inline constexpr std::string_view kSweepTag = "[animation_hook_parity]";
 
 /// Hooks seen per type number over all swept file types, and their sum.
 struct HookTotals {
-    std::array<std::uint64_t, 27> combined{};
+    std::array<std::uint64_t, dat::file_type::setup_model::kHookTypeCount> combined{};
     std::uint64_t all = 0;
 };
 

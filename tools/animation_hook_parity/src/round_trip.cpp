@@ -11,23 +11,12 @@ namespace quillmere::parity {
 
 using common::hex8;
 
-common::DecodeResult<HookWithSlice> read_one_with_slice(std::span<const std::uint8_t> bytes,
-                                                        std::size_t start) {
-    case_runner::require(start <= bytes.size(), "hook start " + std::to_string(start) +
-                                                    " lies beyond the file's " +
-                                                    std::to_string(bytes.size()) + " bytes");
-    const auto rest = bytes.subspan(start);
-    common::ByteCursor cursor(rest);
-    auto hook = AnimationHook::read(cursor);
-    if (!hook) {
-        return std::unexpected(std::move(hook).error());
-    }
-    const auto occupied = static_cast<std::size_t>(cursor.position());
-    return HookWithSlice{std::move(*hook), rest.first(occupied)};
-}
+namespace {
 
-void assert_round_trip(std::uint32_t file_id, std::size_t hook_index, const AnimationHook& hook,
-                       std::span<const std::uint8_t> original_slice) {
+// `Hook` is an owned hook or a view; both encode the same way.
+template <class Hook>
+void check_round_trip(std::uint32_t file_id, std::size_t hook_index, const Hook& hook,
+                      std::span<const std::uint8_t> original_slice) {
     // One buffer per thread, reused: this runs for every hook of every animation.
     thread_local std::vector<std::uint8_t> encoded;
     encoded.clear();
@@ -45,6 +34,33 @@ void assert_round_trip(std::uint32_t file_id, std::size_t hook_index, const Anim
                 " dir=" + std::to_string(hook.direction) +
                 " payload_len=" + std::to_string(hook.data.size()) + ")");
     }
+}
+
+} // namespace
+
+common::DecodeResult<HookWithSlice> read_one_with_slice(std::span<const std::uint8_t> bytes,
+                                                        std::size_t start) {
+    if (start > bytes.size()) {
+        case_runner::fail("hook start " + std::to_string(start) + " lies beyond the file's " +
+                          std::to_string(bytes.size()) + " bytes");
+    }
+    common::ByteCursor cursor(bytes);
+    cursor.set_position(start);
+    auto hook = HookView::read(cursor);
+    if (!hook) {
+        return std::unexpected(std::move(hook).error());
+    }
+    return HookWithSlice{hook->to_owned(), bytes.subspan(start, hook->encoded_size())};
+}
+
+void assert_round_trip(std::uint32_t file_id, std::size_t hook_index, const AnimationHook& hook,
+                       std::span<const std::uint8_t> original_slice) {
+    check_round_trip(file_id, hook_index, hook, original_slice);
+}
+
+void assert_round_trip(std::uint32_t file_id, std::size_t hook_index, const HookView& hook,
+                       std::span<const std::uint8_t> original_slice) {
+    check_round_trip(file_id, hook_index, hook, original_slice);
 }
 
 } // namespace quillmere::parity

@@ -10,6 +10,7 @@
 namespace quillmere::parity {
 
 using dat::file_type::setup_model::AnimationHook;
+using dat::file_type::setup_model::HookView;
 
 /// A decoded hook and the exact bytes it was decoded from.
 struct HookWithSlice {
@@ -27,6 +28,9 @@ read_one_with_slice(std::span<const std::uint8_t> bytes, std::size_t start);
 /// case with "byte-mismatch on file 0x{id:08X} hook #{index} (type=.. dir=.. payload_len=..)"
 /// as an equality assertion (left: the encoding, right: the original).
 void assert_round_trip(std::uint32_t file_id, std::size_t hook_index, const AnimationHook& hook,
+                       std::span<const std::uint8_t> original_slice);
+/// The same check for a hook decoded in place.
+void assert_round_trip(std::uint32_t file_id, std::size_t hook_index, const HookView& hook,
                        std::span<const std::uint8_t> original_slice);
 
 } // namespace quillmere::parity

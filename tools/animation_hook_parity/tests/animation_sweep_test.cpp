@@ -1,7 +1,7 @@
-// The animation sweep decodes a file with the library only when its own layout walk refuses it.
-// These tests hold the two to the same verdict on damaged files of every shape: whatever the
-// decoder refuses, the sweep reports with the decoder's own message, and whatever it accepts,
-// the sweep checks in full.
+// The animation sweep checks a file with the library's view of it, which allocates nothing, not
+// with the decoder. These tests hold the two to the same verdict on damaged files of every
+// shape: whatever the decoder refuses, the sweep reports with the decoder's own message, and
+// whatever it accepts, the sweep checks in full.
 #include "quillmere/dat/file_type/animation.hpp"
 #include "quillmere/testkit/portal_files.hpp"
 #include "sweeps.hpp"

@@ -47,19 +47,20 @@ std::pair<std::vector<std::string>, std::size_t>
 single_pass_failures(const std::filesystem::path& path) {
     auto dat = dat::DatDatabase::open(path);
     EXPECT_TRUE(dat);
+    using dat::file_type::FileType;
     struct Type {
-        std::uint32_t top;
+        FileType file_type;
         Sweep sweep;
         const char* kind;
     };
-    const Type types[] = {{0x03, sweep_animation_hooks, "animation"},
-                          {0x02, sweep_setup_model_hooks, "setup_model"},
-                          {0x33, sweep_physics_script_hooks, "physics_script"}};
+    const Type types[] = {{FileType::Animation, sweep_animation_hooks, "animation"},
+                          {FileType::SetupModel, sweep_setup_model_hooks, "setup_model"},
+                          {FileType::PhysicsScript, sweep_physics_script_hooks, "physics_script"}};
     std::vector<std::string> lines;
     for (const Type& type : types) {
         std::vector<std::uint32_t> ids;
         for (const auto& [id, entry] : dat->files()) {
-            if (id >> 24 == type.top) {
+            if (dat::file_type::of(id) == type.file_type) {
                 ids.push_back(id);
             }
         }

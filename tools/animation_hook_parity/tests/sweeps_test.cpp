@@ -108,6 +108,26 @@ TEST(SweepsTest, SetupSweepReEncodesPlacementHooks) {
     EXPECT_EQ(sweep_setup_model_hooks(empty, 0x02000002, stats, walked), 0u);
 }
 
+// A placement key stored twice: as in the decoded model's map, only the later placement counts.
+TEST(SweepsTest, SetupSweepVisitsOnlyTheLastPlacementOfAKey) {
+    Bytes b;
+    b.u32(0x02000003).u32(0).u32(0); // id, flags, no parts
+    b.u32(0).u32(0).i32(3);          // no locations, three placements
+    sound(sound(b.i32(7).u32(2), 1), 2);
+    b.i32(-1).u32(0);
+    b.i32(7).u32(1).u32(4).i32(0); // key 7 again: one AnimationDone
+    b.u32(0).u32(0).fill(16, 0).fill(32, 0).u32(0).fill(20, 0);
+    const auto bytes = b.take();
+    VariantStats stats;
+    std::uint64_t walked = 0;
+    auto swept = sweep_setup_model_hooks(bytes, 0x02000003, stats, walked);
+    ASSERT_TRUE(swept) << swept.error();
+    EXPECT_EQ(*swept, 1u);
+    EXPECT_EQ(stats.counts[4], 1u);
+    EXPECT_EQ(stats.total(), 1u);
+    EXPECT_EQ(walked, 8u);
+}
+
 TEST(SweepsTest, RejectedSetupYieldsTheDecoderText) {
     const auto bytes = setup_with_hooks(-1);
     VariantStats stats;

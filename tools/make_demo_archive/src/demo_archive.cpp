@@ -2,6 +2,7 @@
 // through the test kit's archive builder.
 #include "demo_archive.hpp"
 
+#include "quillmere/dat/file_type/animation_hook.hpp"
 #include "quillmere/testkit/archive_builder.hpp"
 #include "quillmere/testkit/portal_files.hpp"
 
@@ -28,7 +29,7 @@ constexpr std::uint32_t kDefaultFiles = 4000;
 
 // How often each hook type occurs, per thousand hooks. Sound dominates, particles follow;
 // NoOp and TextureVelocityPart never occur, as in retail archives.
-constexpr std::array<std::uint32_t, 27> kHookWeights = {
+constexpr std::array<std::uint32_t, dat::file_type::setup_model::kHookTypeCount> kHookWeights = {
     0,  300, 60, 60, 50, 25, 8,  30, 6, 10, 10, 12, 15, 140,
     40, 45,  8,  25, 6,  40, 30, 45, 6, 4,  0,  5,  20,
 };

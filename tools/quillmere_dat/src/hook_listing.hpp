@@ -4,6 +4,7 @@
 
 #include "quillmere/common/decode_error.hpp"
 #include "quillmere/dat/file_type/animation_hook.hpp"
+#include "quillmere/dat/file_type/file_type.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -13,12 +14,8 @@
 
 namespace quillmere::inspect {
 
-/// The file types that carry hooks, told apart by the top byte of the file id.
-enum class HookFileType : std::uint8_t { Animation, SetupModel, PhysicsScript };
-
-/// The type of file `id` names: top byte 0x03 animation, 0x02 setup model, 0x33 physics script;
-/// nothing for every other id.
-[[nodiscard]] std::optional<HookFileType> hook_file_type(std::uint32_t id) noexcept;
+/// The file types that carry hooks; `dat::file_type::of` tells which one an id names.
+using HookFileType = dat::file_type::FileType;
 
 /// "animation", "setup model" or "physics script".
 [[nodiscard]] std::string_view type_label(HookFileType type) noexcept;
@@ -45,8 +42,8 @@ struct HookListing {
     std::vector<LocatedHook> hooks;
 };
 
-/// Decodes `bytes` as a file of `type` with the library's decoder and lists its hooks. The
-/// decoder's error is returned unchanged.
+/// Reads `bytes` as a file of `type` through the library's view of it and lists its hooks. The
+/// error is the decoder's, unchanged.
 [[nodiscard]] common::DecodeResult<HookListing> list_hooks(HookFileType type,
                                                            std::span<const std::uint8_t> bytes);
 

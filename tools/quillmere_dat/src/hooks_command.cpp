@@ -40,7 +40,7 @@ Gathered<HooksModel> gather(const std::string& path, std::uint32_t id) {
     if (!db->files().contains(id)) {
         return std::unexpected(one_line(dat::DatError::not_found(id)));
     }
-    const auto type = hook_file_type(id);
+    const auto type = dat::file_type::of(id);
     if (!type) {
         return std::unexpected(id_text(id) +
                                " is not an animation (0x03......), setup model (0x02......) "

@@ -1,7 +1,6 @@
 // Animation files: header, optional root placements, then the part frames.
 #include "quillmere/dat/file_type/animation.hpp"
 
-#include "file_type/capped_reserve.hpp"
 #include "file_type/detail/animation_frame.hpp"
 #include "quillmere/common/try.hpp"
 
@@ -9,39 +8,58 @@ namespace quillmere::dat::file_type::animation {
 
 using common::ByteCursor;
 using common::DecodeResult;
-using setup_model::AnimationFrame;
+using setup_model::FrameView;
 
-namespace {
-
-// The smallest animation frame: its part placements and a hook count with no hooks.
-constexpr std::uint64_t min_animation_frame_size(std::uint32_t num_parts) {
-    return graphics::Frame::kWireSize * num_parts + 4;
-}
-
-} // namespace
-
-DecodeResult<Animation> Animation::read(ByteCursor& cursor) {
+DecodeResult<AnimationView> AnimationView::parse(ByteCursor& cursor) {
     QM_TRY(std::uint32_t id, cursor.read_u32());
     QM_TRY(std::uint32_t flag_bits, cursor.read_u32());
     QM_TRY(std::uint32_t num_parts, cursor.read_u32());
     QM_TRY(std::uint32_t num_frames, cursor.read_u32());
     const auto flags = AnimationFlags::from_bits_retain(flag_bits);
 
-    std::vector<graphics::Frame> pos_frames;
+    std::span<const std::uint8_t> pos_frames;
     if (flags.contains(AnimationFlags::POS_FRAMES)) {
-        QM_TRY(auto frames, setup_model::detail::read_frames(cursor, num_frames));
-        pos_frames = std::move(frames);
+        QM_TRY(auto bytes, setup_model::detail::placements(cursor, num_frames));
+        pos_frames = bytes;
     }
 
-    std::vector<AnimationFrame> part_frames;
-    file_type::detail::capped_reserve(part_frames, num_frames, cursor,
-                                      min_animation_frame_size(num_parts));
+    // Each frame is taken by the step; the first it refuses is read again by `FrameView::read`,
+    // which finds the exact error. Every frame takes at least its hook count, so a huge count
+    // ends with the input.
+    const std::uint64_t frames_start = cursor.position();
+    const setup_model::FrameStep step{num_parts};
+    std::uint64_t pos = frames_start;
     for (std::uint32_t i = 0; i < num_frames; ++i) {
-        QM_TRY(auto frame, AnimationFrame::read(cursor, num_parts));
-        part_frames.push_back(std::move(frame));
+        if (FrameView frame; !step(cursor.data(), pos, frame)) {
+            cursor.set_position(pos);
+            QM_TRY_VOID(FrameView::read(cursor, num_parts));
+            pos = cursor.position();
+        }
     }
-    return Animation{
-        id, flags, num_parts, num_frames, std::move(pos_frames), std::move(part_frames)};
+    cursor.set_position(pos);
+    return AnimationView{
+        id,
+        flags,
+        num_parts,
+        num_frames,
+        pos_frames,
+        setup_model::FrameSequence(cursor.data(), frames_start, num_frames, {num_parts})};
+}
+
+DecodeResult<Animation> Animation::read(ByteCursor& cursor) {
+    QM_TRY(const AnimationView view, AnimationView::parse(cursor));
+    Animation animation{view.id,
+                        view.flags,
+                        view.num_parts,
+                        view.num_frames,
+                        setup_model::detail::decode_frames(view.pos_frames),
+                        {}};
+    // The parse found every frame, so the count is what the input holds.
+    animation.part_frames.reserve(view.num_frames);
+    for (const FrameView& frame : view.part_frames) {
+        animation.part_frames.push_back(frame.to_owned());
+    }
+    return animation;
 }
 
 } // namespace quillmere::dat::file_type::animation

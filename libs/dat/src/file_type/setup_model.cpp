@@ -1,11 +1,14 @@
 // Setup models and their records: locations, placements, collision shapes and lights.
 #include "quillmere/dat/file_type/setup_model.hpp"
 
-#include "file_type/capped_reserve.hpp"
+#include "quillmere/common/le.hpp"
 #include "quillmere/common/record.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
 
+#include <algorithm>
+#include <cassert>
+#include <functional>
 #include <string>
 
 namespace quillmere::dat::file_type::setup_model {
@@ -21,57 +24,79 @@ using graphics::Frame;
 namespace {
 
 constexpr std::uint64_t kKeySize = 4;
+constexpr std::uint64_t kU32Size = 4;
 constexpr std::uint64_t kSphereSize = 16;
 constexpr std::uint64_t kVector3Size = 12;
 
-// A placement entry holds its key, the part frames and a hook count.
-constexpr std::uint64_t min_placement_entry_size(std::uint32_t num_parts) {
-    return kKeySize + Frame::kWireSize * num_parts + 4;
+// `count` records of `size` bytes each, as stored, the cursor moved past them. When they do not
+// all fit, they are read one by one with `read_one` up to the one that fails, and its error is
+// returned: the error and the cursor position that reading every record would give.
+template <class ReadOne>
+DecodeResult<std::span<const std::uint8_t>> records(ByteCursor& cursor, std::uint64_t count,
+                                                    std::uint64_t size, ReadOne read_one) {
+    if (size * count <= cursor.remaining()) {
+        QM_TRY(auto bytes, cursor.read_exact(size * count));
+        return bytes;
+    }
+    for (std::uint64_t i = 0; i < count; ++i) {
+        QM_TRY_VOID(read_one(cursor));
+    }
+    assert(false && "records that do not fit cannot all be read");
+    return std::span<const std::uint8_t>();
 }
 
-DecodeResult<std::vector<std::uint32_t>> read_u32_list(ByteCursor& cursor, std::uint32_t count) {
-    std::vector<std::uint32_t> values;
-    file_type::detail::capped_reserve(values, count, cursor, 4);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        QM_TRY(std::uint32_t value, cursor.read_u32());
-        values.push_back(value);
+// One keyed entry: an i32 key, then a record read with `read_record`.
+template <class Record>
+DecodeResult<void> read_keyed_entry(ByteCursor& cursor) {
+    QM_TRY_VOID(cursor.read_i32());
+    QM_TRY_VOID(Record::read_le(cursor));
+    return {};
+}
+
+// A u32 count, then that many keyed entries of `Record`.
+template <class Record>
+DecodeResult<std::span<const std::uint8_t>> keyed_records(ByteCursor& cursor) {
+    QM_TRY(std::uint32_t count, cursor.read_u32());
+    return records(cursor, count, kKeySize + Record::kWireSize, read_keyed_entry<Record>);
+}
+
+DecodeResult<void> read_u32(ByteCursor& cursor) {
+    QM_TRY_VOID(cursor.read_u32());
+    return {};
+}
+
+// The records of checked bytes, each decoded with `read_record`, which cannot fail on them.
+template <class T, class Reader>
+std::vector<T> decode_records(std::span<const std::uint8_t> bytes, std::uint64_t size,
+                              Reader read_record) {
+    std::vector<T> values;
+    values.reserve(static_cast<std::size_t>(bytes.size() / size));
+    ByteCursor cursor(bytes);
+    while (cursor.remaining() != 0) {
+        auto value = std::invoke(read_record, cursor);
+        assert(value && "a checked record decodes again");
+        if (!value) {
+            break;
+        }
+        values.push_back(std::move(*value));
     }
     return values;
 }
 
-// `count` records read with `read_record`, each taking at least `min_size` bytes.
-template <class T, class Reader>
-DecodeResult<std::vector<T>> read_records(ByteCursor& cursor, std::uint32_t count,
-                                          std::uint64_t min_size, Reader read_record) {
-    std::vector<T> records;
-    file_type::detail::capped_reserve(records, count, cursor, min_size);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        QM_TRY(T record, read_record(cursor));
-        records.push_back(std::move(record));
+// The keyed entries of checked bytes in a map; a later entry replaces an earlier one.
+template <class Record>
+std::unordered_map<std::int32_t, Record> decode_keyed(std::span<const std::uint8_t> bytes) {
+    std::unordered_map<std::int32_t, Record> map;
+    ByteCursor cursor(bytes);
+    while (cursor.remaining() != 0) {
+        auto key = cursor.read_i32();
+        auto value = Record::read_le(cursor);
+        assert(key && value && "a checked record decodes again");
+        if (!key || !value) {
+            break;
+        }
+        map.insert_or_assign(*key, std::move(*value));
     }
-    return records;
-}
-
-// `count` entries of an i32 key followed by a record read with `read_value`; a later entry
-// replaces an earlier one with the same key.
-template <class Map, class Reader>
-DecodeResult<void> read_keyed(ByteCursor& cursor, std::uint64_t count, Map& map,
-                              Reader read_value) {
-    for (std::uint64_t i = 0; i < count; ++i) {
-        QM_TRY(std::int32_t key, cursor.read_i32());
-        QM_TRY(auto value, read_value(cursor));
-        map.insert_or_assign(key, std::move(value));
-    }
-    return {};
-}
-
-// A u32 count, then that many keyed entries; the map grows as entries arrive.
-template <class Value>
-DecodeResult<std::unordered_map<std::int32_t, Value>>
-read_keyed_map(ByteCursor& cursor, DecodeResult<Value> (*read_value)(ByteCursor&)) {
-    QM_TRY(std::uint32_t count, cursor.read_u32());
-    std::unordered_map<std::int32_t, Value> map;
-    QM_TRY_VOID(read_keyed(cursor, count, map, read_value));
     return map;
 }
 
@@ -126,26 +151,37 @@ void LightInfo::write_le(common::ByteWriter& writer) const {
     writer.write_f32(cone_angle);
 }
 
-DecodeResult<SetupModel> SetupModel::read(ByteCursor& cursor) {
-    return unpack(cursor);
+bool PlacementStep::operator()(std::span<const std::uint8_t> data, std::uint64_t& pos,
+                               PlacementView& out) const noexcept {
+    if (pos > data.size() || data.size() - pos < kKeySize) {
+        return false;
+    }
+    std::uint64_t end = pos + kKeySize;
+    FrameView anim_frame;
+    if (!FrameStep{num_parts}(data, end, anim_frame)) {
+        return false;
+    }
+    out = PlacementView{common::load_le<std::int32_t>(data.data() + pos), anim_frame};
+    pos = end;
+    return true;
 }
 
-DecodeResult<SetupModel> SetupModel::unpack(ByteCursor& cursor) {
-    SetupModel model;
+DecodeResult<SetupModelView> SetupModelView::parse(ByteCursor& cursor) {
+    SetupModelView model;
     QM_TRY(model.id, cursor.read_u32());
     QM_TRY(model.flags, cursor.read_u32());
-    QM_TRY(std::uint32_t num_parts, cursor.read_u32());
-    QM_TRY(model.parts, read_u32_list(cursor, num_parts));
-    if ((model.flags & kHasParentIndex) != 0) {
-        QM_TRY(model.parent_index, read_u32_list(cursor, num_parts));
+    QM_TRY(model.num_parts, cursor.read_u32());
+    QM_TRY(model.parts, records(cursor, model.num_parts, kU32Size, read_u32));
+    if ((model.flags & SetupModel::kHasParentIndex) != 0) {
+        QM_TRY(model.parent_index, records(cursor, model.num_parts, kU32Size, read_u32));
     }
-    if ((model.flags & kHasDefaultScale) != 0) {
+    if ((model.flags & SetupModel::kHasDefaultScale) != 0) {
         QM_TRY(model.default_scale,
-               read_records<Vector3>(cursor, num_parts, kVector3Size, Vector3::read_le));
+               records(cursor, model.num_parts, kVector3Size, Vector3::read_le));
     }
 
-    QM_TRY(model.holding_locations, read_keyed_map(cursor, LocationType::read_le));
-    QM_TRY(model.connection_points, read_keyed_map(cursor, LocationType::read_le));
+    QM_TRY(model.holding_locations, keyed_records<LocationType>(cursor));
+    QM_TRY(model.connection_points, keyed_records<LocationType>(cursor));
 
     // The one signed count of the format: a negative one is refused before anything else is read.
     QM_TRY(std::int32_t num_placements, cursor.read_i32());
@@ -155,18 +191,21 @@ DecodeResult<SetupModel> SetupModel::unpack(ByteCursor& cursor) {
                                                        " declared negative placement count " +
                                                        std::to_string(num_placements)));
     }
-    file_type::detail::capped_reserve(model.placement_frames,
-                                      static_cast<std::uint64_t>(num_placements), cursor,
-                                      min_placement_entry_size(num_parts));
-    QM_TRY_VOID(
-        read_keyed(cursor, static_cast<std::uint64_t>(num_placements), model.placement_frames,
-                   [num_parts](ByteCursor& c) { return PlacementType::read(c, num_parts); }));
+    // Every placement takes at least its key and hook count, so a huge count ends with the input.
+    const std::uint64_t placements_start = cursor.position();
+    for (std::int32_t i = 0; i < num_placements; ++i) {
+        QM_TRY_VOID(cursor.read_i32());
+        QM_TRY_VOID(FrameView::read(cursor, model.num_parts));
+    }
+    model.placement_frames = {cursor.data(),
+                              placements_start,
+                              static_cast<std::uint32_t>(num_placements),
+                              {model.num_parts}};
 
     QM_TRY(std::uint32_t num_cyl, cursor.read_u32());
-    QM_TRY(model.cyl_spheres,
-           read_records<CylSphere>(cursor, num_cyl, CylSphere::kWireSize, CylSphere::read_le));
+    QM_TRY(model.cyl_spheres, records(cursor, num_cyl, CylSphere::kWireSize, CylSphere::read_le));
     QM_TRY(std::uint32_t num_sph, cursor.read_u32());
-    QM_TRY(model.spheres, read_records<Sphere>(cursor, num_sph, kSphereSize, Sphere::read_le));
+    QM_TRY(model.spheres, records(cursor, num_sph, kSphereSize, Sphere::read_le));
 
     QM_TRY(model.height, cursor.read_f32());
     QM_TRY(model.radius, cursor.read_f32());
@@ -175,15 +214,72 @@ DecodeResult<SetupModel> SetupModel::unpack(ByteCursor& cursor) {
     QM_TRY(model.sorting_sphere, Sphere::read_le(cursor));
     QM_TRY(model.selection_sphere, Sphere::read_le(cursor));
 
-    QM_TRY(model.lights, read_keyed_map(cursor, LightInfo::read_le));
+    QM_TRY(model.lights, keyed_records<LightInfo>(cursor));
 
     std::optional<std::uint32_t>* const defaults[] = {
         &model.default_animation, &model.default_script, &model.default_motion_table,
         &model.default_sound_table, &model.default_script_table};
     for (auto* slot : defaults) {
         QM_TRY(std::uint32_t raw, cursor.read_u32());
-        *slot = decode_optional_resource_id(raw);
+        *slot = SetupModel::decode_optional_resource_id(raw);
     }
+    return model;
+}
+
+void SetupModelView::placements_by_key(std::vector<PlacementView>& out) const {
+    out.clear();
+    for (const PlacementView& placement : placement_frames) {
+        out.push_back(placement);
+    }
+    // Equal keys stay in file order, so the last of each run is the one the map keeps.
+    std::ranges::stable_sort(out, {}, &PlacementView::key);
+    auto kept = out.begin();
+    for (auto at = out.begin(); at != out.end(); ++at) {
+        const auto next = std::next(at);
+        if (next == out.end() || next->key != at->key) {
+            *kept++ = *at;
+        }
+    }
+    out.erase(kept, out.end());
+}
+
+DecodeResult<SetupModel> SetupModel::read(ByteCursor& cursor) {
+    return unpack(cursor);
+}
+
+DecodeResult<SetupModel> SetupModel::unpack(ByteCursor& cursor) {
+    QM_TRY(const SetupModelView view, SetupModelView::parse(cursor));
+    SetupModel model;
+    model.id = view.id;
+    model.flags = view.flags;
+    model.parts = decode_records<std::uint32_t>(view.parts, kU32Size, &ByteCursor::read_u32);
+    model.parent_index =
+        decode_records<std::uint32_t>(view.parent_index, kU32Size, &ByteCursor::read_u32);
+    model.default_scale =
+        decode_records<Vector3>(view.default_scale, kVector3Size, Vector3::read_le);
+    model.holding_locations = decode_keyed<LocationType>(view.holding_locations);
+    model.connection_points = decode_keyed<LocationType>(view.connection_points);
+    // The parse found every placement, so the count is what the input holds.
+    model.placement_frames.reserve(view.placement_frames.size());
+    for (const PlacementView& placement : view.placement_frames) {
+        model.placement_frames.insert_or_assign(placement.key,
+                                                PlacementType{placement.anim_frame.to_owned()});
+    }
+    model.cyl_spheres =
+        decode_records<CylSphere>(view.cyl_spheres, CylSphere::kWireSize, CylSphere::read_le);
+    model.spheres = decode_records<Sphere>(view.spheres, kSphereSize, Sphere::read_le);
+    model.height = view.height;
+    model.radius = view.radius;
+    model.step_up = view.step_up;
+    model.step_down = view.step_down;
+    model.sorting_sphere = view.sorting_sphere;
+    model.selection_sphere = view.selection_sphere;
+    model.lights = decode_keyed<LightInfo>(view.lights);
+    model.default_animation = view.default_animation;
+    model.default_script = view.default_script;
+    model.default_motion_table = view.default_motion_table;
+    model.default_sound_table = view.default_sound_table;
+    model.default_script_table = view.default_script_table;
     return model;
 }
 

@@ -27,7 +27,8 @@ constexpr std::uint32_t kSizeWord = 4;
 constexpr std::uint64_t kMaxGap = std::uint64_t{64} << 10;
 
 // The decoder's complaint about a hook-carrying file, worded as the checker words it, or nothing
-// when the file decodes.
+// when the file decodes. The views give the decoders' verdicts and errors without building the
+// decoded values.
 std::optional<std::string> decode_failure(FileType type, std::uint32_t id,
                                           std::span<const std::uint8_t> bytes) {
     const auto failed = [id](std::string_view decoder, const common::DecodeError& error) {
@@ -36,17 +37,17 @@ std::optional<std::string> decode_failure(FileType type, std::uint32_t id,
     common::ByteCursor cursor(bytes);
     switch (type) {
     case FileType::Animation:
-        if (auto animation = file_type::animation::Animation::read(cursor); !animation) {
+        if (auto animation = file_type::animation::AnimationView::parse(cursor); !animation) {
             return failed("Animation::read", animation.error());
         }
         break;
     case FileType::SetupModel:
-        if (auto model = file_type::setup_model::SetupModel::read(cursor); !model) {
+        if (auto model = file_type::setup_model::SetupModelView::parse(cursor); !model) {
             return failed("SetupModel::read", model.error());
         }
         break;
     case FileType::PhysicsScript:
-        if (auto script = file_type::physics_script::PhysicsScript::unpack(bytes); !script) {
+        if (auto script = file_type::physics_script::PhysicsScriptView::parse(cursor); !script) {
             return failed("PhysicsScript::unpack", script.error());
         }
         break;

@@ -64,6 +64,13 @@ class QUILLMERE_DAT_EXPORT DatDatabase {
     /// Errors: `NotFound(id)` when the id is not in the directory; those of `read_file_data`.
     [[nodiscard]] DatResult<std::vector<std::uint8_t>> get_file(std::uint32_t id) const;
 
+    /// `get_file` into `out`, for readers that go through many files: `out`'s previous content
+    /// is replaced by the file's bytes and its capacity reused, so a buffer kept across calls
+    /// stops allocating once it has grown to the largest file (with a compressed file, to its
+    /// stored plus its decompressed size). Errors as for `get_file`; after one, `out` holds
+    /// unspecified bytes.
+    [[nodiscard]] DatResult<void> get_file(std::uint32_t id, std::vector<std::uint8_t>& out) const;
+
     /// `size` bytes gathered from the block chain whose first block is at `offset`: each block's
     /// link word, then up to `block_size - 4` payload bytes read straight into place; the last
     /// block (link word 0) gives all the bytes still missing, contiguously. The link word of the
@@ -92,6 +99,8 @@ class QUILLMERE_DAT_EXPORT DatDatabase {
     [[nodiscard]] DatResult<void> read_directory();
     /// Loads the node at `offset` and its whole subtree into `files_`; 0 is an empty subtree.
     [[nodiscard]] DatResult<void> read_node(std::uint32_t offset);
+    /// Refuses what `read_file_data(offset, size)` refuses before it reads anything.
+    [[nodiscard]] DatResult<void> check_file_data(std::uint32_t offset, std::uint32_t size) const;
     /// Fills `out` from the chain at `offset` (the walk of `read_file_data`, no allocation).
     [[nodiscard]] DatResult<void> read_chain_into(std::uint32_t offset,
                                                   std::span<std::uint8_t> out) const;

@@ -29,6 +29,12 @@ namespace quillmere::dat::utils {
 [[nodiscard]] QUILLMERE_DAT_EXPORT std::vector<std::uint8_t>
 decompress_lrs(std::span<const std::uint8_t> input);
 
+/// `decompress_lrs` into `out`: its previous content is replaced by the output, and its capacity
+/// is reused, growing only when the output needs more room than it has. `input` must not lie in
+/// `out`'s storage.
+QUILLMERE_DAT_EXPORT void decompress_lrs_into(std::span<const std::uint8_t> input,
+                                              std::vector<std::uint8_t>& out);
+
 /// Compresses `input` into the stored form `decompress_lrs` reads back: `output_size` (the
 /// input's length), then the token stream. `decompress_lrs(compress_lrs(x)) == x` for every `x`.
 ///

@@ -7,6 +7,7 @@
 #include "quillmere/dat/graphics.hpp"
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace quillmere::dat::file_type::animation {
@@ -70,6 +71,33 @@ struct QUILLMERE_DAT_EXPORT Animation {
     [[nodiscard]] static common::DecodeResult<Animation> read(common::ByteCursor& cursor);
 
     friend bool operator==(const Animation&, const Animation&) = default;
+};
+
+/// An animation file as it lies in borrowed bytes: the layout of `Animation` checked whole in
+/// one pass that allocates nothing, then the frames and their hooks offered in place, each hook
+/// with its offset. Valid while those bytes live.
+///
+///     common::ByteCursor cursor(bytes);
+///     QM_TRY(const AnimationView animation, AnimationView::parse(cursor));
+///     for (const setup_model::FrameView& frame : animation.part_frames) {
+///         for (const setup_model::HookView& hook : frame.hooks) {
+///             use(hook.hook_type, bytes.subspan(hook.offset, hook.encoded_size()));
+///         }
+///     }
+struct QUILLMERE_DAT_EXPORT AnimationView {
+    std::uint32_t id = 0;
+    AnimationFlags flags;
+    std::uint32_t num_parts = 0;
+    std::uint32_t num_frames = 0;
+    /// The root placements as stored, 28 bytes each; empty without `POS_FRAMES`.
+    std::span<const std::uint8_t> pos_frames;
+    /// The `num_frames` frames in file order; offsets count from the start of the cursor's data.
+    setup_model::FrameSequence part_frames;
+
+    /// Checks one whole animation at the cursor's position. The reads, the errors and the cursor
+    /// position after success or failure are exactly those of `Animation::read`, which is this
+    /// followed by copies of what the view shows.
+    [[nodiscard]] static common::DecodeResult<AnimationView> parse(common::ByteCursor& cursor);
 };
 
 } // namespace quillmere::dat::file_type::animation

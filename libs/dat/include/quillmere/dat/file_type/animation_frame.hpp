@@ -5,9 +5,11 @@
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/dat/export.hpp"
 #include "quillmere/dat/file_type/animation_hook.hpp"
+#include "quillmere/dat/file_type/checked_sequence.hpp"
 #include "quillmere/dat/graphics.hpp"
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace quillmere::dat::file_type::setup_model {
@@ -35,5 +37,41 @@ struct QUILLMERE_DAT_EXPORT AnimationFrame {
 
     friend bool operator==(const AnimationFrame&, const AnimationFrame&) = default;
 };
+
+/// The hooks of a checked frame, in file order.
+using HookSequence = CheckedSequence<HookView, HookStep>;
+
+/// One animation frame as it lies in borrowed bytes, its layout checked: the placements left as
+/// stored, the hooks decoded in place as they are iterated. Valid while those bytes live.
+struct QUILLMERE_DAT_EXPORT FrameView {
+    /// The `num_parts` placements as stored, 28 bytes each (see `graphics::Frame`).
+    std::span<const std::uint8_t> part_frames;
+    /// The hooks, in file order; their offsets count from the start of the data read.
+    HookSequence hooks;
+
+    /// Checks one frame of `num_parts` placements at the cursor without allocating: `FrameStep`,
+    /// and when that refuses the bytes, the reads that find the exact error. The errors and the
+    /// cursor position after success or failure are exactly those of `AnimationFrame::read`,
+    /// which is this followed by a copy.
+    [[nodiscard]] static common::DecodeResult<FrameView> read(common::ByteCursor& cursor,
+                                                              std::uint32_t num_parts);
+
+    /// The frame as an owned value.
+    [[nodiscard]] AnimationFrame to_owned() const;
+};
+
+/// Takes the frame of `num_parts` placements at offset `pos` of `data` when it is whole there
+/// (placements, hook count and every hook, as `HookStep` takes them): sets `out`, moves `pos`
+/// past the frame's last hook and returns true. Otherwise returns false and changes nothing.
+/// Never reads outside `data`; builds no error.
+struct QUILLMERE_DAT_EXPORT FrameStep {
+    std::uint32_t num_parts = 0;
+
+    bool operator()(std::span<const std::uint8_t> data, std::uint64_t& pos,
+                    FrameView& out) const noexcept;
+};
+
+/// Checked animation frames stored back to back, in file order.
+using FrameSequence = CheckedSequence<FrameView, FrameStep>;
 
 } // namespace quillmere::dat::file_type::setup_model

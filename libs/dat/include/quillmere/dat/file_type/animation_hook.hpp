@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <utility>
 #include <vector>
 
 namespace quillmere::dat::file_type::setup_model {
@@ -44,6 +46,11 @@ enum class HookType : std::uint32_t {
 
 /// Number of hook types; type numbers run from 0 to kHookTypeCount - 1.
 inline constexpr std::uint32_t kHookTypeCount = 27;
+
+/// The number of a hook type, as stored in a hook and used to index per-type tables.
+[[nodiscard]] constexpr std::uint32_t hook_type_number(HookType type) noexcept {
+    return std::to_underlying(type);
+}
 
 /// Payload size in bytes (before padding) of a fixed-size hook type; empty for ReplaceObject
 /// (3 or 5 bytes, decided by the data) and for unknown types.
@@ -86,6 +93,42 @@ struct QUILLMERE_DAT_EXPORT AnimationHook {
     [[nodiscard]] std::size_t encoded_size() const noexcept { return 8 + data.size(); }
 
     friend bool operator==(const AnimationHook&, const AnimationHook&) = default;
+};
+
+/// One hook decoded where it lies: the fields of `AnimationHook` with `data` left in the bytes
+/// it was read from, so decoding allocates nothing. Valid while those bytes live.
+struct QUILLMERE_DAT_EXPORT HookView {
+    /// The type number, 0 to 26 (see `HookType`).
+    std::uint32_t hook_type = 0;
+    std::int32_t direction = 0;
+    /// Payload then padding, a view into the bytes read.
+    std::span<const std::uint8_t> data;
+    /// Where the hook's first byte (its type word) lies in the data it was read from.
+    std::uint64_t offset = 0;
+
+    /// Decodes one hook at the cursor: `HookStep`, and when that refuses the bytes, the reads
+    /// that find the exact error. The errors and the cursor position after success or failure
+    /// are exactly those of `AnimationHook::read`, which is this followed by a copy of `data`.
+    [[nodiscard]] static common::DecodeResult<HookView> read(common::ByteCursor& cursor);
+
+    /// Writes type, direction and `data` as `AnimationHook::write` does; cannot fail.
+    [[nodiscard]] common::DecodeResult<void> write(common::ByteWriter& writer) const;
+
+    /// Bytes the hook occupies: 8 + size of `data`.
+    [[nodiscard]] std::size_t encoded_size() const noexcept { return 8 + data.size(); }
+
+    /// The hook as an owned value.
+    [[nodiscard]] AnimationHook to_owned() const {
+        return AnimationHook{hook_type, direction, {data.begin(), data.end()}};
+    }
+};
+
+/// Takes the hook at offset `pos` of `data` when it is whole there and of a known type: sets
+/// `out` (its offset `pos`), moves `pos` past the hook's padding and returns true. Otherwise
+/// returns false and changes nothing. Never reads outside `data`; builds no error.
+struct QUILLMERE_DAT_EXPORT HookStep {
+    bool operator()(std::span<const std::uint8_t> data, std::uint64_t& pos,
+                    HookView& out) const noexcept;
 };
 
 } // namespace quillmere::dat::file_type::setup_model

@@ -5,6 +5,7 @@
 #include "quillmere/common/byte_writer.hpp"
 #include "quillmere/dat/export.hpp"
 #include "quillmere/dat/file_type/animation_hook.hpp"
+#include "quillmere/dat/file_type/checked_sequence.hpp"
 
 #include <cstdint>
 #include <span>
@@ -64,6 +65,49 @@ struct QUILLMERE_DAT_EXPORT PhysicsScript {
     [[nodiscard]] common::DecodeResult<void> write(common::ByteWriter& writer) const;
 
     friend bool operator==(const PhysicsScript&, const PhysicsScript&) = default;
+};
+
+/// One entry of a physics script as it lies in borrowed bytes, its hook decoded in place.
+struct QUILLMERE_DAT_EXPORT PhysicsScriptDataView {
+    /// Taken from its exact 8-byte pattern, as `PhysicsScriptData::start_time`.
+    double start_time = 0;
+    setup_model::HookView hook;
+
+    /// Reads the start time, then one hook, without copying (`PhysicsScriptDataStep`, and when
+    /// that refuses the bytes, the reads that find the exact error); errors and cursor positions
+    /// are exactly those of `PhysicsScriptData::read`, which is this followed by a copy.
+    [[nodiscard]] static common::DecodeResult<PhysicsScriptDataView>
+    read(common::ByteCursor& cursor);
+    /// Writes the start time's bits, then the hook, as `PhysicsScriptData::write` does.
+    [[nodiscard]] common::DecodeResult<void> write(common::ByteWriter& writer) const;
+    /// The entry as an owned value.
+    [[nodiscard]] PhysicsScriptData to_owned() const;
+};
+
+/// Takes the entry at offset `pos` of `data` when it is whole there (start time, then a hook as
+/// `HookStep` takes it): sets `out`, moves `pos` past it and returns true. Otherwise returns
+/// false and changes nothing. Never reads outside `data`; builds no error.
+struct QUILLMERE_DAT_EXPORT PhysicsScriptDataStep {
+    bool operator()(std::span<const std::uint8_t> data, std::uint64_t& pos,
+                    PhysicsScriptDataView& out) const noexcept;
+};
+
+/// A physics script file as it lies in borrowed bytes: the layout of `PhysicsScript` checked
+/// whole in one pass that allocates nothing, then its entries offered in place. Valid while
+/// those bytes live.
+struct QUILLMERE_DAT_EXPORT PhysicsScriptView {
+    std::uint32_t id = 0;
+    /// The entries in file order; hook offsets count from the start of the cursor's data.
+    CheckedSequence<PhysicsScriptDataView, PhysicsScriptDataStep> script_data;
+
+    /// Checks one script at the cursor's position. The reads, the errors and the cursor
+    /// position after success or failure are exactly those of `PhysicsScript::read`, which is
+    /// this followed by copies of the entries.
+    [[nodiscard]] static common::DecodeResult<PhysicsScriptView> parse(common::ByteCursor& cursor);
+
+    /// Writes the script as `PhysicsScript::write` writes its owned form: id, entry count,
+    /// entries. For a parsed script these are the bytes the parse consumed.
+    [[nodiscard]] common::DecodeResult<void> write(common::ByteWriter& writer) const;
 };
 
 } // namespace quillmere::dat::file_type::physics_script

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -172,6 +173,72 @@ struct QUILLMERE_DAT_EXPORT SetupModel {
     }
 
     friend bool operator==(const SetupModel&, const SetupModel&) = default;
+};
+
+/// One placement of a setup model as it lies in borrowed bytes: its key and its frame.
+struct QUILLMERE_DAT_EXPORT PlacementView {
+    std::int32_t key = 0;
+    FrameView anim_frame;
+};
+
+/// Takes the placement at offset `pos` of `data` when it is whole there: a key, then a frame of
+/// `num_parts` placements as `FrameStep` takes it. Sets `out`, moves `pos` past it and returns
+/// true; otherwise returns false and changes nothing. Never reads outside `data`.
+struct QUILLMERE_DAT_EXPORT PlacementStep {
+    std::uint32_t num_parts = 0;
+
+    bool operator()(std::span<const std::uint8_t> data, std::uint64_t& pos,
+                    PlacementView& out) const noexcept;
+};
+
+/// A setup model as it lies in borrowed bytes: the layout of `SetupModel` checked whole in one
+/// pass that allocates nothing. Lists of fixed-size records are left as their stored bytes (the
+/// entry sizes below), the placements are offered in place, the single values are decoded.
+/// Valid while those bytes live.
+struct QUILLMERE_DAT_EXPORT SetupModelView {
+    std::uint32_t id = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t num_parts = 0;
+    /// `num_parts` u32 part ids.
+    std::span<const std::uint8_t> parts;
+    /// `num_parts` u32 parent indices with `kHasParentIndex`, else empty.
+    std::span<const std::uint8_t> parent_index;
+    /// `num_parts` Vector3 records (12 bytes) with `kHasDefaultScale`, else empty.
+    std::span<const std::uint8_t> default_scale;
+    /// Keyed entries of 36 bytes (an i32 key and a LocationType), every stored entry.
+    std::span<const std::uint8_t> holding_locations;
+    /// Keyed entries of 36 bytes, as `holding_locations`.
+    std::span<const std::uint8_t> connection_points;
+    /// Every stored placement in file order, a key stored twice included; `placements_by_key`
+    /// gives the ones the decoded model keeps.
+    CheckedSequence<PlacementView, PlacementStep> placement_frames;
+    /// CylSphere records of 20 bytes.
+    std::span<const std::uint8_t> cyl_spheres;
+    /// Sphere records of 16 bytes.
+    std::span<const std::uint8_t> spheres;
+    float height = 0;
+    float radius = 0;
+    float step_up = 0;
+    float step_down = 0;
+    common::Sphere sorting_sphere;
+    common::Sphere selection_sphere;
+    /// Keyed entries of 48 bytes (an i32 key and a LightInfo), every stored entry.
+    std::span<const std::uint8_t> lights;
+    std::optional<std::uint32_t> default_animation;
+    std::optional<std::uint32_t> default_script;
+    std::optional<std::uint32_t> default_motion_table;
+    std::optional<std::uint32_t> default_sound_table;
+    std::optional<std::uint32_t> default_script_table;
+
+    /// Checks one setup model at the cursor's position. The reads, the errors and the cursor
+    /// position after success or failure are exactly those of `SetupModel::unpack`, which is
+    /// this followed by copies of what the view shows.
+    [[nodiscard]] static common::DecodeResult<SetupModelView> parse(common::ByteCursor& cursor);
+
+    /// The placements the decoded model's map holds: for each key the last placement stored
+    /// under it, in ascending key order. `out`'s previous content is replaced and its capacity
+    /// reused; it holds at most one element per stored placement.
+    void placements_by_key(std::vector<PlacementView>& out) const;
 };
 
 } // namespace quillmere::dat::file_type::setup_model
