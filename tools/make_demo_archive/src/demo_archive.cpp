@@ -15,6 +15,7 @@
 namespace quillmere::demo {
 namespace {
 
+using dat::file_type::FileType;
 using testkit::AnimationFrameSpec;
 using testkit::AnimationSpec;
 using testkit::Frame;
@@ -214,11 +215,12 @@ void make_setup_model(Draw& draw, DemoFile& file) {
                                     draw.coarse(1), draw.coarse(8), draw.coarse(2)}});
         }
     }
-    plan.default_ids = {draw.percent(70) ? 0x03000000U + draw.between(1, 0x4000) : 0U,
-                        draw.percent(20) ? 0x33000000U + draw.between(1, 0x1000) : 0U,
-                        draw.percent(60) ? 0x09000000U + draw.between(1, 0x1000) : 0U,
-                        draw.percent(50) ? 0x20000000U + draw.between(1, 0x100) : 0U,
-                        draw.percent(10) ? 0x34000000U + draw.between(1, 0x100) : 0U};
+    plan.default_ids = {
+        draw.percent(70) ? first_id(FileType::Animation) + draw.between(1, 0x4000) : 0U,
+        draw.percent(20) ? first_id(FileType::PhysicsScript) + draw.between(1, 0x1000) : 0U,
+        draw.percent(60) ? 0x09000000U + draw.between(1, 0x1000) : 0U,
+        draw.percent(50) ? 0x20000000U + draw.between(1, 0x100) : 0U,
+        draw.percent(10) ? 0x34000000U + draw.between(1, 0x100) : 0U};
     file.contents = testkit::build_setup_model(plan);
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "quillmere/common/random.hpp"
+#include "quillmere/dat/file_type/file_type.hpp"
 
 #include <array>
 #include <cstdint>
@@ -38,6 +39,11 @@ struct DemoFile {
 /// small sizes and a long tail up to 256 KiB. A tenth of the swept files and a few small others
 /// are stored compressed. Hook types are drawn with retail-like weights: Sound the most common,
 /// TextureVelocityPart and NoOp absent.
+/// The first id of a hook-carrying type's range.
+[[nodiscard]] constexpr std::uint32_t first_id(dat::file_type::FileType type) noexcept {
+    return dat::file_type::range_of(type).first;
+}
+
 class DemoGenerator {
   public:
     explicit DemoGenerator(std::uint64_t seed);
@@ -49,9 +55,10 @@ class DemoGenerator {
     [[nodiscard]] std::uint64_t random();
 
     common::SplitMix64 random_;
-    std::uint32_t next_animation_ = 0x03000001;
-    std::uint32_t next_setup_model_ = 0x02000001;
-    std::uint32_t next_physics_script_ = 0x33000001;
+    // Each type's ids start just after the first id of its range.
+    std::uint32_t next_animation_ = first_id(dat::file_type::FileType::Animation) + 1;
+    std::uint32_t next_setup_model_ = first_id(dat::file_type::FileType::SetupModel) + 1;
+    std::uint32_t next_physics_script_ = first_id(dat::file_type::FileType::PhysicsScript) + 1;
     std::array<std::uint32_t, 256> next_other_{};
     bool known_script_written_ = false;
 };

@@ -29,6 +29,16 @@ inline constexpr std::array<IdRange, 3> kIdRanges{{
     {FileType::PhysicsScript, 0x33000000, 0x33FFFFFF},
 }};
 
+/// The id range of `type`.
+[[nodiscard]] constexpr const IdRange& range_of(FileType type) noexcept {
+    for (const IdRange& range : kIdRanges) {
+        if (range.type == type) {
+            return range;
+        }
+    }
+    return kIdRanges.front(); // not reached: every type has its range
+}
+
 /// The hook-carrying type of file `id`, or nothing for every other id.
 [[nodiscard]] constexpr std::optional<FileType> of(std::uint32_t id) noexcept {
     for (const IdRange& range : kIdRanges) {
