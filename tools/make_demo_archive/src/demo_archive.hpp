@@ -4,6 +4,7 @@
 #pragma once
 
 #include "quillmere/common/random.hpp"
+#include "quillmere/dat/file_type/animation_hook.hpp"
 #include "quillmere/dat/file_type/file_type.hpp"
 
 #include <array>
@@ -27,7 +28,7 @@ struct DemoFile {
     /// Stored compressed (the directory entry is flagged).
     bool compress = false;
     /// Hooks the file carries, by hook type.
-    std::array<std::uint32_t, 27> hooks{};
+    std::array<std::uint32_t, dat::file_type::setup_model::kHookTypeCount> hooks{};
 };
 
 /// Makes the demo's files one after another. The n-th file depends only on the seed and n, so
@@ -82,7 +83,7 @@ struct DemoSummary {
     std::uint64_t physics_scripts = 0;
     std::uint64_t others = 0;
     std::uint64_t compressed = 0;
-    std::array<std::uint64_t, 27> hooks{};
+    std::array<std::uint64_t, dat::file_type::setup_model::kHookTypeCount> hooks{};
     /// Contents of the animations, setup models and physics scripts, uncompressed.
     std::uint64_t swept_bytes = 0;
     /// Contents of every file, uncompressed.
