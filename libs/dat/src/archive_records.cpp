@@ -1,5 +1,7 @@
-// Encoders of the archive's own records, the header and the directory entry. Their readers are
-// with the archive walk in dat_database.cpp; each writer lists the same fields in the same order.
+// The archive's own records, the header and the directory entry: each read field by field and
+// written in the same order.
+#include "quillmere/common/record.hpp"
+#include "quillmere/common/try.hpp"
 #include "quillmere/dat/dat_file_entry.hpp"
 #include "quillmere/dat/dat_header.hpp"
 
@@ -7,6 +9,60 @@
 #include <array>
 
 namespace quillmere::dat {
+
+using common::ByteCursor;
+using common::DecodeError;
+using common::DecodeResult;
+
+namespace {
+
+// The 16 raw bytes of `version_string`; a short read leaves the cursor where it started.
+DecodeResult<std::vector<std::uint8_t>> read_version_string(ByteCursor& cursor) {
+    const std::uint64_t start = cursor.position();
+    auto bytes = cursor.read_exact(16);
+    if (!bytes) {
+        cursor.set_position(start);
+        return std::unexpected(DecodeError(std::move(bytes).error()));
+    }
+    return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
+}
+
+} // namespace
+
+DecodeResult<DatHeader> DatHeader::read_le(ByteCursor& cursor) {
+    common::RecordReader r(cursor, "DatHeader");
+    DatHeader h;
+    QM_TRY(h.magic, r.field("magic", &ByteCursor::read_u32));
+    QM_TRY(h.block_size, r.field("block_size", &ByteCursor::read_u32));
+    QM_TRY(h.file_size, r.field("file_size", &ByteCursor::read_u32));
+    QM_TRY(h.dataset, r.field("dataset", &ByteCursor::read_u32));
+    QM_TRY(h.subset, r.field("subset", &ByteCursor::read_u32));
+    QM_TRY(h.free_head, r.field("free_head", &ByteCursor::read_u32));
+    QM_TRY(h.free_tail, r.field("free_tail", &ByteCursor::read_u32));
+    QM_TRY(h.free_count, r.field("free_count", &ByteCursor::read_u32));
+    QM_TRY(h.root_offset, r.field("root_offset", &ByteCursor::read_u32));
+    QM_TRY(h.new_lru, r.field("new_lru", &ByteCursor::read_u32));
+    QM_TRY(h.old_lru, r.field("old_lru", &ByteCursor::read_u32));
+    QM_TRY(h.use_lru, r.field("use_lru", &ByteCursor::read_u32));
+    QM_TRY(h.master_map_id, r.field("master_map_id", &ByteCursor::read_u32));
+    QM_TRY(h.engine_version, r.field("engine_version", &ByteCursor::read_u32));
+    QM_TRY(h.game_version, r.field("game_version", &ByteCursor::read_u32));
+    QM_TRY(h.version_string, r.field("version_string", read_version_string));
+    QM_TRY(h.version_minor, r.field("version_minor", &ByteCursor::read_u32));
+    return h;
+}
+
+DecodeResult<DatFileEntry> DatFileEntry::read_le(ByteCursor& cursor) {
+    common::RecordReader r(cursor, "DatFileEntry");
+    DatFileEntry e;
+    QM_TRY(e.bit_flags, r.field("bit_flags", &ByteCursor::read_u32));
+    QM_TRY(e.id, r.field("id", &ByteCursor::read_u32));
+    QM_TRY(e.offset, r.field("offset", &ByteCursor::read_u32));
+    QM_TRY(e.size, r.field("size", &ByteCursor::read_u32));
+    QM_TRY(e.timestamp, r.field("timestamp", &ByteCursor::read_u32));
+    QM_TRY(e.version, r.field("version", &ByteCursor::read_u32));
+    return e;
+}
 
 void DatHeader::write_le(common::ByteWriter& writer) const {
     writer.write_u32(magic);

@@ -7,7 +7,6 @@
 #include "detail/database_access.hpp"
 #include "detail/lrs_output.hpp"
 #include "quillmere/common/le.hpp"
-#include "quillmere/common/record.hpp"
 #include "quillmere/common/try.hpp"
 
 #include <array>
@@ -25,17 +24,6 @@ using common::load_le;
 
 namespace {
 
-// The 16 raw bytes of `version_string`; a short read leaves the cursor where it started.
-DecodeResult<std::vector<std::uint8_t>> read_version_string(ByteCursor& cursor) {
-    const std::uint64_t start = cursor.position();
-    auto bytes = cursor.read_exact(16);
-    if (!bytes) {
-        cursor.set_position(start);
-        return std::unexpected(DecodeError(std::move(bytes).error()));
-    }
-    return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
-}
-
 // `decoded` with `io_error` at its core instead of the end of the input, its contexts kept.
 DecodeError with_io_error(const DecodeError& decoded, common::IoError io_error) {
     DecodeError replaced(std::move(io_error));
@@ -46,41 +34,6 @@ DecodeError with_io_error(const DecodeError& decoded, common::IoError io_error) 
 }
 
 } // namespace
-
-DecodeResult<DatHeader> DatHeader::read_le(ByteCursor& cursor) {
-    common::RecordReader r(cursor, "DatHeader");
-    DatHeader h;
-    QM_TRY(h.magic, r.field("magic", &ByteCursor::read_u32));
-    QM_TRY(h.block_size, r.field("block_size", &ByteCursor::read_u32));
-    QM_TRY(h.file_size, r.field("file_size", &ByteCursor::read_u32));
-    QM_TRY(h.dataset, r.field("dataset", &ByteCursor::read_u32));
-    QM_TRY(h.subset, r.field("subset", &ByteCursor::read_u32));
-    QM_TRY(h.free_head, r.field("free_head", &ByteCursor::read_u32));
-    QM_TRY(h.free_tail, r.field("free_tail", &ByteCursor::read_u32));
-    QM_TRY(h.free_count, r.field("free_count", &ByteCursor::read_u32));
-    QM_TRY(h.root_offset, r.field("root_offset", &ByteCursor::read_u32));
-    QM_TRY(h.new_lru, r.field("new_lru", &ByteCursor::read_u32));
-    QM_TRY(h.old_lru, r.field("old_lru", &ByteCursor::read_u32));
-    QM_TRY(h.use_lru, r.field("use_lru", &ByteCursor::read_u32));
-    QM_TRY(h.master_map_id, r.field("master_map_id", &ByteCursor::read_u32));
-    QM_TRY(h.engine_version, r.field("engine_version", &ByteCursor::read_u32));
-    QM_TRY(h.game_version, r.field("game_version", &ByteCursor::read_u32));
-    QM_TRY(h.version_string, r.field("version_string", read_version_string));
-    QM_TRY(h.version_minor, r.field("version_minor", &ByteCursor::read_u32));
-    return h;
-}
-
-DecodeResult<DatFileEntry> DatFileEntry::read_le(ByteCursor& cursor) {
-    common::RecordReader r(cursor, "DatFileEntry");
-    DatFileEntry e;
-    QM_TRY(e.bit_flags, r.field("bit_flags", &ByteCursor::read_u32));
-    QM_TRY(e.id, r.field("id", &ByteCursor::read_u32));
-    QM_TRY(e.offset, r.field("offset", &ByteCursor::read_u32));
-    QM_TRY(e.size, r.field("size", &ByteCursor::read_u32));
-    QM_TRY(e.timestamp, r.field("timestamp", &ByteCursor::read_u32));
-    QM_TRY(e.version, r.field("version", &ByteCursor::read_u32));
-    return e;
-}
 
 DatDatabase::DatDatabase(DatHeader header, std::unique_ptr<detail::ArchiveFile> file) noexcept
     : header_(std::move(header)), file_(std::move(file)) {}
