@@ -246,6 +246,25 @@ std::vector<Seed> verify_seeds() {
     return seeds;
 }
 
+// Manifests as extract writes them, and near misses: a member missing, a file listed twice.
+std::vector<Seed> manifest_seeds() {
+    const std::string header =
+        R"("header": {"magic": 19537, "block_size": 1024, "dataset": 1, "subset": 0, )"
+        R"("new_lru": 0, "old_lru": 0, "use_lru": 0, "master_map_id": 0, "engine_version": 19, )"
+        R"("game_version": 45, "version_string": "000102030405060708090A0B0C0D0E0F", )"
+        R"("version_minor": 1002})";
+    const std::string file =
+        R"({"id": "0x03000001", "bit_flags": 1, "timestamp": 7, "version": 2})";
+    const auto text = [](const std::string& json) { return Buffer(json.begin(), json.end()); };
+    return {{"extracted", text("{\"format\": 1, " + header + ", \"files\": [" + file +
+                               ", {\"id\": \"0x0A000002\", \"bit_flags\": 0, \"timestamp\": "
+                               "4294967295, \"version\": 0}]}\n")},
+            {"no-files", text("{\"files\": [], \"format\": 1, " + header + "}")},
+            {"file-twice",
+             text("{\"format\": 1, " + header + ", \"files\": [" + file + ", " + file + "]}")},
+            {"header-missing", text("{\"format\": 1, \"files\": []}")}};
+}
+
 void write_seeds(const std::filesystem::path& dir, const std::vector<Seed>& seeds,
                  const std::string& prefix = "seed-") {
     std::filesystem::create_directories(dir);
@@ -271,6 +290,7 @@ int main(int argc, char** argv) {
         write_seeds(out / "physics_script", physics_script_seeds());
         write_seeds(out / "archive", archive_seeds());
         write_seeds(out / "verify", verify_seeds());
+        write_seeds(out / "manifest", manifest_seeds());
         // The sweeps read all three file types.
         write_seeds(out / "sweeps", animation_seeds(), "seed-animation-");
         write_seeds(out / "sweeps", setup_model_seeds(), "seed-setup-model-");
