@@ -16,6 +16,9 @@ template <class... Ts>
 struct Overloaded : Ts... {
     using Ts::operator()...;
 };
+// Spelled out for compilers without aggregate deduction (clang before 17, used for fuzzing).
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
 
 // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on "(" + std::string&&.
 std::string tuple_text(std::initializer_list<float> values) {
