@@ -32,11 +32,12 @@ constexpr const Command* kCommands[] = {
 
 constexpr std::string_view kProgram = "quillmere-dat";
 
-constexpr std::string_view kMainHelpHead = "quillmere-dat: look inside a portal archive.\n"
-                                           "\n"
-                                           "usage: quillmere-dat COMMAND ARCHIVE [ID] [OPTIONS]\n"
-                                           "\n"
-                                           "commands:\n";
+constexpr std::string_view kMainHelpHead =
+    "quillmere-dat: look inside a portal archive, test it, change it.\n"
+    "\n"
+    "usage: quillmere-dat COMMAND ARGUMENTS... [OPTIONS]\n"
+    "\n"
+    "commands:\n";
 
 constexpr std::string_view kMainHelpTail =
     "\n"
@@ -74,7 +75,7 @@ int usage_error(const Streams& streams, const Command* command, std::string_view
     if (command != nullptr) {
         streams.err << "usage: " << command->synopsis << "\n";
     } else {
-        streams.err << "usage: quillmere-dat COMMAND ARCHIVE [ID] [OPTIONS]; see "
+        streams.err << "usage: quillmere-dat COMMAND ARGUMENTS... [OPTIONS]; see "
                        "'quillmere-dat --help'\n";
     }
     return kExitUsage;

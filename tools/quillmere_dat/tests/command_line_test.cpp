@@ -158,7 +158,8 @@ TEST(CommandLineTest, HelpIsPrintedForTheProgramAndEachCommand) {
     for (const auto& args : std::vector<std::vector<std::string>>{{"--help"}, {"-h"}, {"help"}}) {
         const auto result = run_args(args);
         EXPECT_EQ(result.status, kExitOk);
-        EXPECT_TRUE(result.out.starts_with("quillmere-dat: look inside a portal archive."));
+        EXPECT_TRUE(result.out.starts_with(
+            "quillmere-dat: look inside a portal archive, test it, change it."));
         EXPECT_EQ(result.err, "");
     }
     for (const std::string command : {"info", "ls", "cat", "hooks", "verify"}) {
