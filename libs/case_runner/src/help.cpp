@@ -11,13 +11,13 @@ namespace {
 constexpr std::size_t kDescriptionColumn = 24;
 
 /// "-h, --help", "    --logfile PATH", "-Z unstable-options".
-std::string flags_of(const OptionSpec& spec) {
-    std::string flags = spec.short_name.empty() ? "    " : "-" + std::string(spec.short_name);
-    if (!spec.long_name.empty()) {
-        flags += (spec.short_name.empty() ? "--" : ", --") + std::string(spec.long_name);
+std::string flags_of(const OptionSpec& option) {
+    std::string flags = option.short_name.empty() ? "    " : "-" + std::string(option.short_name);
+    if (!option.long_name.empty()) {
+        flags += (option.short_name.empty() ? "--" : ", --") + std::string(option.long_name);
     }
-    if (spec.takes_value()) {
-        flags += " " + std::string(spec.value_name);
+    if (option.takes_value()) {
+        flags += " " + std::string(option.value_name);
     }
     return flags;
 }
@@ -25,13 +25,13 @@ std::string flags_of(const OptionSpec& spec) {
 std::string option_rows() {
     const std::string indent(kDescriptionColumn, ' ');
     std::string text;
-    for (const auto& spec : kOptions) {
-        if (spec.visibility == Visibility::Hidden) {
+    for (const auto& option : kOptions) {
+        if (option.visibility == Visibility::Hidden) {
             continue;
         }
         // A flag without a value keeps a blank after its name; a row too long for the flag
         // column puts its description on the next line.
-        std::string flags = "    " + flags_of(spec) + (spec.takes_value() ? "" : " ");
+        std::string flags = "    " + flags_of(option) + (option.takes_value() ? "" : " ");
         if (flags.size() < kDescriptionColumn) {
             flags.append(kDescriptionColumn - flags.size(), ' ');
         } else {
@@ -39,7 +39,7 @@ std::string option_rows() {
         }
         text += flags;
         // Each further line of the description starts in the description column.
-        std::string_view description = spec.help;
+        std::string_view description = option.help;
         for (;;) {
             const auto line_end = description.find('\n');
             text += description.substr(0, line_end);

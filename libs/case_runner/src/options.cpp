@@ -20,10 +20,10 @@ struct Name {
 };
 
 std::optional<OptionId> find_option(const Name& name) {
-    for (const auto& spec : kOptions) {
-        const std::string_view candidate = name.is_long ? spec.long_name : spec.short_name;
+    for (const auto& option : kOptions) {
+        const std::string_view candidate = name.is_long ? option.long_name : option.short_name;
         if (!candidate.empty() && candidate == name.text) {
-            return spec.id;
+            return option.id;
         }
     }
     return std::nullopt;
@@ -122,9 +122,9 @@ std::expected<Matches, std::string> match_options(std::span<const std::string> a
             }
         }
     }
-    for (const auto& spec : kOptions) {
-        if (spec.occurs == Occurs::AtMostOnce && matches.of(spec.id).size() > 1) {
-            return std::unexpected("Option '" + std::string(spec.main_name()) +
+    for (const auto& option : kOptions) {
+        if (option.occurs == Occurs::AtMostOnce && matches.of(option.id).size() > 1) {
+            return std::unexpected("Option '" + std::string(option.main_name()) +
                                    "' given more than once");
         }
     }

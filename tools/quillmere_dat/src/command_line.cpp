@@ -97,18 +97,18 @@ bool is_help(std::string_view arg) {
 // The option `arg` names, with the value written into it after "=" (options with a value
 // only); no option when the command has none of that name.
 struct OptionMatch {
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* option = nullptr;
     std::optional<std::string_view> inline_value;
 };
 
 OptionMatch match_option(const Command& command, std::string_view arg) {
-    for (const auto& spec : command.options) {
-        if (arg == spec.name) {
-            return {&spec, std::nullopt};
+    for (const auto& option : command.options) {
+        if (arg == option.name) {
+            return {&option, std::nullopt};
         }
-        if (spec.takes_value && arg.starts_with(spec.name) && arg.size() > spec.name.size() &&
-            arg[spec.name.size()] == '=') {
-            return {&spec, arg.substr(spec.name.size() + 1)};
+        if (option.takes_value && arg.starts_with(option.name) && arg.size() > option.name.size() &&
+            arg[option.name.size()] == '=') {
+            return {&option, arg.substr(option.name.size() + 1)};
         }
     }
     return {};
@@ -140,16 +140,16 @@ std::expected<Arguments, std::string> parse_arguments(const Command& command,
             options_done = true;
             continue;
         }
-        const auto [spec, inline_value] = match_option(command, arg);
-        if (spec == nullptr) {
+        const auto [option, inline_value] = match_option(command, arg);
+        if (option == nullptr) {
             return std::unexpected("unknown option '" + arg + "' for '" +
                                    std::string(command.name) + "'");
         }
-        if (!spec->takes_value) {
-            options.push_back({spec->name, {}});
+        if (!option->takes_value) {
+            options.push_back({option->name, {}});
             continue;
         }
-        const std::string option_name(spec->name);
+        const std::string option_name(option->name);
         std::string value;
         if (inline_value) {
             value = *inline_value;
@@ -158,15 +158,15 @@ std::expected<Arguments, std::string> parse_arguments(const Command& command,
         } else {
             value = args[++i];
         }
-        if (!spec->repeatable && given(spec->name)) {
+        if (!option->repeatable && given(option->name)) {
             return std::unexpected("option '" + option_name + "' given twice");
         }
-        if (spec->check != nullptr) {
-            if (auto problem = spec->check(value)) {
+        if (option->check != nullptr) {
+            if (auto problem = option->check(value)) {
                 return std::unexpected(std::move(*problem));
             }
         }
-        options.push_back({spec->name, std::move(value)});
+        options.push_back({option->name, std::move(value)});
     }
 
     const auto& wanted = command.arguments;
