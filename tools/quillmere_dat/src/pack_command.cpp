@@ -26,6 +26,7 @@ namespace fs = std::filesystem;
 struct PackPlan {
     dat::DatHeader header;
     std::vector<ManifestFile> files;
+    std::array<std::uint8_t, dat::kPreambleSize> preamble{};
 };
 
 // The .bin files under a directory: the ids of those at the place of a file
@@ -107,7 +108,7 @@ Gathered<PackPlan> plan(const std::string& dir_text) {
         return std::unexpected((dir / *std::min_element(unnamed.begin(), unnamed.end())).string() +
                                " is not named in the manifest");
     }
-    return PackPlan{std::move(manifest->header), std::move(files)};
+    return PackPlan{std::move(manifest->header), std::move(files), manifest->preamble};
 }
 
 // The directory of each file type under the tree, opened once, so that each file is opened
@@ -149,7 +150,7 @@ class TypeDirectories {
 
 Gathered<void> write_archive(const PackPlan& plan, const std::string& dir, const std::string& out,
                              const Streams& streams) {
-    auto writer = dat::ArchiveWriter::create(out, plan.header);
+    auto writer = dat::ArchiveWriter::create(out, plan.header, plan.preamble);
     if (!writer) {
         return std::unexpected(one_line(writer.error()));
     }
