@@ -71,9 +71,12 @@ Gathered<GateVerdict> check_before_writing(const std::string& archive, bool in_p
     if (!refused || force) {
         return GateVerdict{report.has_errors()};
     }
-    std::string counts = count_text(report.error_count, "error");
+    std::string counts;
+    if (report.has_errors()) {
+        counts = count_text(report.error_count, "error");
+    }
     if (in_place && report.warning_count != 0) {
-        counts += " and " + count_text(report.warning_count, "warning");
+        counts += (counts.empty() ? "" : " and ") + count_text(report.warning_count, "warning");
     }
     return std::unexpected(archive + " has " + counts + "; nothing was written" +
                            (in_place && !report.has_errors()
