@@ -53,6 +53,12 @@ constexpr std::string_view kMainHelpTail =
 // The width of the first column of the main help's command and option lists.
 constexpr std::size_t kOutlineWidth = 25;
 
+} // namespace
+
+std::span<const Command* const> commands() noexcept {
+    return kCommands;
+}
+
 std::string main_help() {
     std::string text(kMainHelpHead);
     for (const auto* command : kCommands) {
@@ -65,6 +71,8 @@ std::string main_help() {
     text += kMainHelpTail;
     return text;
 }
+
+namespace {
 
 void print_help(const Streams& streams, const Command& command) {
     streams.out << "usage: " << command.synopsis << "\n\n" << command.description;
