@@ -48,7 +48,16 @@ int emit(const Streams& streams, std::string_view text) {
 
 int fail(const Streams& streams, std::string_view message) {
     streams.err << "error: " << message << "\n";
+    if (streams.json) {
+        streams.out << error_document("failure", message);
+        streams.out.flush();
+    }
     return kExitFailure;
+}
+
+std::string error_document(std::string_view kind, std::string_view message) {
+    return "{\"error\": {\"kind\": " + common::json_quote(kind) +
+           ", \"message\": " + common::json_quote(message) + "}}\n";
 }
 
 std::optional<std::uint32_t> parse_file_id(std::string_view text) noexcept {

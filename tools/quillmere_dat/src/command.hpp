@@ -30,6 +30,10 @@ struct Streams {
     std::ostream& err;
     bool out_is_terminal = false;
     bool err_is_terminal = false;
+    /// The command was asked for JSON (--json): a failure is then also one JSON document on
+    /// `out`, `{"error": {"kind": "failure", "message": ...}}` ("usage" for a command line
+    /// that cannot be run), so that a script reading `out` always gets JSON.
+    bool json = false;
 };
 
 /// Checks one value given on the command line: the usage error's message when the value is
@@ -114,8 +118,12 @@ using Gathered = std::expected<T, std::string>;
 /// pipe) is reported as "error: cannot write to standard output" and gives kExitFailure.
 [[nodiscard]] int emit(const Streams& streams, std::string_view text);
 
-/// Writes "error: " `message` as one line to standard error and gives kExitFailure.
+/// Writes "error: " `message` as one line to standard error (and, with `streams.json`, the
+/// error document to standard output) and gives kExitFailure.
 [[nodiscard]] int fail(const Streams& streams, std::string_view message);
+
+/// The JSON document of a failure of `kind` ("failure" or "usage") with `message`, one line.
+[[nodiscard]] std::string error_document(std::string_view kind, std::string_view message);
 
 /// A file id given on the command line: one to eight hexadecimal digits, with or without a
 /// "0x"/"0X" prefix ("0x03000001", "3000001"). Anything else gives nothing.

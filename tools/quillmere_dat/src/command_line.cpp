@@ -5,6 +5,7 @@
 #include "commands.hpp"
 #include "quillmere/common/text.hpp"
 
+#include <algorithm>
 #include <ostream>
 #include <utility>
 
@@ -79,6 +80,9 @@ void print_help(const Streams& streams, const Command& command) {
 }
 
 int usage_error(const Streams& streams, const Command* command, std::string_view message) {
+    if (streams.json) {
+        streams.out << error_document("usage", message);
+    }
     streams.err << "error: " << message << "\n";
     if (command != nullptr) {
         streams.err << "usage: " << command->synopsis << "\n";
@@ -96,6 +100,21 @@ const Command* find_command(std::string_view name) {
         }
     }
     return nullptr;
+}
+
+// Whether `command` takes --json and it is among `args` before "--".
+bool wants_json(const Command& command, std::span<const std::string> args) {
+    const bool takes_json = std::any_of(command.options.begin(), command.options.end(),
+                                        [](const OptionSpec& o) { return o.name == "--json"; });
+    for (const auto& arg : args) {
+        if (arg == "--") {
+            break;
+        }
+        if (arg == "--json") {
+            return takes_json;
+        }
+    }
+    return false;
 }
 
 bool is_help(std::string_view arg) {
@@ -220,6 +239,9 @@ int run(std::span<const std::string> args, const Streams& streams) {
     }
 
     const auto rest = args.subspan(1);
+    // A command that speaks JSON answers in JSON whatever happens, a bad command line included.
+    Streams chosen = streams;
+    chosen.json = wants_json(*command, rest);
     // Help wins over every other problem of the line, as long as it comes before "--".
     for (const auto& arg : rest) {
         if (arg == "--") {
@@ -233,14 +255,14 @@ int run(std::span<const std::string> args, const Streams& streams) {
 
     auto parsed = parse_arguments(*command, rest);
     if (!parsed) {
-        return usage_error(streams, command, parsed.error());
+        return usage_error(chosen, command, parsed.error());
     }
     if (command->writes_binary && streams.out_is_terminal) {
-        return usage_error(streams, command,
+        return usage_error(chosen, command,
                            "refusing to write binary data to a terminal; redirect standard "
                            "output to a file or a pipe");
     }
-    return command->run(*parsed, streams);
+    return command->run(*parsed, chosen);
 }
 
 } // namespace quillmere::inspect
