@@ -130,8 +130,13 @@ using Gathered = std::expected<T, std::string>;
 [[nodiscard]] std::optional<std::uint32_t> parse_file_id(std::string_view text) noexcept;
 
 /// A file type (the top byte of an id): one or two hexadecimal digits, with or without "0x"
-/// ("03", "0x33", "2").
+/// ("03", "0x33", "2"), or the name of a type `type_name` knows, with a blank or a '-'
+/// between its words ("animation", "setup-model", "physics script").
 [[nodiscard]] std::optional<std::uint8_t> parse_type_byte(std::string_view text) noexcept;
+
+/// The name of file type `type` (a top byte): "animation", "setup model" or "physics script"
+/// for the types the library decodes, empty for every other.
+[[nodiscard]] std::string_view type_name(std::uint8_t type) noexcept;
 
 /// The check of an argument `parse_file_id` must read.
 [[nodiscard]] std::optional<std::string> check_file_id(std::string_view text);

@@ -94,12 +94,12 @@ TEST_F(QuillmereDatE2eTest, InfoShowsTheHeaderAndASummaryPerFileType) {
                            "           1\n"
                            "0x02           1  " +
                            right(stored(sample::kSetupModel), 14) +
-                           "           1\n"
+                           "           1  setup model\n"
                            "0x03           3  " +
                            right(std::to_string(type3), 14) +
-                           "           1\n"
+                           "           1  animation\n"
                            "0x06           1              10           0\n"
-                           "0x33           2             652           0\n");
+                           "0x33           2             652           0  physics script\n");
 }
 
 TEST_F(QuillmereDatE2eTest, InfoJsonCarriesTheSameFacts) {
@@ -118,6 +118,8 @@ TEST_F(QuillmereDatE2eTest, InfoJsonCarriesTheSameFacts) {
     const auto& types = elements(doc.at("types"));
     ASSERT_EQ(types.size(), 5U);
     EXPECT_EQ(types.at(2).at("type").get<std::string>(), "0x03");
+    EXPECT_EQ(types.at(2).at("name").get<std::string>(), "animation");
+    EXPECT_TRUE(types.at(3).at("name").is_null());
     EXPECT_EQ(types.at(2).at("files").get<double>(), 3);
     EXPECT_EQ(types.at(2).at("compressed").get<double>(), 1);
     EXPECT_EQ(types.at(4).at("stored_bytes").get<double>(), 652);
@@ -145,7 +147,7 @@ TEST_F(QuillmereDatE2eTest, LsListsEveryEntryInAscendingIdOrder) {
 }
 
 TEST_F(QuillmereDatE2eTest, LsTypeKeepsOnlyThatTopByte) {
-    for (const auto& type : {"03", "3", "0x03", "--type=03"}) {
+    for (const auto& type : {"03", "3", "0x03", "--type=03", "animation", "--type=animation"}) {
         std::vector<std::string> args = {"ls", archive_};
         if (std::string_view(type).starts_with("--")) {
             args.push_back(type);
