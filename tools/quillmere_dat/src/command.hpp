@@ -2,6 +2,7 @@
 // the parsed arguments it is handed, and the streams and exit statuses it reports through.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <expected>
 #include <iosfwd>
@@ -34,6 +35,9 @@ struct Streams {
     /// `out`, `{"error": {"kind": "failure", "message": ...}}` ("usage" for a command line
     /// that cannot be run), so that a script reading `out` always gets JSON.
     bool json = false;
+    /// Standard input, for commands that read a list from it (--ids-from -); none in tests that
+    /// do not give one.
+    std::istream* in = nullptr;
 };
 
 /// Checks one value given on the command line: the usage error's message when the value is
@@ -45,6 +49,10 @@ using ValueCheck = std::optional<std::string> (*)(std::string_view value);
 struct ArgumentSpec {
     std::string_view name;
     ValueCheck check = nullptr;
+    /// The last argument only: it may be given any number of times, at least once unless the
+    /// option `or_option` is given (ids from --ids-from instead, say).
+    bool repeated = false;
+    std::string_view or_option = {};
 };
 
 /// One option, `name` with its dashes ("--json"). A flag takes no value, refuses "--name=value"
@@ -95,6 +103,10 @@ class Arguments {
     /// Positional argument `index`; the parser guarantees every one the command describes.
     [[nodiscard]] const std::string& positional(std::size_t index) const {
         return positional_.at(index);
+    }
+    /// The positional arguments from `index` on: the values of a repeated last argument.
+    [[nodiscard]] std::span<const std::string> positionals_from(std::size_t index) const {
+        return std::span(positional_).subspan(std::min(index, positional_.size()));
     }
     /// True when option `name` was given at least once.
     [[nodiscard]] bool has(std::string_view name) const;

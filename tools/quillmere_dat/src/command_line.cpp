@@ -197,15 +197,20 @@ std::expected<Arguments, std::string> parse_arguments(const Command& command,
     }
 
     const auto& wanted = command.arguments;
-    if (positional.size() < wanted.size()) {
+    const bool repeated = !wanted.empty() && wanted.back().repeated;
+    const bool replaced =
+        repeated && !wanted.back().or_option.empty() && given(wanted.back().or_option);
+    const std::size_t required = wanted.size() - (replaced ? 1 : 0);
+    if (positional.size() < required) {
         return std::unexpected("missing " + std::string(wanted[positional.size()].name));
     }
-    if (positional.size() > wanted.size()) {
+    if (positional.size() > wanted.size() && !repeated) {
         return std::unexpected("unexpected argument '" + positional[wanted.size()] + "'");
     }
-    for (std::size_t i = 0; i < wanted.size(); ++i) {
-        if (wanted[i].check != nullptr) {
-            if (auto problem = wanted[i].check(positional[i])) {
+    for (std::size_t i = 0; i < positional.size(); ++i) {
+        const ArgumentSpec& spec = wanted[std::min(i, wanted.size() - 1)];
+        if (spec.check != nullptr) {
+            if (auto problem = spec.check(positional[i])) {
                 return std::unexpected(std::move(*problem));
             }
         }
