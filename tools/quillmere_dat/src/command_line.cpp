@@ -5,6 +5,8 @@
 #include "commands.hpp"
 #include "quillmere/common/text.hpp"
 
+#include <exception>
+#include <new>
 #include <ostream>
 #include <utility>
 
@@ -232,7 +234,15 @@ int run(std::span<const std::string> args, const Streams& streams) {
                            "refusing to write binary data to a terminal; redirect standard "
                            "output to a file or a pipe");
     }
-    return command->run(*parsed, streams);
+    // Whatever a command meets (a failed allocation under a memory limit, say) ends it with
+    // one error line; unwinding has run the destructors that remove its temporaries.
+    try {
+        return command->run(*parsed, streams);
+    } catch (const std::bad_alloc&) {
+        return fail(streams, "not enough memory");
+    } catch (const std::exception& error) {
+        return fail(streams, error.what());
+    }
 }
 
 } // namespace quillmere::inspect

@@ -3,10 +3,12 @@
 #include "archive_access.hpp"
 #include "commands.hpp"
 #include "json.hpp"
+#include "quillmere/common/try.hpp"
 #include "quillmere/dat/verifier.hpp"
 
 #include <algorithm>
 #include <charconv>
+#include <exception>
 #include <limits>
 #include <optional>
 #include <system_error>
@@ -39,17 +41,36 @@ struct VerifyModel {
 dat::VerifyReport check_on_two_threads(const dat::Verifier& verifier) {
     const auto halves = verifier.stretches(2);
     std::optional<dat::VerifyPart> second;
+    // What the helper thread threw (a failed allocation), thrown again on this thread.
+    std::exception_ptr helper_failure;
     std::thread helper;
     try {
-        helper = std::thread(
-            [&] { second.emplace(verifier.check_files(halves[1].first, halves[1].last)); });
+        helper = std::thread([&] {
+            try {
+                second.emplace(verifier.check_files(halves[1].first, halves[1].last));
+            } catch (...) {
+                helper_failure = std::current_exception();
+            }
+        });
     } catch (const std::system_error&) {
         // No helper thread: the second stretch is left to finish.
     }
     std::vector<dat::VerifyPart> parts;
-    parts.push_back(verifier.check_files(halves[0].first, halves[0].last));
+    std::exception_ptr own_failure;
+    try {
+        parts.push_back(verifier.check_files(halves[0].first, halves[0].last));
+    } catch (...) {
+        own_failure = std::current_exception();
+    }
     if (helper.joinable()) {
         helper.join();
+    }
+    for (const auto& failure : {own_failure, helper_failure}) {
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    }
+    if (second) {
         parts.push_back(std::move(*second));
     }
     return verifier.finish(std::move(parts));
@@ -59,6 +80,7 @@ Gathered<VerifyModel> gather(const std::string& path, std::uint64_t max_problems
     // The verifier keeps only the problems that are shown; it counts them all.
     const auto keep = static_cast<std::size_t>(
         std::min<std::uint64_t>(max_problems, std::numeric_limits<std::size_t>::max()));
+    QM_TRY_VOID(require_regular_file(path));
     auto verifier = dat::Verifier::open(path, {.max_stored_problems = keep});
     if (!verifier) {
         return std::unexpected(one_line(verifier.error()));
