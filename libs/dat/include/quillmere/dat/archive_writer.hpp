@@ -62,7 +62,8 @@ enum class Storage : std::uint8_t {
 /// - Deterministic: the same template and the same calls give the same bytes.
 ///
 /// Memory: the entry list plus the file being added (and its compressed form) plus a 1 MiB
-/// write buffer, whatever the archive's size; blocks go out in buffer-sized writes.
+/// write buffer, whatever the archive's size; blocks go out in buffer-sized writes. A file
+/// added from a descriptor (`add_file_from`) is never held whole.
 ///
 /// Atomic output: everything is written to a temporary file `.{name}.tmp-XXXXXX` in the
 /// output's directory; `finish` flushes it to the disk (`fsync`), renames it over the output and
@@ -117,6 +118,19 @@ class QUILLMERE_DAT_EXPORT ArchiveWriter {
                                                    std::span<const std::uint8_t> contents,
                                                    FileFields fields = {},
                                                    Storage storage = Storage::Plain);
+
+    /// Stores the next `length` bytes read from the open descriptor `fd` (from its current
+    /// position) as file `id`, plain, as `add_file` with `Storage::Plain` would store them, but
+    /// read and written a piece at a time: memory stays the write buffer plus a read buffer
+    /// of about the same size, whatever `length`. The descriptor stays the caller's.
+    ///
+    /// Errors, writing nothing: `DuplicateId(id)`; `Other` when bit 0 of `fields.bit_flags`
+    /// is set or the file would end the archive past the reach of 32-bit offsets (so a
+    /// `length` of 4 GiB or more is refused). Once reading has begun, `Io` when a read or a
+    /// write fails and `Other` when `fd` ends before `length` bytes; the writer is then ended
+    /// as after any failed write (its temporary file removed).
+    [[nodiscard]] DatResult<DatFileEntry>
+    add_file_from(std::uint32_t id, int fd, std::uint64_t length, FileFields fields = {});
 
     /// Stores `stored_bytes` verbatim as file `entry.id`, with `bit_flags`, `timestamp` and
     /// `version` from `entry`: the bytes as another archive stores them (compressed or not, as
