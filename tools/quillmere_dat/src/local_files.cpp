@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <limits>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -59,35 +60,48 @@ std::string system_reason(int code) {
     return common::IoError::from_errno(code).message();
 }
 
-Gathered<void> read_local_file(const std::filesystem::path& path,
-                               std::vector<std::uint8_t>& contents) {
-    QM_TRY(const std::size_t length,
-           read_local_file_into(AT_FDCWD, path.c_str(), path.string(), contents, 0));
-    contents.resize(length);
-    return {};
+LocalFile::LocalFile(int fd, std::size_t size, std::string shown) noexcept
+    : fd_(fd), size_(size), shown_(std::move(shown)) {}
+
+LocalFile::LocalFile(LocalFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), size_(other.size_), shown_(std::move(other.shown_)) {}
+
+LocalFile& LocalFile::operator=(LocalFile&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = std::exchange(other.fd_, -1);
+        size_ = other.size_;
+        shown_ = std::move(other.shown_);
+    }
+    return *this;
 }
 
-Gathered<std::size_t> read_local_file_into(int directory, const char* name,
-                                           const std::string& shown,
-                                           std::vector<std::uint8_t>& buffer, std::size_t at) {
+LocalFile::~LocalFile() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+Gathered<LocalFile> LocalFile::open(int directory, const char* name, const std::string& shown,
+                                    bool follow_links) {
     const auto failed = [&](const std::string& why) {
         return std::unexpected("cannot read " + shown + ": " + why);
     };
     // Without O_NONBLOCK, opening a FIFO would wait for a writer that may never come.
+    const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (follow_links ? 0 : O_NOFOLLOW);
     int fd = -1;
     do {
-        fd = ::openat(directory, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        fd = ::openat(directory, name, flags);
     } while (fd < 0 && errno == EINTR);
-    Descriptor file(fd);
-    if (file.get() < 0) {
-        return failed(system_reason(errno));
+    if (fd < 0) {
+        return failed(errno == ELOOP && !follow_links ? "a symbolic link" : system_reason(errno));
     }
+    LocalFile file(fd, 0, shown);
     struct stat info {};
-    if (::fstat(file.get(), &info) != 0) {
+    if (::fstat(fd, &info) != 0) {
         return failed(system_reason(errno));
-    }
-    if (S_ISDIR(info.st_mode)) {
-        return failed(system_reason(EISDIR));
     }
     if (!S_ISREG(info.st_mode)) {
         return failed("not a regular file");
@@ -96,13 +110,24 @@ Gathered<std::size_t> read_local_file_into(int directory, const char* name,
     if (size > std::numeric_limits<std::uint32_t>::max()) {
         return failed(std::to_string(size) + " bytes, more than an archive file can hold");
     }
-    const auto length = static_cast<std::size_t>(size);
-    if (buffer.size() < at + length) {
-        buffer.resize(at + length);
+    file.size_ = static_cast<std::size_t>(size);
+    return file;
+}
+
+Gathered<void> LocalFile::read_into(std::vector<std::uint8_t>& buffer, std::size_t at) {
+    const auto failed = [&](const std::string& why) {
+        return std::unexpected("cannot read " + shown_ + ": " + why);
+    };
+    if (buffer.size() < at + size_) {
+        try {
+            buffer.resize(at + size_);
+        } catch (const std::bad_alloc&) {
+            return failed("not enough memory for its " + std::to_string(size_) + " bytes");
+        }
     }
     std::size_t done = 0;
-    while (done < length) {
-        const ssize_t got = ::read(file.get(), buffer.data() + at + done, length - done);
+    while (done < size_) {
+        const ssize_t got = ::read(fd_, buffer.data() + at + done, size_ - done);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -114,7 +139,15 @@ Gathered<std::size_t> read_local_file_into(int directory, const char* name,
         }
         done += static_cast<std::size_t>(got);
     }
-    return length;
+    return {};
+}
+
+Gathered<void> read_local_file(const std::filesystem::path& path,
+                               std::vector<std::uint8_t>& contents) {
+    QM_TRY(LocalFile file, LocalFile::open(AT_FDCWD, path.c_str(), path.string(), true));
+    contents.clear();
+    QM_TRY_VOID(file.read_into(contents, 0));
+    return {};
 }
 
 Gathered<void> write_new_file(const std::filesystem::path& path,

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <new>
 
 namespace quillmere::inspect {
 namespace {
@@ -34,7 +35,7 @@ ReadAhead::~ReadAhead() {
     }
 }
 
-Gathered<std::span<const std::uint8_t>> ReadAhead::next() {
+Gathered<std::optional<std::span<const std::uint8_t>>> ReadAhead::next() {
     assert(handed_ < count_ && "next called past the last input");
     ++handed_;
     while (taken_ == current_.inputs.size()) {
@@ -53,6 +54,9 @@ Gathered<std::span<const std::uint8_t>> ReadAhead::next() {
         taken_ = 0;
     }
     const auto [offset, length] = current_.inputs[taken_++];
+    if (length == kLeftToTaker) {
+        return std::nullopt;
+    }
     return std::span<const std::uint8_t>(current_.bytes.data() + offset, length);
 }
 
@@ -81,13 +85,17 @@ void ReadAhead::read_batches() {
         batch.error.reset();
         const std::size_t first = index * kBatchInputs;
         const std::size_t last = std::min(first + kBatchInputs, count_);
-        for (std::size_t i = first; i < last && !batch.error; ++i) {
-            const std::size_t at = batch.used();
-            if (auto length = read_into_(i, batch.bytes, at)) {
-                batch.inputs.emplace_back(at, *length);
-            } else {
-                batch.error = std::move(length).error();
+        try {
+            for (std::size_t i = first; i < last && !batch.error; ++i) {
+                const std::size_t at = batch.used();
+                if (auto length = read_into_(i, batch.bytes, at)) {
+                    batch.inputs.emplace_back(at, length->value_or(kLeftToTaker));
+                } else {
+                    batch.error = std::move(length).error();
+                }
             }
+        } catch (const std::bad_alloc&) {
+            batch.error = "not enough memory";
         }
         {
             const std::lock_guard lock(mutex_);

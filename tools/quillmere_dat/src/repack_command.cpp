@@ -3,11 +3,13 @@
 #include "archive_access.hpp"
 #include "commands.hpp"
 #include "local_files.hpp"
+#include "output_lock.hpp"
 #include "progress.hpp"
 #include "quillmere/common/try.hpp"
 #include "quillmere/dat/archive_writer.hpp"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <map>
 #include <ostream>
 #include <set>
@@ -15,9 +17,11 @@
 namespace quillmere::inspect {
 namespace {
 
-// One --put: a file's new contents, read before anything is written.
+// One --put: the file, opened and checked before anything is written. It is streamed into the
+// archive, or read whole beforehand when it is to be compressed.
 struct Put {
     std::string file;
+    std::optional<LocalFile> source;
     std::vector<std::uint8_t> contents;
 };
 
@@ -64,7 +68,7 @@ std::expected<Changes, std::string> changes_of(const Arguments& args) {
         if (changes.deletes.contains(id)) {
             return std::unexpected("file " + id_text(id) + " is given to both --put and --delete");
         }
-        if (!changes.puts.emplace(id, Put{std::move(file), {}}).second) {
+        if (!changes.puts.emplace(id, Put{std::move(file), {}, {}}).second) {
             return std::unexpected("file " + id_text(id) + " is given to --put twice");
         }
     }
@@ -97,16 +101,27 @@ Gathered<std::vector<std::uint32_t>> new_ids(const dat::DatDatabase& db, const C
     return ids;
 }
 
+// Opens every --put file, reading those to be compressed.
+Gathered<void> open_puts(Changes& changes) {
+    for (auto& [id, put] : changes.puts) {
+        QM_TRY(put.source, LocalFile::open(AT_FDCWD, put.file.c_str(), put.file, true));
+        if (changes.compress) {
+            QM_TRY_VOID(put.source->read_into(put.contents, 0));
+        }
+    }
+    return {};
+}
+
 Gathered<void> repack(const std::string& in, const std::string& out, Changes& changes,
                       const Streams& streams) {
+    // Taken before IN is opened: an in-place repack then always reads the latest IN.
+    QM_TRY(const OutputLock lock, OutputLock::beside(out, out));
     auto db = open_archive(in);
     if (!db) {
         return std::unexpected(std::move(db.error()));
     }
     QM_TRY(const std::vector<std::uint32_t> ids, new_ids(*db, changes, in));
-    for (auto& [id, put] : changes.puts) {
-        QM_TRY_VOID(read_local_file(put.file, put.contents));
-    }
+    QM_TRY_VOID(open_puts(changes));
 
     auto writer = dat::ArchiveWriter::create(out, db->header());
     if (!writer) {
@@ -127,9 +142,11 @@ Gathered<void> repack(const std::string& in, const std::string& out, Changes& ch
             if (old != db->files().end()) {
                 fields = {old->second.bit_flags & ~1U, old->second.timestamp, old->second.version};
             }
+            const LocalFile& source = *put->second.source;
             added =
-                writer->add_file(id, put->second.contents, fields,
-                                 changes.compress ? dat::Storage::Compressed : dat::Storage::Plain);
+                changes.compress
+                    ? writer->add_file(id, put->second.contents, fields, dat::Storage::Compressed)
+                    : writer->add_file_from(id, source.fd(), source.size(), fields);
         } else {
             const dat::DatFileEntry& entry = old->second;
             auto stored = db->read_file_data(entry.offset, entry.size);
