@@ -15,7 +15,8 @@
 namespace quillmere::inspect {
 namespace {
 
-constexpr int kTerminationSignals[2] = {SIGINT, SIGTERM};
+constexpr int kTerminationSignals[TerminationRequests::kSignals] = {SIGINT, SIGTERM, SIGHUP,
+                                                                    SIGQUIT};
 
 volatile std::sig_atomic_t g_pending_signal = 0;
 
@@ -58,6 +59,15 @@ int open_retrying(const char* path, int flags, mode_t mode) {
 
 std::string system_reason(int code) {
     return common::IoError::from_errno(code).message();
+}
+
+std::string parent_shown(const std::string& path) {
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.ends_with('/')) {
+        trimmed.pop_back();
+    }
+    const std::filesystem::path given(trimmed);
+    return given.has_parent_path() ? given.parent_path().string() : std::string(".");
 }
 
 LocalFile::LocalFile(int fd, std::size_t size, std::string shown) noexcept
@@ -182,7 +192,7 @@ void ignore_file_size_signal() noexcept {
 
 TerminationRequests::TerminationRequests() noexcept {
     g_pending_signal = 0;
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < kSignals; ++i) {
         struct sigaction current {};
         if (sigaction(kTerminationSignals[i], nullptr, &current) != 0 ||
             (current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) {
@@ -196,7 +206,7 @@ TerminationRequests::TerminationRequests() noexcept {
 }
 
 TerminationRequests::~TerminationRequests() {
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < kSignals; ++i) {
         if (installed_[i]) {
             sigaction(kTerminationSignals[i], &previous_[i], nullptr);
         }

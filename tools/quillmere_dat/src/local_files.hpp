@@ -16,6 +16,10 @@ namespace quillmere::inspect {
 /// The system's text for an errno value ("No space left on device").
 [[nodiscard]] std::string system_reason(int code);
 
+/// The directory a path given on the command line lies in, as the user would name it: its
+/// parent as given ("out/a.dat" gives "out"), or "." for a bare name.
+[[nodiscard]] std::string parent_shown(const std::string& path);
+
 /// A local file opened for reading and checked: a regular file (a FIFO or a device is never
 /// waited on) of at most 4 GiB - 1 bytes, the most an archive file can hold.
 class LocalFile {
@@ -72,12 +76,15 @@ class LocalFile {
 /// remove its temporary files.
 void ignore_file_size_signal() noexcept;
 
-/// While alive, SIGINT and SIGTERM, where their disposition is the default, only record that
-/// they came; a command polls `pending` between files, removes what it wrote, then ends the
-/// process the way the signal would have (`end_process`). Dispositions are restored on
+/// While alive, SIGINT, SIGTERM, SIGHUP and SIGQUIT, where their disposition is the default, only
+/// record that they came; a command polls `pending` between files, removes what it wrote, then ends
+/// the process the way the signal would have (`end_process`). Dispositions are restored on
 /// destruction. One at a time per process.
 class TerminationRequests {
   public:
+    /// How many signals are handled.
+    static constexpr int kSignals = 4;
+
     TerminationRequests() noexcept;
     ~TerminationRequests();
     TerminationRequests(const TerminationRequests&) = delete;
@@ -89,8 +96,8 @@ class TerminationRequests {
     [[noreturn]] static void end_process(int signal_number) noexcept;
 
   private:
-    struct sigaction previous_[2]{};
-    bool installed_[2] = {false, false};
+    struct sigaction previous_[kSignals] {};
+    bool installed_[kSignals] = {};
 };
 
 } // namespace quillmere::inspect

@@ -69,12 +69,11 @@ bool is_temporary_name(std::string_view name, std::string_view prefix) noexcept 
     return true;
 }
 
-OutputLock::OutputLock(int fd, bool owns_fd, fs::path lock_file) noexcept
-    : fd_(fd), owns_fd_(owns_fd), lock_file_(std::move(lock_file)) {}
+OutputLock::OutputLock(int fd, fs::path lock_file) noexcept
+    : fd_(fd), lock_file_(std::move(lock_file)) {}
 
 OutputLock::OutputLock(OutputLock&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), owns_fd_(other.owns_fd_),
-      lock_file_(std::exchange(other.lock_file_, {})) {}
+    : fd_(std::exchange(other.fd_, -1)), lock_file_(std::exchange(other.lock_file_, {})) {}
 
 OutputLock::~OutputLock() {
     if (fd_ < 0) {
@@ -83,21 +82,15 @@ OutputLock::~OutputLock() {
     if (!lock_file_.empty()) {
         ::unlink(lock_file_.c_str());
     }
-    if (owns_fd_) {
-        ::close(fd_);
-    } else {
-        ::flock(fd_, LOCK_UN);
-    }
+    ::close(fd_);
 }
 
 Gathered<OutputLock> OutputLock::beside(const fs::path& output, const std::string& shown) {
     std::error_code ec;
     const fs::path absolute = fs::absolute(output, ec);
     const fs::path parent = absolute.parent_path();
-    const std::string parent_shown =
-        output.has_parent_path() ? output.parent_path().string() : std::string(".");
     const auto cannot_write = [&](int code) {
-        return std::unexpected("cannot write in directory " + parent_shown + ": " +
+        return std::unexpected("cannot write in directory " + parent_shown(shown) + ": " +
                                system_reason(code));
     };
     if (ec || !absolute.has_filename()) {
@@ -113,7 +106,7 @@ Gathered<OutputLock> OutputLock::beside(const fs::path& output, const std::strin
         if (fd < 0) {
             return cannot_write(errno);
         }
-        OutputLock lock(fd, true, {});
+        OutputLock lock(fd, {});
         if (const int code = lock_now(fd); code != 0) {
             return std::unexpected(code == EWOULDBLOCK
                                        ? held_elsewhere(shown)
@@ -132,15 +125,19 @@ Gathered<OutputLock> OutputLock::beside(const fs::path& output, const std::strin
     return std::unexpected(held_elsewhere(shown));
 }
 
-Gathered<OutputLock> OutputLock::on_directory(int directory_fd, const fs::path& directory,
+Gathered<OutputLock> OutputLock::on_directory(const fs::path& directory,
                                               const std::string& temporary_prefix,
                                               const std::string& shown) {
-    if (const int code = lock_now(directory_fd); code != 0) {
+    const int fd = open_retrying(AT_FDCWD, directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::unexpected("cannot use " + shown + ": " + system_reason(errno));
+    }
+    OutputLock lock(fd, {});
+    if (const int code = lock_now(fd); code != 0) {
         return std::unexpected(code == EWOULDBLOCK
                                    ? held_elsewhere(shown)
                                    : "cannot lock " + shown + ": " + system_reason(code));
     }
-    OutputLock lock(directory_fd, false, {});
     remove_stale_temporaries(directory, temporary_prefix);
     return lock;
 }

@@ -32,12 +32,11 @@ class OutputLock {
     [[nodiscard]] static Gathered<OutputLock> beside(const std::filesystem::path& output,
                                                      const std::string& shown);
 
-    /// Locks the existing directory `directory`, open as `directory_fd`, itself (no lock file, so
-    /// the directory's parent need not be writable: `.`, a mount point) and removes the temporaries
-    /// `{temporary_prefix}XXXXXX` that killed runs left in it. The descriptor stays the caller's
-    /// and must stay open while the lock is held.
-    [[nodiscard]] static Gathered<OutputLock> on_directory(int directory_fd,
-                                                           const std::filesystem::path& directory,
+    /// Locks the existing directory `directory` itself (no lock file, so its parent need not
+    /// be writable: `.`, a mount point) and removes the temporaries `{temporary_prefix}XXXXXX`
+    /// that killed runs left in it. `shown` is the directory as given.
+    /// Errors: "{shown} is being written by another process"; "cannot use {shown}: {reason}".
+    [[nodiscard]] static Gathered<OutputLock> on_directory(const std::filesystem::path& directory,
                                                            const std::string& temporary_prefix,
                                                            const std::string& shown);
 
@@ -49,10 +48,9 @@ class OutputLock {
     ~OutputLock();
 
   private:
-    OutputLock(int fd, bool owns_fd, std::filesystem::path lock_file) noexcept;
+    OutputLock(int fd, std::filesystem::path lock_file) noexcept;
 
     int fd_ = -1;
-    bool owns_fd_ = false;
     std::filesystem::path lock_file_;
 };
 

@@ -70,12 +70,16 @@ extern "C" void remove_pending_and_reraise(int signal_number) {
     errno = saved_errno;
 }
 
-// Installs the handler for SIGINT and SIGTERM where the disposition is the default. Checked
+// The signals that end a process and leave it time to clean up: Ctrl-C, kill, a closed
+// terminal, Ctrl-\.
+constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Installs the handler for the termination signals where the disposition is the default. Checked
 // at every new output, so the first one installs it, and an application that later puts its
 // own handler in place (or ignores a signal) is never overridden: it calls
 // `remove_pending_temporaries` itself if it wants the cleanup.
 void install_signal_cleanup() noexcept {
-    for (const int signal_number : {SIGINT, SIGTERM}) {
+    for (const int signal_number : kTerminationSignals) {
         struct sigaction current {};
         if (sigaction(signal_number, nullptr, &current) != 0) {
             continue;
@@ -86,8 +90,9 @@ void install_signal_cleanup() noexcept {
         struct sigaction action {};
         action.sa_handler = remove_pending_and_reraise;
         sigemptyset(&action.sa_mask);
-        sigaddset(&action.sa_mask, SIGINT);
-        sigaddset(&action.sa_mask, SIGTERM);
+        for (const int blocked : kTerminationSignals) {
+            sigaddset(&action.sa_mask, blocked);
+        }
         sigaction(signal_number, &action, nullptr);
     }
 }
@@ -108,15 +113,16 @@ std::string random_suffix() {
     return suffix;
 }
 
-// Blocks SIGINT and SIGTERM for the calling thread while alive, so that a signal meant for it
+// Blocks the termination signals for the calling thread while alive, so that a signal meant for it
 // cannot land between creating a temporary file and entering it in the table.
 class TerminationSignalsBlocked {
   public:
     TerminationSignalsBlocked() noexcept {
         sigset_t block;
         sigemptyset(&block);
-        sigaddset(&block, SIGINT);
-        sigaddset(&block, SIGTERM);
+        for (const int signal_number : kTerminationSignals) {
+            sigaddset(&block, signal_number);
+        }
         pthread_sigmask(SIG_BLOCK, &block, &previous_);
     }
     ~TerminationSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }

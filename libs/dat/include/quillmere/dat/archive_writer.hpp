@@ -71,8 +71,8 @@ enum class Storage : std::uint8_t {
 /// may even be the path of an archive being read (a `DatDatabase` open on it keeps reading the
 /// old file). The temporary file is removed when any write fails, when the writer is destroyed
 /// unfinished (an exception unwinding through its owner, say), and when the process is ended
-/// by SIGINT or SIGTERM:
-/// - creating a writer installs a handler for each of the two signals whose disposition is the
+/// by SIGINT, SIGTERM, SIGHUP or SIGQUIT:
+/// - creating a writer installs a handler for each of the four signals whose disposition is the
 ///   default (so the first writer of the process does), never replacing an application's own
 ///   handler or an ignored signal; the handler removes every pending temporary file (see
 ///   `remove_pending_temporaries`), restores the default disposition and raises the signal
@@ -170,7 +170,7 @@ class QUILLMERE_DAT_EXPORT ArchiveWriter {
 
 /// Removes the temporary file of every unfinished `ArchiveWriter` of the process.
 /// Async-signal-safe (it only reads a fixed table and calls `unlink`), for applications that
-/// handle SIGINT or SIGTERM themselves. The writers stay registered: one that goes on writing
+/// handle these signals themselves. The writers stay registered: one that goes on writing
 /// fails when it finishes, since its temporary file is gone.
 QUILLMERE_DAT_EXPORT void remove_pending_temporaries() noexcept;
 
