@@ -276,11 +276,12 @@ int run_extract(const Arguments& args, const Streams& streams) {
     if (!target) {
         return fail(streams, target.error());
     }
+    // Signals are only recorded from here on, so the lock is released as the run ends.
+    const TerminationRequests signals;
     const auto lock = lock_destination(*target, dir);
     if (!lock) {
         return fail(streams, lock.error());
     }
-    const TerminationRequests signals;
     const auto temporary = make_temporary_directory(*target, dir);
     if (!temporary) {
         return fail(streams, temporary.error());
@@ -328,10 +329,12 @@ constinit const Command kExtractCommand{
         "list) and each file's id, bit_flags, timestamp and version, in ascending id order.\n"
         "'quillmere-dat pack DIR OUT' makes an archive of it again.\n"
         "\n"
-        "DIR must not exist or be an empty directory; its parent must exist. The tree is written\n"
-        "under a temporary name beside DIR, flushed to the disk and then renamed to DIR, so DIR\n"
-        "never holds part of an archive: a failure or an interruption (Ctrl-C, SIGTERM) removes\n"
-        "what was written.\n"
+        "DIR must not exist or be an empty directory; its parent must exist. A new DIR is\n"
+        "written under a temporary name beside it, flushed to the disk and then renamed to DIR;\n"
+        "an existing one keeps its mode, owner and mount: the tree is written in a hidden\n"
+        "directory inside it and moved into place, manifest.json last. A failure or an\n"
+        "interruption (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT) removes what was written. A second\n"
+        "extract into the same DIR fails at once while the first runs.\n"
         "\n"
         "  --type HEX   only files whose id has this top byte (03 animations, ...)\n",
     .arguments = kArguments,

@@ -1,8 +1,10 @@
 // Whole local files in and out, and the signal handling of the writing commands.
 #include "local_files.hpp"
 
+#include "output_lock.hpp"
 #include "quillmere/common/io_error.hpp"
 #include "quillmere/common/try.hpp"
+#include "quillmere/dat/archive_writer.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -22,6 +24,19 @@ volatile std::sig_atomic_t g_pending_signal = 0;
 
 extern "C" void record_termination(int signal_number) {
     g_pending_signal = signal_number;
+}
+
+extern "C" void clean_up_and_end(int signal_number) {
+    remove_held_lock_file();
+    dat::remove_pending_temporaries();
+    TerminationRequests::end_process(signal_number);
+}
+
+// Whether `signal_number` has its default disposition, which is all the tool ever replaces.
+bool has_default_action(int signal_number) noexcept {
+    struct sigaction current {};
+    return sigaction(signal_number, nullptr, &current) == 0 &&
+           (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_DFL;
 }
 
 // Closes a descriptor when it goes out of scope.
@@ -186,6 +201,21 @@ Gathered<void> write_new_file(const std::filesystem::path& path,
     return {};
 }
 
+void clean_up_on_termination() noexcept {
+    for (const int signal_number : kTerminationSignals) {
+        if (!has_default_action(signal_number)) {
+            continue;
+        }
+        struct sigaction action {};
+        action.sa_handler = clean_up_and_end;
+        sigemptyset(&action.sa_mask);
+        for (const int blocked : kTerminationSignals) {
+            sigaddset(&action.sa_mask, blocked);
+        }
+        sigaction(signal_number, &action, nullptr);
+    }
+}
+
 void ignore_file_size_signal() noexcept {
     std::signal(SIGXFSZ, SIG_IGN);
 }
@@ -193,9 +223,7 @@ void ignore_file_size_signal() noexcept {
 TerminationRequests::TerminationRequests() noexcept {
     g_pending_signal = 0;
     for (int i = 0; i < kSignals; ++i) {
-        struct sigaction current {};
-        if (sigaction(kTerminationSignals[i], nullptr, &current) != 0 ||
-            (current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) {
+        if (!has_default_action(kTerminationSignals[i])) {
             continue;
         }
         struct sigaction action {};
@@ -218,6 +246,7 @@ int TerminationRequests::pending() const noexcept {
 }
 
 void TerminationRequests::end_process(int signal_number) noexcept {
+    remove_held_lock_file();
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
     sigemptyset(&default_action.sa_mask);

@@ -76,6 +76,13 @@ class LocalFile {
 /// remove its temporary files.
 void ignore_file_size_signal() noexcept;
 
+/// Where SIGINT, SIGTERM, SIGHUP or SIGQUIT has its default disposition, makes it first remove
+/// the lock file held (`remove_held_lock_file`) and the archive writers' temporary files
+/// (`dat::remove_pending_temporaries`), then end the process as it would have. For the
+/// commands that write an archive; asked for before the writer is created, so the library
+/// installs no handler of its own.
+void clean_up_on_termination() noexcept;
+
 /// While alive, SIGINT, SIGTERM, SIGHUP and SIGQUIT, where their disposition is the default, only
 /// record that they came; a command polls `pending` between files, removes what it wrote, then ends
 /// the process the way the signal would have (`end_process`). Dispositions are restored on

@@ -3,8 +3,11 @@
 
 #include "local_files.hpp"
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -16,6 +19,25 @@ namespace quillmere::inspect {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The lock file of the lock held, for a signal handler to remove: written before the flag is
+// set, and the flag cleared before the path changes. The tool holds one lock at a time.
+char g_held_lock_file[PATH_MAX]{};
+std::atomic<bool> g_holds_lock_file{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void remember_lock_file(const fs::path& path) noexcept {
+    if (path.native().size() < PATH_MAX && !g_holds_lock_file.load()) {
+        std::memcpy(g_held_lock_file, path.c_str(), path.native().size() + 1);
+        g_holds_lock_file.store(true);
+    }
+}
+
+void forget_lock_file(const fs::path& path) noexcept {
+    if (g_holds_lock_file.load() && path.native() == g_held_lock_file) {
+        g_holds_lock_file.store(false);
+    }
+}
 
 int open_retrying(int directory, const char* name, int flags) {
     int fd = -1;
@@ -57,6 +79,12 @@ void remove_stale_temporaries(const fs::path& directory, const std::string& pref
 
 } // namespace
 
+void remove_held_lock_file() noexcept {
+    if (g_holds_lock_file.load()) {
+        ::unlink(g_held_lock_file);
+    }
+}
+
 bool is_temporary_name(std::string_view name, std::string_view prefix) noexcept {
     if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) {
         return false;
@@ -80,6 +108,7 @@ OutputLock::~OutputLock() {
         return;
     }
     if (!lock_file_.empty()) {
+        forget_lock_file(lock_file_);
         ::unlink(lock_file_.c_str());
     }
     ::close(fd_);
@@ -119,6 +148,7 @@ Gathered<OutputLock> OutputLock::beside(const fs::path& output, const std::strin
             continue;
         }
         lock.lock_file_ = lock_file;
+        remember_lock_file(lock_file);
         remove_stale_temporaries(parent, "." + name + ".tmp-");
         return lock;
     }

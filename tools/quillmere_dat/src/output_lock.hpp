@@ -54,6 +54,10 @@ class OutputLock {
     std::filesystem::path lock_file_;
 };
 
+/// Removes the lock file of the lock this process holds, if any, so that a run ended by a
+/// signal leaves none. Async-signal-safe; the lock itself goes when the process ends.
+void remove_held_lock_file() noexcept;
+
 /// True for a name `{prefix}XXXXXX`: `prefix` and then six letters or digits, the form of
 /// the temporaries the writers make.
 [[nodiscard]] bool is_temporary_name(std::string_view name, std::string_view prefix) noexcept;

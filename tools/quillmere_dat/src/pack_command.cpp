@@ -298,6 +298,7 @@ Gathered<void> pack(const std::string& dir, const std::string& out, const Stream
 
 int run_pack(const Arguments& args, const Streams& streams) {
     ignore_file_size_signal();
+    clean_up_on_termination();
     if (auto written = pack(args.positional(0), args.positional(1), streams); !written) {
         return fail(streams, written.error());
     }
@@ -321,13 +322,17 @@ constinit const Command kPackCommand{
         "\n"
         "Refused before anything is written: a manifest that is not exactly of the form extract\n"
         "writes (format 1; every header field and file field present once, and no other; ids as\n"
-        "\"0x\" and eight hex digits, none listed twice; numbers from 0 to 4294967295), a listed\n"
-        "file whose .bin file is missing, and a .bin file under DIR that no file names. Other\n"
-        "files in DIR are left alone.\n"
+        "\"0x\" and eight hex digits, none listed twice; numbers from 0 to 4294967295; a\n"
+        "block_size above 4 and at most 1048576), a listed file whose .bin file is missing, is\n"
+        "a symbolic link, is not a regular file or holds 4 GiB or more, a .bin file under DIR\n"
+        "that no file names, and an OUT that is one of the files pack reads. Other files in DIR\n"
+        "are left alone. Files above 1 MiB stored plain are streamed into OUT.\n"
         "\n"
-        "OUT is written under a temporary name beside it, flushed to the disk and renamed over\n"
+        "OUT is written under a temporary name beside it, flushed to the disk and put in place of\n"
         "OUT, so OUT is either its old self or the whole new archive; a failure or an\n"
-        "interruption (Ctrl-C, SIGTERM) removes the temporary file.\n",
+        "interruption (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT) removes the temporary file. While it\n"
+        "runs it holds a lock on OUT (the file .OUT.lock beside it): a second writer of OUT\n"
+        "fails at once.\n",
     .arguments = kArguments,
     .run = run_pack,
 };

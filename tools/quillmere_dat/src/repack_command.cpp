@@ -183,6 +183,7 @@ int run_repack(const Arguments& args, const Streams& streams) {
         return usage_error(streams, changes.error());
     }
     ignore_file_size_signal();
+    clean_up_on_termination();
     if (auto done = repack(args.positional(0), args.positional(1), *changes, streams); !done) {
         return fail(streams, done.error());
     }
@@ -221,9 +222,15 @@ constinit const Command kRepackCommand{
         "--put are usage errors. A file of IN that cannot be read ends the command with its\n"
         "error, and nothing is written.\n"
         "\n"
-        "OUT is written under a temporary name beside it, flushed to the disk and renamed over\n"
+        "IN and each FILE must be regular files (a FIFO or a device is refused, never waited\n"
+        "on); a FILE of 4 GiB or more is refused by its size. FILEs are streamed into OUT unless\n"
+        "they are to be compressed.\n"
+        "\n"
+        "OUT is written under a temporary name beside it, flushed to the disk and put in place of\n"
         "OUT, so OUT is either its old self or the whole new archive, and OUT may be IN itself;\n"
-        "a failure or an interruption (Ctrl-C, SIGTERM) removes the temporary file.\n",
+        "a failure or an interruption (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT) removes the temporary\n"
+        "file. While it runs it holds a lock on OUT (the file .OUT.lock beside it): a second\n"
+        "writer of OUT fails at once, and removes what killed runs left once it holds the lock.\n",
     .arguments = kArguments,
     .options = kOptions,
     .run = run_repack,
