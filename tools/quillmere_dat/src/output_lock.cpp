@@ -122,8 +122,11 @@ Gathered<OutputLock> OutputLock::beside(const fs::path& output, const std::strin
         return std::unexpected("cannot write in directory " + parent_shown(shown) + ": " +
                                system_reason(code));
     };
-    if (ec || !absolute.has_filename()) {
-        return cannot_write(ec ? ec.value() : EISDIR);
+    if (ec) {
+        return cannot_write(ec.value());
+    }
+    if (!absolute.has_filename()) {
+        return std::unexpected("cannot write " + shown + ": " + system_reason(EISDIR));
     }
     const std::string name = absolute.filename().string();
     const fs::path lock_file = parent / ("." + name + ".lock");
