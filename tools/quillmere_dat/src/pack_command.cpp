@@ -134,6 +134,18 @@ Gathered<Manifest> read_tree_manifest(const fs::path& manifest_path, PackPlan& p
     return std::move(*manifest);
 }
 
+// Why the member of `id` was not found under `dir`: its type directory is a symbolic link,
+// which is never followed, or it is missing.
+std::string missing_member(const fs::path& dir, std::uint32_t id) {
+    const fs::path type_dir = dir / content_path(id).substr(0, 2);
+    struct stat info {};
+    if (::lstat(type_dir.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        return "cannot read " + type_dir.string() + ": a symbolic link";
+    }
+    return "missing " + (dir / content_path(id)).string() + " for file " + id_text(id) +
+           " of the manifest";
+}
+
 Gathered<PackPlan> plan(const std::string& dir_text) {
     const fs::path dir(dir_text);
     PackPlan result;
@@ -150,8 +162,7 @@ Gathered<PackPlan> plan(const std::string& dir_text) {
             unnamed.push_back(content_path(bins.ids[at++]));
         }
         if (at == bins.ids.size() || bins.ids[at] != file.id) {
-            return std::unexpected("missing " + (dir / content_path(file.id)).string() +
-                                   " for file " + id_text(file.id) + " of the manifest");
+            return std::unexpected(missing_member(dir, file.id));
         }
         ++at;
     }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cassert>
 #include <new>
+#include <system_error>
 
 namespace quillmere::inspect {
 namespace {
@@ -19,8 +20,17 @@ constexpr std::size_t kReaders = 2;
 
 ReadAhead::ReadAhead(std::size_t count, ReadInto read_into)
     : count_(count), read_into_(std::move(read_into)) {
+    // A thread that cannot be started (a process or memory limit) leaves the reading to those
+    // that did; with none, the failure is the caller's, and nothing is left running.
     for (std::size_t i = 0; i < kReaders; ++i) {
-        threads_.emplace_back([this] { read_batches(); });
+        try {
+            threads_.emplace_back([this] { read_batches(); });
+        } catch (const std::system_error&) {
+            if (threads_.empty()) {
+                throw;
+            }
+            break;
+        }
     }
 }
 
