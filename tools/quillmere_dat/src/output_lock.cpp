@@ -133,8 +133,9 @@ Gathered<OutputLock> OutputLock::beside(const fs::path& output, const std::strin
     // The holder before us may unlink the file between our open and our flock: then the name
     // leads elsewhere (or nowhere) and we try again with whatever it leads to now.
     for (int attempt = 0; attempt < 100; ++attempt) {
+        // Read-only: flock needs no more, and another user's lock file can still be opened.
         const int fd =
-            open_retrying(AT_FDCWD, lock_file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC);
+            open_retrying(AT_FDCWD, lock_file.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) {
             return cannot_write(errno);
         }
