@@ -11,6 +11,7 @@
 #include "quillmere/dat/lrs.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cerrno>
 #include <cstring>
@@ -123,6 +124,7 @@ struct ArchiveWriter::State {
 
     detail::AtomicOutput output;
     DatHeader header;
+    std::array<std::uint8_t, kPreambleSize> preamble{};
     std::uint32_t block_size = 0;
     std::uint32_t payload_size = 0;
     // Where the first block goes, and where the next one will.
@@ -316,6 +318,7 @@ struct ArchiveWriter::State {
         header.root_offset = plan.empty() ? 0 : static_cast<std::uint32_t>(directory_start);
         header.version_string.resize(16);
         std::vector<std::uint8_t> head(static_cast<std::size_t>(data_start), 0);
+        std::copy(preamble.begin(), preamble.end(), head.begin());
         common::ByteWriter writer(head, layout::kHeaderOffset);
         header.write_le(writer);
         if (auto written = output.write_at(head, 0); !written) {
@@ -354,6 +357,14 @@ DatResult<ArchiveWriter> ArchiveWriter::create(const std::filesystem::path& outp
 
     auto state = std::make_unique<State>(std::move(output), header_template, block_size);
     return ArchiveWriter(std::move(state));
+}
+
+DatResult<ArchiveWriter>
+ArchiveWriter::create(const std::filesystem::path& output_path, const DatHeader& header_template,
+                      std::span<const std::uint8_t, kPreambleSize> preamble) {
+    QM_TRY(ArchiveWriter writer, create(output_path, header_template));
+    std::copy(preamble.begin(), preamble.end(), writer.state_->preamble.begin());
+    return writer;
 }
 
 DatResult<DatFileEntry> ArchiveWriter::add_file(std::uint32_t id,

@@ -50,8 +50,12 @@ DatResult<DatDatabase> DatDatabase::open(const std::filesystem::path& path) {
     return open_with(path, detail::FileReads{});
 }
 
+DatResult<DatDatabase> DatDatabase::open(const std::filesystem::path& path, OpenOptions options) {
+    return open_with(path, detail::FileReads{}, options);
+}
+
 DatResult<DatDatabase> DatDatabase::open_with(const std::filesystem::path& path,
-                                              const detail::FileReads& reads) {
+                                              const detail::FileReads& reads, OpenOptions options) {
     auto opened = detail::ArchiveFile::open(path, reads);
     if (!opened) {
         return std::unexpected(DatError::path_error(path, std::move(opened).error()));
@@ -74,7 +78,7 @@ DatResult<DatDatabase> DatDatabase::open_with(const std::filesystem::path& path,
     DatHeader header = std::move(*decoded);
 
     DatDatabase database(std::move(header), std::move(file));
-    QM_TRY_VOID(database.read_directory());
+    QM_TRY_VOID(database.read_directory(options));
     return database;
 }
 
@@ -83,8 +87,8 @@ DatResult<DatDatabase> detail::DatabaseAccess::open(const std::filesystem::path&
     return DatDatabase::open_with(path, reads);
 }
 
-DatResult<void> DatDatabase::read_directory() {
-    return read_node(header_.root_offset);
+DatResult<void> DatDatabase::read_directory(OpenOptions options) {
+    return read_node(header_.root_offset, options);
 }
 
 // The walk keeps an explicit stack of pending node offsets instead of recursing, so a tall tree
@@ -98,8 +102,10 @@ DatResult<void> DatDatabase::read_directory() {
 // directory is a tree. And because the nodes of a well-formed archive never share bytes, more
 // nodes than the archive could hold side by side (1716 bytes each) is `Corruption` too; this
 // bounds the work and the entries collected by the archive's length even when hostile nodes
-// overlap one another.
-DatResult<void> DatDatabase::read_node(std::uint32_t offset) {
+// overlap one another. With `skip_damaged_nodes` each of these failures skips the node (and
+// what lies below it) instead, and too many nodes end the walk with what it has.
+DatResult<void> DatDatabase::read_node(std::uint32_t offset, OpenOptions options) {
+    const bool skip = options.skip_damaged_nodes;
     const std::uint64_t max_nodes = file_->length() / layout::kNodeSize;
     std::vector<std::uint32_t> pending;
     std::unordered_set<std::uint32_t> visited;
@@ -113,11 +119,22 @@ DatResult<void> DatDatabase::read_node(std::uint32_t offset) {
         const std::uint32_t at = pending.back();
         pending.pop_back();
         if (!visited.insert(at).second) {
+            if (skip) {
+                continue;
+            }
             return std::unexpected(DatError::corruption("directory node at offset " +
                                                         std::to_string(at) + " is reached twice"));
         }
-        QM_TRY_VOID(read_chain_into(at, node));
+        if (auto read = read_chain_into(at, node); !read) {
+            if (skip) {
+                continue;
+            }
+            return std::unexpected(std::move(read).error());
+        }
         if (visited.size() > max_nodes) {
+            if (skip) {
+                break;
+            }
             return std::unexpected(
                 DatError::corruption("directory has more nodes than an archive of " +
                                      std::to_string(file_->length()) + " bytes can hold"));
@@ -139,6 +156,8 @@ DatResult<void> DatDatabase::read_node(std::uint32_t offset) {
                                    load_le<std::uint32_t>(e + 8), load_le<std::uint32_t>(e + 12),
                                    load_le<std::uint32_t>(e + 16), load_le<std::uint32_t>(e + 20)});
             }
+        } else if (skip) {
+            continue;
         } else {
             ByteCursor cursor(node);
             cursor.set_position(entries_start);
@@ -211,6 +230,30 @@ DatResult<std::vector<std::uint8_t>> DatDatabase::get_file(std::uint32_t id) con
 // the output needs and the stream fills the front, so a kept buffer serves both and the two
 // never overlap.
 DatResult<void> DatDatabase::get_file(std::uint32_t id, std::vector<std::uint8_t>& out) const {
+    return fetch(id, out, false);
+}
+
+DatResult<std::vector<std::uint8_t>> DatDatabase::get_file_checked(std::uint32_t id) const {
+    std::vector<std::uint8_t> bytes;
+    QM_TRY_VOID(fetch(id, bytes, true));
+    return bytes;
+}
+
+DatResult<void> DatDatabase::get_file_checked(std::uint32_t id,
+                                              std::vector<std::uint8_t>& out) const {
+    return fetch(id, out, true);
+}
+
+DatResult<std::array<std::uint8_t, kPreambleSize>> DatDatabase::read_preamble() const {
+    std::array<std::uint8_t, kPreambleSize> preamble{};
+    if (auto read = file_->read_exact_at(preamble, 0); !read) {
+        return std::unexpected(std::move(read).error());
+    }
+    return preamble;
+}
+
+DatResult<void> DatDatabase::fetch(std::uint32_t id, std::vector<std::uint8_t>& out,
+                                   bool checked) const {
     const auto found = files_.find(id);
     if (found == files_.end()) {
         return std::unexpected(DatError::not_found(id));
@@ -220,16 +263,26 @@ DatResult<void> DatDatabase::get_file(std::uint32_t id, std::vector<std::uint8_t
     const std::size_t stored = entry.size;
     out.resize(stored);
     QM_TRY_VOID(read_chain_into(entry.offset, out));
-    // Fewer than 4 stored bytes decompress to themselves.
-    if (!entry.is_compressed() || stored < 4) {
+    if (!entry.is_compressed()) {
         return {};
     }
+    // Fewer than 4 stored bytes decompress to themselves, unless a whole stream is asked for.
+    if (stored < 4) {
+        if (checked && stored != 0) {
+            return std::unexpected(DatError::decompression_failed(id));
+        }
+        return {};
+    }
+    const auto declared = load_le<std::uint32_t>(out.data());
     const std::size_t limit = utils::detail::output_limit(out);
     out.resize(limit + stored);
     std::memmove(out.data() + limit, out.data(), stored);
     const std::size_t produced = utils::detail::decompress_to(std::span(out.data() + limit, stored),
                                                               std::span(out.data(), limit));
     out.resize(produced);
+    if (checked && produced < declared) {
+        return std::unexpected(DatError::decompression_failed(id));
+    }
     return {};
 }
 

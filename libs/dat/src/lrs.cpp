@@ -115,6 +115,21 @@ void decompress_lrs_into(std::span<const std::uint8_t> input, std::vector<std::u
     out.resize(detail::decompress_to(input, out));
 }
 
+bool stream_is_whole(std::span<const std::uint8_t> stored) {
+    if (stored.empty()) {
+        return true;
+    }
+    if (stored.size() < kSizeField) {
+        return false;
+    }
+    const std::size_t limit = detail::output_limit(stored);
+    if (limit < common::load_le<std::uint32_t>(stored.data())) {
+        return false; // more than any stream this long could give
+    }
+    std::vector<std::uint8_t> output(limit);
+    return detail::decompress_to(stored, output) == limit;
+}
+
 std::vector<std::uint8_t> decompress_lrs(std::span<const std::uint8_t> input) {
     std::vector<std::uint8_t> output;
     decompress_lrs_into(input, output);

@@ -90,10 +90,14 @@ VerifyReport Verifier::finish(std::vector<VerifyPart> parts) const {
     summary.archive_length = state_->length();
     detail::ProblemList problems = state_->walk_problems;
     std::vector<detail::Extent> extents = state_->node_extents;
+    std::vector<detail::ByteRange> blocks_reached = state_->node_blocks_reached;
     const auto absorb = [&](VerifyPart::Data& data) {
         problems.absorb(std::move(data.problems));
         extents.insert(extents.end(), data.extents.begin(), data.extents.end());
         data.extents = {};
+        blocks_reached.insert(blocks_reached.end(), data.blocks_reached.begin(),
+                              data.blocks_reached.end());
+        data.blocks_reached = {};
         summary.files_read += data.files_read;
         summary.stored_bytes += data.stored_bytes;
         summary.decompressed_bytes += data.decompressed_bytes;
@@ -114,7 +118,7 @@ VerifyReport Verifier::finish(std::vector<VerifyPart> parts) const {
     }
     check_up_to(state_->files.size());
 
-    detail::check_whole_archive(*state_, extents, problems, summary);
+    detail::check_whole_archive(*state_, extents, blocks_reached, problems, summary);
     if (state_->header) {
         summary.entries = state_->entries;
         summary.directory_nodes = state_->node_offsets.size();

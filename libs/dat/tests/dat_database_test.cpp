@@ -3,6 +3,7 @@
 #include "detail/database_access.hpp"
 #include "limited_child.hpp"
 #include "quillmere/dat/dat_database.hpp"
+#include "quillmere/dat/lrs.hpp"
 #include "quillmere/testkit/archive_builder.hpp"
 #include "quillmere/testkit/bytes.hpp"
 #include "quillmere/testkit/matchers.hpp"
@@ -688,6 +689,77 @@ TEST(DatDatabaseTest, CompressedEntryIsInflatedAndOthersAreReturnedAsStored) {
         ASSERT_TRUE(opened.db->get_file(id, kept)) << id;
         EXPECT_EQ(kept, expected) << id;
     }
+}
+
+// The checked read refuses what get_file passes off as a shorter file: a stream that gives fewer
+// bytes than its size word, and 1 to 3 stored bytes flagged compressed; a whole stream, an empty
+// compressed file and a plain file read as get_file reads them.
+TEST(DatDatabaseTest, CheckedReadRefusesAStreamThatFallsShort) {
+    const Buffer stored = testkit::Bytes().u32(6).raw({0x20, 0x41, 0x42, 0x02, 0x02}).take();
+    Buffer short_stream = stored;
+    short_stream[0] = 7;
+    ArchiveBuilder builder(64);
+    builder.add_file(1, stored, file_options(false, 1));
+    builder.add_file(2, short_stream, file_options(false, 1));
+    builder.add_file(3, {9, 9, 9}, file_options(false, 1));
+    builder.add_file(4, {}, file_options(false, 1));
+    builder.add_file(5, {9, 9, 9}, file_options(false, 0));
+    const Opened opened(builder);
+    ASSERT_TRUE(opened.db) << why(opened.db);
+    for (const std::uint32_t id : {1U, 4U, 5U}) {
+        const auto checked = opened.db->get_file_checked(id);
+        ASSERT_TRUE(checked) << id;
+        EXPECT_EQ(*checked, *opened.db->get_file(id)) << id;
+    }
+    for (const std::uint32_t id : {2U, 3U}) {
+        const auto checked = opened.db->get_file_checked(id);
+        ASSERT_FALSE(checked) << id;
+        EXPECT_EQ(checked.error().kind(), DatError::Kind::DecompressionFailed) << id;
+        EXPECT_TRUE(opened.db->get_file(id)) << id;
+        EXPECT_EQ(utils::stream_is_whole(*opened.db->read_file_data(
+                      opened.db->files().at(id).offset, opened.db->files().at(id).size)),
+                  false);
+    }
+    EXPECT_TRUE(utils::stream_is_whole(stored));
+    EXPECT_TRUE(utils::stream_is_whole({}));
+}
+
+// The bytes before the header are the archive's own: read as stored.
+TEST(DatDatabaseTest, PreambleReadsAsStored) {
+    ArchiveBuilder builder(256);
+    builder.preamble_fill(0x5A).add_file(1, pattern(10, 1));
+    const Opened opened(builder);
+    ASSERT_TRUE(opened.db) << why(opened.db);
+    const auto preamble = opened.db->read_preamble();
+    ASSERT_TRUE(preamble);
+    EXPECT_TRUE(std::all_of(preamble->begin(), preamble->end(), [](auto b) { return b == 0x5A; }));
+}
+
+// Skipping damaged nodes loads what can be walked: the entries of every readable node, a node
+// reached twice once, nothing of a node with too many entries or whose chain breaks.
+TEST(DatDatabaseTest, SkippingDamagedNodesLoadsWhatCanBeWalked) {
+    ArchiveBuilder builder(1024);
+    const NodeRef root = builder.add_node(holding({entry(1), entry(2), entry(3)}));
+    const NodeRef good = builder.add_node(holding({entry(4)}));
+    const NodeRef crowded = builder.add_node(holding({entry(5)}));
+    builder.node(crowded).entry_count = 62;
+    const NodeRef broken = builder.add_node(holding({entry(6)}));
+    builder.node(broken).links.push_back({0, std::uint32_t{0x7FFFFFF0}});
+    builder.node(root).branches[0] = good;
+    builder.node(root).branches[1] = crowded;
+    builder.node(root).branches[2] = broken;
+    builder.node(root).branches[3] = good;
+    builder.set_root(root);
+    const testkit::TempFile file(builder.build(), "damaged");
+    ASSERT_FALSE(DatDatabase::open(file.path()));
+    const auto db = DatDatabase::open(file.path(), {.skip_damaged_nodes = true});
+    ASSERT_TRUE(db) << db.error().message();
+    std::vector<std::uint32_t> ids;
+    for (const auto& [id, entry] : db->files()) {
+        ids.push_back(id);
+    }
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (std::vector<std::uint32_t>{1, 2, 3, 4}));
 }
 
 TEST(DatDatabaseTest, ArchiveStreamedToAFileIsTheInMemoryImage) {

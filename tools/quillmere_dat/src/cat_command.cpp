@@ -12,7 +12,7 @@ Gathered<std::vector<std::uint8_t>> gather(const std::string& path, std::uint32_
     if (!db) {
         return std::unexpected(std::move(db.error()));
     }
-    return read_file(*db, id);
+    return read_file(*db, id, path);
 }
 
 int run_cat(const Arguments& args, const Streams& streams) {

@@ -9,6 +9,7 @@
 #include "quillmere/common/random.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
+#include "verification.hpp"
 
 #include <algorithm>
 #include <array>
@@ -202,15 +203,28 @@ class PendingTree {
 };
 
 struct ExtractPlan {
+    std::string archive;
     dat::DatDatabase db;
     // The files to extract, in ascending id order.
     std::vector<dat::DatFileEntry> entries;
+    std::array<std::uint8_t, dat::kPreambleSize> preamble{};
+    // Leave out the files that cannot be read whole, instead of failing.
+    bool force = false;
 };
 
-Gathered<ExtractPlan> plan(const std::string& archive, std::optional<std::uint8_t> type) {
-    auto db = open_archive(archive);
+// Checks the archive before anything is written (see `check_before_writing`), then opens it:
+// past the check, a damaged directory is only met with --force, and what can be walked is taken.
+Gathered<ExtractPlan> plan(const std::string& archive, std::optional<std::uint8_t> type, bool force,
+                           const Streams& streams) {
+    QM_TRY(const GateVerdict verdict, check_before_writing(archive, false, force, streams));
+    auto db = open_archive(archive, {.skip_damaged_nodes = verdict.has_errors});
     if (!db) {
         return std::unexpected(std::move(db.error()));
+    }
+    const auto preamble = db->read_preamble();
+    if (!preamble) {
+        return std::unexpected("cannot read the bytes before the header of " + archive + ": " +
+                               one_line(preamble.error()));
     }
     std::vector<dat::DatFileEntry> entries;
     for (const auto& [id, entry] : db->files()) {
@@ -220,21 +234,32 @@ Gathered<ExtractPlan> plan(const std::string& archive, std::optional<std::uint8_
     }
     std::sort(entries.begin(), entries.end(),
               [](const auto& a, const auto& b) { return a.id < b.id; });
-    return ExtractPlan{std::move(*db), std::move(entries)};
+    return ExtractPlan{archive, std::move(*db), std::move(entries), *preamble, force};
 }
 
 // Writes every file and the manifest under `tree`; stops early when a termination signal came.
 Gathered<void> write_tree(const ExtractPlan& plan, const fs::path& tree, const std::string& dir,
                           const TerminationRequests& signals, const Streams& streams) {
-    Manifest manifest{plan.db.header(), {}};
+    Manifest manifest{plan.db.header(), {}, plan.preamble};
     manifest.files.reserve(plan.entries.size());
     std::array<bool, 256> type_made{};
     Progress progress(streams, "extract", plan.entries.size());
+    std::optional<ForcedReads> forced;
+    if (plan.force) {
+        forced.emplace(plan.db, streams);
+    }
     for (std::size_t i = 0; i < plan.entries.size() && signals.pending() == 0; ++i) {
         const dat::DatFileEntry& entry = plan.entries[i];
-        const auto contents = read_file(plan.db, entry.id);
+        if (forced && !forced->admit(entry)) {
+            continue;
+        }
+        const auto contents = plan.db.get_file_checked(entry.id);
+        if (!contents && forced) {
+            forced->leave_out(entry, contents.error());
+            continue;
+        }
         if (!contents) {
-            return std::unexpected(contents.error());
+            return std::unexpected(read_failure(entry, contents.error(), plan.archive));
         }
         const std::string relative = content_path(entry.id);
         const std::size_t type = entry.id >> 24;
@@ -268,7 +293,7 @@ int run_extract(const Arguments& args, const Streams& streams) {
     if (const auto text = args.value("--type")) {
         type = parse_type_byte(*text);
     }
-    auto extraction = plan(args.positional(0), type);
+    auto extraction = plan(args.positional(0), type, args.has("--force"), streams);
     if (!extraction) {
         return fail(streams, extraction.error());
     }
@@ -313,21 +338,27 @@ int run_extract(const Arguments& args, const Streams& streams) {
 constexpr ArgumentSpec kArguments[] = {{"ARCHIVE"}, {"DIR"}};
 constexpr OptionSpec kOptions[] = {
     {.name = "--type", .takes_value = true, .check = check_type_byte},
+    {.name = "--force"},
 };
 
 } // namespace
 
 constinit const Command kExtractCommand{
     .name = "extract",
-    .synopsis = "quillmere-dat extract ARCHIVE DIR [--type HEX]",
+    .synopsis = "quillmere-dat extract ARCHIVE DIR [--type HEX] [--force]",
     .outline = "extract ARCHIVE DIR",
     .summary = "every file and a manifest into a new directory",
     .description =
         "Writes every file of the archive to DIR/TT/XXXXXXXX.bin (TT the id's top byte, XXXXXXXX\n"
         "the id, upper-case hex: DIR/03/03000001.bin), decompressed as get_file returns it, and\n"
-        "DIR/manifest.json: the header's fields (all but file_size, root_offset and the free\n"
-        "list) and each file's id, bit_flags, timestamp and version, in ascending id order.\n"
-        "'quillmere-dat pack DIR OUT' makes an archive of it again.\n"
+        "DIR/manifest.json: the 320 bytes before the header, the header's fields (all but\n"
+        "file_size, root_offset and the free list) and each file's id, bit_flags, timestamp and\n"
+        "version, in ascending id order. 'quillmere-dat pack DIR OUT' makes an archive of it\n"
+        "again.\n"
+        "\n"
+        "The archive is checked first, as 'quillmere-dat verify' checks it (but for decoding),\n"
+        "and nothing is written when it has an error; the problems found (up to 10) go to\n"
+        "standard error. Warnings are shown and the extraction goes on.\n"
         "\n"
         "DIR must not exist or be an empty directory; its parent must exist. A new DIR is\n"
         "written under a temporary name beside it, flushed to the disk and then renamed to DIR;\n"
@@ -336,7 +367,10 @@ constinit const Command kExtractCommand{
         "interruption (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT) removes what was written. A second\n"
         "extract into the same DIR fails at once while the first runs.\n"
         "\n"
-        "  --type HEX   only files whose id has this top byte (03 animations, ...)\n",
+        "  --type HEX   only files whose id has this top byte (03 animations, ...)\n"
+        "  --force      extract what can be read whatever the check found: each file that\n"
+        "               cannot be read whole is left out (of the tree and the manifest) and\n"
+        "               named on standard error\n",
     .arguments = kArguments,
     .options = kOptions,
     .run = run_extract,

@@ -46,7 +46,7 @@ Gathered<HooksModel> gather(const std::string& path, std::uint32_t id) {
                                " is not an animation (0x03......), setup model (0x02......) "
                                "or physics script (0x33......)");
     }
-    auto bytes = read_file(*db, id);
+    auto bytes = read_file(*db, id, path);
     if (!bytes) {
         return std::unexpected(std::move(bytes.error()));
     }

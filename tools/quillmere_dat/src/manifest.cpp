@@ -63,11 +63,13 @@ std::optional<std::size_t> find_name(const Names& names, std::string_view name, 
     return std::nullopt;
 }
 
-Gathered<std::vector<std::uint8_t>> read_version_string(JsonReader& reader) {
+// A string of exactly `count` bytes as hex digits; `name` for the error.
+Gathered<std::vector<std::uint8_t>> read_hex_bytes(JsonReader& reader, std::size_t count,
+                                                   std::string_view name) {
     const std::size_t at = reader.offset();
     QM_TRY(const std::string text, reader.read_string());
     std::vector<std::uint8_t> bytes;
-    if (text.size() == 2 * kVersionStringBytes) {
+    if (text.size() == 2 * count) {
         for (std::size_t i = 0; i < text.size(); i += 2) {
             const auto byte = common::hex_digits_value(std::string_view(text).substr(i, 2));
             if (!byte) {
@@ -76,10 +78,15 @@ Gathered<std::vector<std::uint8_t>> read_version_string(JsonReader& reader) {
             bytes.push_back(static_cast<std::uint8_t>(*byte));
         }
     }
-    if (bytes.size() != kVersionStringBytes) {
-        return error_at("version_string is not 32 hex digits", at);
+    if (bytes.size() != count) {
+        return error_at(std::string(name) + " is not " + std::to_string(2 * count) + " hex digits",
+                        at);
     }
     return bytes;
+}
+
+Gathered<std::vector<std::uint8_t>> read_version_string(JsonReader& reader) {
+    return read_hex_bytes(reader, kVersionStringBytes, "version_string");
 }
 
 Gathered<DatHeader> read_header(JsonReader& reader) {
@@ -181,9 +188,10 @@ Gathered<std::vector<ManifestFile>> read_files(JsonReader& reader) {
 }
 
 Gathered<void> check_format_value(std::uint32_t format, std::size_t at) {
-    if (format != kManifestFormat) {
+    if (format < kOldestManifestFormat || format > kManifestFormat) {
         return error_at("format " + std::to_string(format) +
-                            " is not supported (this quillmere-dat reads format " +
+                            " is not supported (this quillmere-dat reads formats " +
+                            std::to_string(kOldestManifestFormat) + " to " +
                             std::to_string(kManifestFormat) + ")",
                         at);
     }
@@ -192,8 +200,8 @@ Gathered<void> check_format_value(std::uint32_t format, std::size_t at) {
 
 // The format comes first: nothing else of a manifest can be understood without it, wherever
 // it stands in the document. This pass also checks the whole document's syntax; it is only
-// needed when "format" is not the first member.
-Gathered<void> check_format(std::string_view text) {
+// needed when "format" is not the first member. Gives the format.
+Gathered<std::uint32_t> check_format(std::string_view text) {
     JsonReader reader(text);
     const std::size_t start = reader.offset();
     QM_TRY_VOID(reader.begin_object());
@@ -219,7 +227,8 @@ Gathered<void> check_format(std::string_view text) {
     if (!format_at) {
         return error_at("member 'format' is missing", start);
     }
-    return check_format_value(format, *format_at);
+    QM_TRY_VOID(check_format_value(format, *format_at));
+    return format;
 }
 
 void append_member(std::string& out, std::string_view indent, std::string_view name,
@@ -236,6 +245,9 @@ void append_member(std::string& out, std::string_view indent, std::string_view n
 std::string render_manifest(const Manifest& manifest) {
     std::string out = "{\n";
     append_member(out, "  ", "format", std::to_string(kManifestFormat), false);
+    append_member(
+        out, "  ", "preamble",
+        common::json_quote(common::hex_bytes(manifest.preamble, common::LetterCase::Upper)), false);
     out += "  \"header\": {\n";
     for (std::size_t i = 0; i < kHeaderFields.size(); ++i) {
         const auto& field = kHeaderFields[i];
@@ -271,25 +283,32 @@ Gathered<Manifest> read_manifest(std::string_view text) {
     // pass finds the format before anything else is judged.
     QM_TRY(auto name, reader.next_member());
     const bool format_first = name == "format";
+    std::uint32_t format = 0;
     if (format_first) {
         const std::size_t at = reader.offset();
-        QM_TRY(const std::uint32_t format, reader.read_u32());
+        QM_TRY(format, reader.read_u32());
         QM_TRY_VOID(check_format_value(format, at));
         QM_TRY(name, reader.next_member());
     } else {
-        QM_TRY_VOID(check_format(text));
+        QM_TRY(format, check_format(text));
     }
+    // Format 1 has no preamble: the bytes before the header are zeros.
+    const bool has_preamble = format >= 2;
     std::optional<DatHeader> header;
     std::optional<std::vector<ManifestFile>> files;
+    std::optional<std::vector<std::uint8_t>> preamble;
     while (name) {
         const std::size_t at = reader.offset();
         if (*name == "format" && !format_first) {
             QM_TRY_VOID(reader.skip_value());
+        } else if (*name == "preamble" && has_preamble && !preamble) {
+            QM_TRY(preamble, read_hex_bytes(reader, dat::kPreambleSize, "preamble"));
         } else if (*name == "header" && !header) {
             QM_TRY(header, read_header(reader));
         } else if (*name == "files" && !files) {
             QM_TRY(files, read_files(reader));
-        } else if (*name == "format" || *name == "header" || *name == "files") {
+        } else if (*name == "format" || *name == "header" || *name == "files" ||
+                   (*name == "preamble" && has_preamble)) {
             return error_at("member " + quoted_name(*name) + " given twice", at);
         } else {
             return error_at("unknown member " + quoted_name(*name), at);
@@ -303,7 +322,14 @@ Gathered<Manifest> read_manifest(std::string_view text) {
     if (!files) {
         return error_at("member 'files' is missing", start);
     }
-    return Manifest{std::move(*header), std::move(*files)};
+    if (has_preamble && !preamble) {
+        return error_at("member 'preamble' is missing", start);
+    }
+    Manifest manifest{std::move(*header), std::move(*files)};
+    if (preamble) {
+        std::copy(preamble->begin(), preamble->end(), manifest.preamble.begin());
+    }
+    return manifest;
 }
 
 std::string content_path(std::uint32_t id) {

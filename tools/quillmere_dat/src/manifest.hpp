@@ -5,6 +5,7 @@
 #include "command.hpp"
 #include "quillmere/dat/dat_header.hpp"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -12,8 +13,10 @@
 
 namespace quillmere::inspect {
 
-/// The one manifest format there is so far.
-inline constexpr std::uint32_t kManifestFormat = 1;
+/// The manifest format written. Format 1 had no "preamble" member; it is still read, with the
+/// bytes before the header taken as zeros.
+inline constexpr std::uint32_t kManifestFormat = 2;
+inline constexpr std::uint32_t kOldestManifestFormat = 1;
 
 /// One file's directory fields; its contents lie beside the manifest (see `content_path`).
 struct ManifestFile {
@@ -31,12 +34,15 @@ struct ManifestFile {
 struct Manifest {
     dat::DatHeader header;
     std::vector<ManifestFile> files;
+    /// The archive's bytes before the header.
+    std::array<std::uint8_t, dat::kPreambleSize> preamble{};
 };
 
 /// The manifest as a JSON document:
 ///
 ///     {
-///       "format": 1,
+///       "format": 2,
+///       "preamble": "<640 hex>",
 ///       "header": {"magic": 19537, "block_size": 1024, ..., "version_string": "<32 hex>", ...},
 ///       "files": [
 ///         {"id": "0x03000001", "bit_flags": 0, "timestamp": 0, "version": 0},
@@ -46,13 +52,14 @@ struct Manifest {
 ///
 /// The header's members, one per line, are the `DatHeader` fields it keeps, in file order,
 /// numbers as numbers and `version_string` as 32 upper-case hex digits (cut or padded with zero
-/// bytes to 16 bytes). Files come one per line, in the order given.
+/// bytes to 16 bytes). The preamble is the 320 bytes before the header as 640 upper-case hex
+/// digits. Files come one per line, in the order given.
 [[nodiscard]] std::string render_manifest(const Manifest& manifest);
 
 /// Reads a manifest, as strictly as it is written: members in any order, but each of them
-/// present once and no other; "format" 1; ids as "0x" and eight hex digits, each listed once;
-/// numbers from 0 to 4294967295. Files are kept in document order. Errors read "{problem} at
-/// byte {offset}", the offset of the offending value in `text`.
+/// present once and no other; "format" 2, or 1 without "preamble"; ids as "0x" and eight hex
+/// digits, each listed once; numbers from 0 to 4294967295. Files are kept in document order. Errors
+/// read "{problem} at byte {offset}", the offset of the offending value in `text`.
 [[nodiscard]] Gathered<Manifest> read_manifest(std::string_view text);
 
 /// Where a file's contents lie under the extracted directory: the id's top byte, a slash, the

@@ -29,6 +29,7 @@ namespace fs = std::filesystem;
 struct PackPlan {
     dat::DatHeader header;
     std::vector<ManifestFile> files;
+    std::array<std::uint8_t, dat::kPreambleSize> preamble{};
     // Every file read (the manifest, then each member in order), as (device, inode), so that
     // OUT can be refused when it is one of them.
     std::vector<std::pair<dev_t, ino_t>> read;
@@ -179,6 +180,7 @@ Gathered<PackPlan> plan(const std::string& dir_text) {
     }
     result.header = std::move(manifest.header);
     result.files = std::move(files);
+    result.preamble = manifest.preamble;
     return result;
 }
 
@@ -254,7 +256,7 @@ class TypeDirectories {
 
 Gathered<void> write_archive(const PackPlan& plan, const std::string& dir, const std::string& out,
                              const Streams& streams) {
-    auto writer = dat::ArchiveWriter::create(out, plan.header);
+    auto writer = dat::ArchiveWriter::create(out, plan.header, plan.preamble);
     if (!writer) {
         return std::unexpected(one_line(writer.error()));
     }

@@ -7,12 +7,15 @@
 #include "progress.hpp"
 #include "quillmere/common/try.hpp"
 #include "quillmere/dat/archive_writer.hpp"
+#include "quillmere/dat/lrs.hpp"
+#include "verification.hpp"
 
 #include <algorithm>
 #include <fcntl.h>
 #include <map>
 #include <ostream>
 #include <set>
+#include <sys/stat.h>
 
 namespace quillmere::inspect {
 namespace {
@@ -30,6 +33,7 @@ struct Changes {
     std::map<std::uint32_t, Put> puts;
     std::set<std::uint32_t> deletes;
     bool compress = false;
+    bool force = false;
 };
 
 // "ID=FILE" split at its first '='; nothing when it is not of that form.
@@ -57,6 +61,7 @@ std::optional<std::string> check_put(std::string_view value) {
 std::expected<Changes, std::string> changes_of(const Arguments& args) {
     Changes changes;
     changes.compress = args.has("--compress");
+    changes.force = args.has("--force");
     for (const auto value : args.values("--delete")) {
         const std::uint32_t id = parse_file_id(value).value_or(0);
         if (!changes.deletes.insert(id).second) {
@@ -112,29 +117,75 @@ Gathered<void> open_puts(Changes& changes) {
     return {};
 }
 
+// Whether `in` and `out` name the same file: the same path, or the same device and inode.
+bool same_file(const std::string& in, const std::string& out) {
+    if (in == out) {
+        return true;
+    }
+    struct stat a {};
+    struct stat b {};
+    return ::stat(in.c_str(), &a) == 0 && ::stat(out.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+// The stored bytes of `entry` for the copy; nothing when `forced` left it out (a chain that does
+// not read, a compressed stream that falls short). Without --force a failed read ends the copy:
+// the check before it makes that a fault of the system rather than of the archive.
+Gathered<std::optional<std::vector<std::uint8_t>>> read_stored(const dat::DatDatabase& db,
+                                                               const dat::DatFileEntry& entry,
+                                                               const std::string& in,
+                                                               std::optional<ForcedReads>& forced) {
+    if (forced && !forced->admit(entry)) {
+        return std::nullopt;
+    }
+    auto stored = db.read_file_data(entry.offset, entry.size);
+    if (stored && forced && entry.is_compressed() && !dat::utils::stream_is_whole(*stored)) {
+        stored = std::unexpected(dat::DatError::decompression_failed(entry.id));
+    }
+    if (!stored && forced) {
+        forced->leave_out(entry, stored.error());
+        return std::nullopt;
+    }
+    if (!stored) {
+        return std::unexpected(read_failure(entry, stored.error(), in));
+    }
+    return std::optional(std::move(*stored));
+}
+
 Gathered<void> repack(const std::string& in, const std::string& out, Changes& changes,
                       const Streams& streams) {
-    // Taken before IN is opened: an in-place repack then always reads the latest IN.
+    // Taken before IN is checked and opened: an in-place repack then always reads the latest IN.
     QM_TRY(const OutputLock lock, OutputLock::beside(out, out));
-    auto db = open_archive(in);
+    QM_TRY(const GateVerdict verdict,
+           check_before_writing(in, same_file(in, out), changes.force, streams));
+    // Past the gate, a damaged directory is only met with --force: what can be walked is copied.
+    auto db = open_archive(in, {.skip_damaged_nodes = verdict.has_errors});
     if (!db) {
         return std::unexpected(std::move(db.error()));
     }
     QM_TRY(const std::vector<std::uint32_t> ids, new_ids(*db, changes, in));
     QM_TRY_VOID(open_puts(changes));
+    const auto preamble = db->read_preamble();
+    if (!preamble) {
+        return std::unexpected("cannot read the bytes before the header of " + in + ": " +
+                               one_line(preamble.error()));
+    }
 
-    auto writer = dat::ArchiveWriter::create(out, db->header());
+    auto writer = dat::ArchiveWriter::create(out, db->header(), *preamble);
     if (!writer) {
         return std::unexpected(one_line(writer.error()));
     }
     const auto write_failed = [&](const dat::DatError& error) {
         return std::unexpected("cannot write " + out + ": " + one_line(error));
     };
+    std::optional<ForcedReads> forced;
+    if (changes.force) {
+        forced.emplace(*db, streams);
+    }
     Progress progress(streams, "repack", ids.size());
     for (std::size_t i = 0; i < ids.size(); ++i) {
         const std::uint32_t id = ids[i];
         const auto old = db->files().find(id);
-        dat::DatResult<dat::DatFileEntry> added;
         if (const auto put = changes.puts.find(id); put != changes.puts.end()) {
             // A replaced file keeps its fields but for the compression bit, which says how the
             // new contents are stored.
@@ -143,21 +194,20 @@ Gathered<void> repack(const std::string& in, const std::string& out, Changes& ch
                 fields = {old->second.bit_flags & ~1U, old->second.timestamp, old->second.version};
             }
             const LocalFile& source = *put->second.source;
-            added =
+            const auto added =
                 changes.compress
                     ? writer->add_file(id, put->second.contents, fields, dat::Storage::Compressed)
                     : writer->add_file_from(id, source.fd(), source.size(), fields);
-        } else {
-            const dat::DatFileEntry& entry = old->second;
-            auto stored = db->read_file_data(entry.offset, entry.size);
-            if (!stored) {
-                return std::unexpected("cannot read " + id_text(id) + ": " +
-                                       one_line(stored.error()));
+            if (!added) {
+                return write_failed(added.error());
             }
-            added = writer->add_stored(entry, *stored);
-        }
-        if (!added) {
-            return write_failed(added.error());
+        } else {
+            QM_TRY(const auto stored, read_stored(*db, old->second, in, forced));
+            if (stored) {
+                if (auto added = writer->add_stored(old->second, *stored); !added) {
+                    return write_failed(added.error());
+                }
+            }
         }
         progress.update(i + 1);
     }
@@ -168,7 +218,7 @@ Gathered<void> repack(const std::string& in, const std::string& out, Changes& ch
 }
 
 constexpr std::string_view kSynopsis =
-    "quillmere-dat repack IN OUT [--put ID=FILE]... [--delete ID]... [--compress]";
+    "quillmere-dat repack IN OUT [--put ID=FILE]... [--delete ID]... [--compress] [--force]";
 
 // Options that contradict one another are found here, past the parser, and reported as it
 // reports its own usage errors.
@@ -195,6 +245,7 @@ constexpr OptionSpec kOptions[] = {
     {.name = "--put", .takes_value = true, .repeatable = true, .check = check_put},
     {.name = "--delete", .takes_value = true, .repeatable = true, .check = check_file_id},
     {.name = "--compress"},
+    {.name = "--force"},
 };
 
 } // namespace
@@ -207,9 +258,15 @@ constinit const Command kRepackCommand{
     .description =
         "Writes OUT, a fresh copy of the archive IN without unused space: every file keeps its\n"
         "stored bytes (compressed or not, nothing recompressed), bit_flags, timestamp and\n"
-        "version; the header keeps its fields but for file_size, root_offset and the free list,\n"
-        "which describe the new layout. Files are stored in ascending id order and the directory\n"
-        "is rebuilt as a balanced tree.\n"
+        "version; the 320 bytes before the header are copied unchanged; the header keeps its\n"
+        "fields but for file_size, root_offset and the free list, which describe the new layout.\n"
+        "Files are stored in ascending id order and the directory is rebuilt as a balanced tree.\n"
+        "\n"
+        "IN is checked first, as 'quillmere-dat verify' checks it (but for decoding, since files\n"
+        "are copied byte for byte), and nothing is written when it has an error; the problems\n"
+        "found (up to 10) go to standard error. Warnings are shown and the copy goes on, except\n"
+        "when OUT is IN (the same path or the same file): writing in place needs an archive with\n"
+        "no problem at all.\n"
         "\n"
         "  --put ID=FILE   store FILE's bytes as file ID: a file already in IN keeps its\n"
         "                  timestamp, version and the other bits of its bit_flags; a new one\n"
@@ -217,20 +274,22 @@ constinit const Command kRepackCommand{
         "  --delete ID     leave file ID out (it must be in IN); repeatable\n"
         "  --compress      store the files of --put compressed (bit 0 of bit_flags set);\n"
         "                  without it they are stored as they are (bit 0 clear)\n"
+        "  --force         copy what can be read whatever the check found: each file that\n"
+        "                  cannot be read whole is left out and named on standard error\n"
         "\n"
         "An id given to --put twice, to --delete twice, or to both, and --compress without\n"
-        "--put are usage errors. A file of IN that cannot be read ends the command with its\n"
-        "error, and nothing is written.\n"
+        "--put are usage errors. Without --force, a file of IN that cannot be read ends the\n"
+        "command with its error, and nothing is written.\n"
         "\n"
         "IN and each FILE must be regular files (a FIFO or a device is refused, never waited\n"
         "on); a FILE of 4 GiB or more is refused by its size. FILEs are streamed into OUT unless\n"
         "they are to be compressed.\n"
         "\n"
         "OUT is written under a temporary name beside it, flushed to the disk and put in place of\n"
-        "OUT, so OUT is either its old self or the whole new archive, and OUT may be IN itself;\n"
-        "a failure or an interruption (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT) removes the temporary\n"
-        "file. While it runs it holds a lock on OUT (the file .OUT.lock beside it): a second\n"
-        "writer of OUT fails at once, and removes what killed runs left once it holds the lock.\n",
+        "OUT, so OUT is either its old self or the whole new archive; a failure or an\n"
+        "interruption (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT) removes the temporary file. While it\n"
+        "runs it holds a lock on OUT (the file .OUT.lock beside it): a second writer of OUT\n"
+        "fails at once, and removes what killed runs left once it holds the lock.\n",
     .arguments = kArguments,
     .options = kOptions,
     .run = run_repack,

@@ -4,15 +4,12 @@
 #include "commands.hpp"
 #include "json.hpp"
 #include "quillmere/common/try.hpp"
-#include "quillmere/dat/verifier.hpp"
+#include "verification.hpp"
 
 #include <algorithm>
 #include <charconv>
-#include <exception>
 #include <limits>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 namespace quillmere::inspect {
 namespace {
@@ -34,47 +31,6 @@ struct VerifyModel {
     std::uint64_t more = 0;
     bool has_errors = false;
 };
-
-// The file list cut in two stretches of about equal stored bytes: a helper thread checks the
-// second while this one checks the first. The report is the same as one pass over the list;
-// without a helper thread, `finish` checks the second stretch itself.
-dat::VerifyReport check_on_two_threads(const dat::Verifier& verifier) {
-    const auto halves = verifier.stretches(2);
-    std::optional<dat::VerifyPart> second;
-    // What the helper thread threw (a failed allocation), thrown again on this thread.
-    std::exception_ptr helper_failure;
-    std::thread helper;
-    try {
-        helper = std::thread([&] {
-            try {
-                second.emplace(verifier.check_files(halves[1].first, halves[1].last));
-            } catch (...) {
-                helper_failure = std::current_exception();
-            }
-        });
-    } catch (const std::system_error&) {
-        // No helper thread: the second stretch is left to finish.
-    }
-    std::vector<dat::VerifyPart> parts;
-    std::exception_ptr own_failure;
-    try {
-        parts.push_back(verifier.check_files(halves[0].first, halves[0].last));
-    } catch (...) {
-        own_failure = std::current_exception();
-    }
-    if (helper.joinable()) {
-        helper.join();
-    }
-    for (const auto& failure : {own_failure, helper_failure}) {
-        if (failure) {
-            std::rethrow_exception(failure);
-        }
-    }
-    if (second) {
-        parts.push_back(std::move(*second));
-    }
-    return verifier.finish(std::move(parts));
-}
 
 Gathered<VerifyModel> gather(const std::string& path, std::uint64_t max_problems) {
     // The verifier keeps only the problems that are shown; it counts them all.
@@ -100,6 +56,7 @@ Gathered<VerifyModel> gather(const std::string& path, std::uint64_t max_problems
         {"tree_height", s.tree_height},
         {"free_blocks", s.free_blocks},
         {"unread_bytes", s.unread_bytes},
+        {"unreachable_bytes", s.unreachable_bytes},
         {"errors", report.error_count},
         {"warnings", report.warning_count},
     };
@@ -118,14 +75,10 @@ std::string render_text(const VerifyModel& model) {
         text += "\n";
     }
     for (const dat::Problem& problem : model.problems) {
-        text += std::string(dat::severity_name(problem.severity)) + " " +
-                std::string(dat::kind_name(problem.kind)) + " " +
-                (problem.id ? id_text(*problem.id) : "-") + " at " +
-                (problem.offset ? std::to_string(*problem.offset) : "-") + ": " + problem.message +
-                "\n";
+        text += problem_line(problem) + "\n";
     }
     if (model.more != 0) {
-        text += "\u2026 and " + std::to_string(model.more) + " more\n";
+        text += more_line(model.more) + "\n";
     }
     return text;
 }
@@ -210,7 +163,7 @@ constinit const Command kVerifyCommand{
         "order of offset (those at '-' last). Errors mean the archive is damaged: header,\n"
         "node_unreadable, entry_count, node_revisited, duplicate_id, key_order, file_unreadable,\n"
         "overlap, compressed_stream, decode. Warnings mean it is odd but reads in full:\n"
-        "tree_depth, overlong_last_block, free_list, file_size.\n"
+        "tree_depth, overlong_last_block, free_list, file_size, unreachable.\n"
         "\n"
         "  --json             one JSON document: {archive, summary, problems}, each problem\n"
         "                     {severity, kind, id, offset, message} (id and offset may be null)\n"

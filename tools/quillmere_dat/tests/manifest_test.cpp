@@ -25,11 +25,27 @@ Manifest sample_manifest() {
         h.version_string.push_back(b);
     }
     manifest.files = {{0x03000001, 1, 2, 3}, {0x0A000002, 0x100, 0xFFFFFFFF, 0}};
+    for (std::size_t i = 0; i < manifest.preamble.size(); ++i) {
+        manifest.preamble[i] = static_cast<std::uint8_t>(i * 7);
+    }
     return manifest;
 }
 
+std::string sample_preamble_hex() {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (std::size_t i = 0; i < dat::kPreambleSize; ++i) {
+        const auto byte = static_cast<std::uint8_t>(i * 7);
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 15];
+    }
+    return hex;
+}
+
 const std::string kSampleText = R"({
-  "format": 1,
+  "format": 2,
+  "preamble": ")" + sample_preamble_hex() +
+                                R"(",
   "header": {
     "magic": 19537,
     "block_size": 256,
@@ -54,6 +70,7 @@ const std::string kSampleText = R"({
 void expect_same(const Manifest& a, const Manifest& b) {
     EXPECT_EQ(a.header, b.header);
     EXPECT_EQ(a.files, b.files);
+    EXPECT_EQ(a.preamble, b.preamble);
 }
 
 TEST(ManifestTest, WrittenAsDocumentedAndReadBack) {
@@ -86,7 +103,10 @@ TEST(ManifestTest, MembersMayComeInAnyOrder) {
         R"("magic": 19537}, "format": 1})";
     const auto read = read_manifest(text);
     ASSERT_TRUE(read) << read.error();
-    expect_same(*read, sample_manifest());
+    // Format 1 has no preamble: the bytes before the header read back as zeros.
+    Manifest expected = sample_manifest();
+    expected.preamble.fill(0);
+    expect_same(*read, expected);
 }
 
 TEST(ManifestTest, AnythingButItsExactFormIsRefused) {
@@ -99,14 +119,23 @@ TEST(ManifestTest, AnythingButItsExactFormIsRefused) {
     };
     const std::string second_entry = R"({"id": "0x0A000002")";
     const std::vector<Case> cases = {
-        {"\"format\": 1", "\"format\": 2",
-         "format 2 is not supported (this quillmere-dat reads format 1)", "2,\n  \"header\""},
-        {"\"format\": 1,", "", "member 'format' is missing", "{"},
-        {"\"format\": 1,", "\"extra\": [[{}]], \"format\": 2,",
-         "format 2 is not supported (this quillmere-dat reads format 1)", "2,\n  \"header\""},
-        {"\"format\": 1,", "\"format\": 1, \"format\": 1,", "member 'format' given twice",
-         "1,\n  \"header\""},
-        {"\"format\": 1,", "\"format\": 1, \"extra\": null,", "unknown member 'extra'", "null"},
+        {"\"format\": 2", "\"format\": 3",
+         "format 3 is not supported (this quillmere-dat reads formats 1 to 2)",
+         "3,\n  \"preamble\""},
+        {"\"format\": 2,", "", "member 'format' is missing", "{"},
+        {"\"format\": 2,", "\"extra\": [[{}]], \"format\": 0,",
+         "format 0 is not supported (this quillmere-dat reads formats 1 to 2)",
+         "0,\n  \"preamble\""},
+        {"\"format\": 2,", "\"format\": 2, \"format\": 2,", "member 'format' given twice",
+         "2,\n  \"preamble\""},
+        {"\"format\": 2,", "\"format\": 2, \"extra\": null,", "unknown member 'extra'", "null"},
+        {"\"format\": 2,", "\"format\": 1,", "unknown member 'preamble'",
+         "\"" + sample_preamble_hex()},
+        {"\"preamble\"", "\"header\": {}, \"preamble\"", "header field 'magic' is missing", "{}"},
+        {"\"preamble\": \"" + sample_preamble_hex() + "\",", "", "member 'preamble' is missing",
+         "{"},
+        {"\"preamble\": \"00", "\"preamble\": \"", "preamble is not 640 hex digits",
+         "\"" + sample_preamble_hex().substr(2)},
         {"\"magic\": 19537", "\"colour\": 17", "unknown header field 'colour'",
          "17,\n    \"block_size\""},
         {"\"dataset\": 1,", "", "header field 'dataset' is missing", "{\n    \"magic\""},

@@ -30,9 +30,9 @@ using Buffer = std::vector<std::uint8_t>;
 constexpr std::uint32_t kFar = 0x7FFFFFF0; // far past the end of every test archive
 
 const std::vector<std::string> kSummaryKeys = {
-    "archive_length",     "entries",          "files_read",      "stored_bytes",
-    "decompressed_bytes", "compressed_files", "directory_nodes", "tree_height",
-    "free_blocks",        "unread_bytes",     "errors",          "warnings"};
+    "archive_length",    "entries",         "files_read",  "stored_bytes", "decompressed_bytes",
+    "compressed_files",  "directory_nodes", "tree_height", "free_blocks",  "unread_bytes",
+    "unreachable_bytes", "errors",          "warnings"};
 
 // The summary block for `values`, given in the order of kSummaryKeys.
 std::string summary_text(const std::string& archive, const std::vector<std::uint64_t>& values) {
@@ -68,8 +68,9 @@ class VerifyE2eTest : public ::testing::Test {
         return path.string();
     }
 
-    // Four problems: two chains sharing bytes and a chain linking far past the end (errors), a
-    // header whose file_size is wrong and a last block that is overlong (warnings).
+    // Five problems: two chains sharing bytes and a chain linking far past the end (errors), a
+    // header whose file_size is wrong, the block the broken chain no longer reaches and a last
+    // block that is overlong (warnings).
     static std::string damaged(std::vector<std::string>* expected_lines = nullptr) {
         ArchiveBuilder builder(1024);
         const ChainRef broken = builder.add_file(0x06000001, pattern(3000, 1));
@@ -93,6 +94,8 @@ class VerifyE2eTest : public ::testing::Test {
                     length + " bytes)",
                 "warning file_size - at 328: file_size is 12345, but the archive is " + length +
                     " bytes long",
+                "warning unreachable - at " + std::to_string(builder.resolve(broken) + 2048) +
+                    ": 1024 bytes that no file, directory node or free-list block holds",
                 "warning overlong_last_block 0x06000004 at " +
                     std::to_string(builder.resolve(spread)) +
                     ": its last block supplies 3000 bytes, more than the 1020 a block holds",
@@ -138,7 +141,7 @@ TEST_F(VerifyE2eTest, SoundArchiveVerifiesCleanWithItsFigures) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.out, summary_text(path, {length, 5, 5, stored, contents, 1, 1, 1, 0,
-                                              length - 400 - chain_bytes, 0, 0}));
+                                              length - 400 - chain_bytes, 0, 0, 0}));
 }
 
 TEST_F(VerifyE2eTest, DemoArchiveVerifiesClean) {
@@ -171,16 +174,17 @@ TEST_F(VerifyE2eTest, ProblemsAreListedBySeverityThenOffset) {
     EXPECT_NE(result.out.find("\nentries: 4\nfiles_read: 3\nstored_bytes: 7000\n"),
               std::string::npos)
         << result.out;
-    EXPECT_NE(result.out.find("\nerrors: 2\nwarnings: 2\n\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("\nerrors: 2\nwarnings: 3\n\n"), std::string::npos) << result.out;
     EXPECT_EQ(problem_lines(result.out), expected);
 
     // Too short for a header: nothing else is checked, and the one problem has neither.
     const std::string short_path = write("short.dat", Buffer(399, 0));
     const ToolRun short_result = tool({"verify", short_path});
     EXPECT_EQ(short_result.status, 1);
-    EXPECT_EQ(short_result.out, summary_text(short_path, {399, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0}) +
-                                    "\nerror header - at -: the archive is 399 bytes long, too "
-                                    "short for the header that ends at offset 400\n");
+    EXPECT_EQ(short_result.out,
+              summary_text(short_path, {399, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0}) +
+                  "\nerror header - at -: the archive is 399 bytes long, too "
+                  "short for the header that ends at offset 400\n");
 }
 
 // The JSON report has the shape and says what the text report says, line for line.
@@ -225,17 +229,17 @@ TEST_F(VerifyE2eTest, MaxProblemsCapsWhatIsShownNotWhatIsCounted) {
     for (const std::uint64_t shown : {0UL, 1UL, 3UL, 4UL, 5UL, ~0UL}) {
         const ToolRun result = tool({"verify", path, "--max-problems", std::to_string(shown)});
         EXPECT_EQ(result.status, 1);
-        EXPECT_NE(result.out.find("\nerrors: 2\nwarnings: 2\n"), std::string::npos) << shown;
+        EXPECT_NE(result.out.find("\nerrors: 2\nwarnings: 3\n"), std::string::npos) << shown;
         std::vector<std::string> expected(all.begin(),
-                                          all.begin() + static_cast<long>(std::min(shown, 4UL)));
-        if (shown < 4) {
-            expected.push_back("\u2026 and " + std::to_string(4 - shown) + " more");
+                                          all.begin() + static_cast<long>(std::min(shown, 5UL)));
+        if (shown < 5) {
+            expected.push_back("\u2026 and " + std::to_string(5 - shown) + " more");
         }
         EXPECT_EQ(problem_lines(result.out), expected) << shown;
 
         const auto doc =
             json_of(tool({"verify", path, "--json", "--max-problems=" + std::to_string(shown)}));
-        EXPECT_EQ(elements(doc.at("problems")).size(), std::min(shown, 4UL));
+        EXPECT_EQ(elements(doc.at("problems")).size(), std::min(shown, 5UL));
         EXPECT_EQ(doc.at("summary").at("errors").get<double>(), 2);
     }
 }

@@ -114,16 +114,18 @@ class FreeListCheck {
     FreeListCheck(const Verifier::State& state, ProblemList& problems)
         : state_(state), problems_(problems), header_(*state.header) {}
 
-    std::uint64_t run(const std::vector<Extent>& extents) {
+    // The blocks of the list as far as it could be followed, in ascending order.
+    std::vector<std::uint32_t> run(const std::vector<Extent>& extents) {
         if (header_.free_head == 0) {
             check_empty_list();
-            return 0;
+            return {};
         }
         if (follow()) {
             check_against_header();
         }
+        std::sort(blocks_.begin(), blocks_.end());
         check_against_chains(extents);
-        return blocks_.size();
+        return std::move(blocks_);
     }
 
   private:
@@ -194,11 +196,9 @@ class FreeListCheck {
     // prefix of the sorted extents; the block is read by a chain when the one of them that
     // reaches furthest reaches into it.
     void check_against_chains(const std::vector<Extent>& extents) {
-        std::vector<std::uint32_t> sorted = blocks_;
-        std::sort(sorted.begin(), sorted.end());
         std::size_t next = 0;
         std::optional<Extent> furthest;
-        for (const std::uint32_t block : sorted) {
+        for (const std::uint32_t block : blocks_) {
             const std::uint64_t end = std::uint64_t{block} + header_.block_size;
             for (; next < extents.size() && extents[next].start < end; ++next) {
                 if (!furthest || extents[next].end > furthest->end) {
@@ -218,10 +218,46 @@ class FreeListCheck {
     std::vector<std::uint32_t> blocks_;
 };
 
+// Reports each stretch of at least a block after the header that no block holds: none that a
+// chain visits (`extents`, to their reach, and `blocks_reached`) and no free block. Gives the
+// bytes of those stretches.
+std::uint64_t find_unreachable(const std::vector<Extent>& extents,
+                               const std::vector<ByteRange>& blocks_reached,
+                               const std::vector<std::uint32_t>& free_blocks,
+                               std::uint32_t block_size, std::uint64_t length,
+                               ProblemList& problems) {
+    std::vector<ByteRange> held = blocks_reached;
+    held.reserve(held.size() + extents.size() + free_blocks.size());
+    for (const Extent& extent : extents) {
+        held.push_back({extent.start, extent.reach});
+    }
+    for (const std::uint32_t block : free_blocks) {
+        held.push_back({block, std::uint64_t{block} + block_size});
+    }
+    std::sort(held.begin(), held.end(),
+              [](const ByteRange& a, const ByteRange& b) { return a.start < b.start; });
+    held.push_back({length, length});
+
+    std::uint64_t reached = kDataStart;
+    std::uint64_t unreachable = 0;
+    for (const ByteRange& range : held) {
+        const std::uint64_t start = std::min(range.start, length);
+        if (start > reached && start - reached >= block_size) {
+            unreachable += start - reached;
+            problems.add(ProblemKind::Unreachable, std::nullopt, reached,
+                         std::to_string(start - reached) +
+                             " bytes that no file, directory node or free-list block holds");
+        }
+        reached = std::max(reached, range.end);
+    }
+    return unreachable;
+}
+
 } // namespace
 
 void check_whole_archive(const Verifier::State& state, std::vector<Extent>& extents,
-                         ProblemList& problems, VerifySummary& summary) {
+                         const std::vector<ByteRange>& blocks_reached, ProblemList& problems,
+                         VerifySummary& summary) {
     if (!state.header) {
         return;
     }
@@ -230,7 +266,10 @@ void check_whole_archive(const Verifier::State& state, std::vector<Extent>& exte
     });
     find_overlaps(state, extents, problems);
     summary.unread_bytes = unread_bytes(extents, state.length());
-    summary.free_blocks = FreeListCheck(state, problems).run(extents);
+    const std::vector<std::uint32_t> free_blocks = FreeListCheck(state, problems).run(extents);
+    summary.free_blocks = free_blocks.size();
+    summary.unreachable_bytes = find_unreachable(
+        extents, blocks_reached, free_blocks, state.header->block_size, state.length(), problems);
 }
 
 } // namespace quillmere::dat::detail

@@ -84,9 +84,11 @@ class FileChecker {
         trace_.clear();
         trace_.read_ahead_to(read_ahead_end(index));
         // Only what is decompressed or decoded needs its bytes; the rest only needs to read.
-        trace_.want_payload(entry.is_compressed() || type.has_value());
+        const bool decoded = type.has_value() && state_.options.decode;
+        trace_.want_payload(entry.is_compressed() || decoded);
         if (auto read = read_chain(state_.file, block_size_, entry.offset, stored, &trace_);
             !read) {
+            add_visited_blocks(data_.blocks_reached, trace_, block_size_, state_.length());
             problems.add(ProblemKind::FileUnreadable, entry.id,
                          trace_.failed_block().value_or(entry.offset),
                          "its chain from offset " + std::to_string(entry.offset) +
@@ -125,7 +127,7 @@ class FileChecker {
             }
         }
         data_.decompressed_bytes += bytes.size();
-        if (type) {
+        if (decoded) {
             if (auto failure = decode_failure(*type, entry.id, bytes)) {
                 problems.add(ProblemKind::Decode, entry.id, entry.offset, std::move(*failure));
             }
@@ -188,15 +190,27 @@ class FileChecker {
                 "its last block supplies " + std::to_string(trace_.end_block_payload()) +
                     " bytes, more than the " + std::to_string(payload_size) + " a block holds");
         }
+        if (trace_.blocks() == 0) {
+            add_empty_file_block(index);
+            return;
+        }
         ranges_ = trace_.ranges();
         if (const auto shared = settle_ranges(ranges_)) {
             data_.problems.add(ProblemKind::Overlap, id, *shared,
                                state_.owner_name(state_.file_owner(index)) +
                                    " reads the same bytes twice: its chain runs into itself");
         }
-        const std::uint32_t owner = state_.file_owner(index);
-        for (const ByteRange& range : ranges_) {
-            data_.extents.push_back({range.start, range.end, owner});
+        add_chain_extents(data_.extents, ranges_, state_.file_owner(index), trace_, block_size_,
+                          state_.length());
+    }
+
+    // A file of 0 bytes reads no block, but the block its entry points at is its own: nothing
+    // else leads there, so it counts as reached.
+    void add_empty_file_block(std::size_t index) {
+        const std::uint64_t offset = state_.files[index].entry.offset;
+        if (offset != 0 && offset < state_.length()) {
+            data_.blocks_reached.push_back(
+                {offset, std::min(offset + block_size_, state_.length())});
         }
     }
 

@@ -1,4 +1,5 @@
 // The verifier's vocabulary: kind and severity names, the report order, the bounded problem list.
+#include "detail/archive_layout.hpp"
 #include "quillmere/common/text.hpp"
 #include "verify/verify_state.hpp"
 
@@ -14,7 +15,7 @@ struct KindInfo {
     Severity severity;
 };
 
-constexpr std::array<KindInfo, 14> kKinds{{
+constexpr std::array<KindInfo, 15> kKinds{{
     {"header", Severity::Error},
     {"node_unreadable", Severity::Error},
     {"entry_count", Severity::Error},
@@ -29,6 +30,7 @@ constexpr std::array<KindInfo, 14> kKinds{{
     {"overlong_last_block", Severity::Warning},
     {"free_list", Severity::Warning},
     {"file_size", Severity::Warning},
+    {"unreachable", Severity::Warning},
 }};
 
 } // namespace
@@ -121,6 +123,35 @@ std::string chain_failure(const ChainTrace& trace, const DatError& error, std::u
         return block + " runs past the end of the archive (" + std::to_string(length) + " bytes)";
     }
     return "reading " + block + " failed: " + error.message();
+}
+
+// A stretch of consecutive blocks holds whole blocks from its start, the last one perhaps cut
+// short by the end of its chain; only an overlong last block reaches further, to what it supplied.
+std::uint64_t block_reach(const ByteRange& range, const ChainTrace& trace, std::uint32_t block_size,
+                          std::uint64_t length) {
+    const auto end_block = trace.end_block();
+    if (end_block && trace.end_block_payload() > block_size - layout::kLinkSize &&
+        *end_block >= range.start && *end_block < range.end) {
+        return range.end;
+    }
+    const std::uint64_t blocks = (range.end - range.start + block_size - 1) / block_size;
+    return std::max(std::min(range.start + blocks * block_size, length), range.end);
+}
+
+void add_chain_extents(std::vector<Extent>& extents, const std::vector<ByteRange>& ranges,
+                       std::uint32_t owner, const ChainTrace& trace, std::uint32_t block_size,
+                       std::uint64_t length) {
+    for (const ByteRange& range : ranges) {
+        extents.push_back(
+            {range.start, range.end, owner, block_reach(range, trace, block_size, length)});
+    }
+}
+
+void add_visited_blocks(std::vector<ByteRange>& reached, const ChainTrace& trace,
+                        std::uint32_t block_size, std::uint64_t length) {
+    for (const ByteRange& range : trace.ranges()) {
+        reached.push_back({range.start, block_reach(range, trace, block_size, length)});
+    }
 }
 
 std::optional<std::uint64_t> settle_ranges(std::vector<ByteRange>& ranges) {

@@ -21,7 +21,24 @@ struct Extent {
     std::uint64_t start = 0;
     std::uint64_t end = 0;
     std::uint32_t owner = 0;
+    /// Where the blocks that hold these bytes end: the last one counted whole (up to the end of
+    /// the archive), or for all it supplies when it is overlong.
+    std::uint64_t reach = 0;
 };
+
+/// Where the blocks holding `range`, one of the stretches `trace` read, end: the last one
+/// counted whole (up to the archive's `length`), or for all it supplied when it is overlong.
+[[nodiscard]] std::uint64_t block_reach(const ByteRange& range, const ChainTrace& trace,
+                                        std::uint32_t block_size, std::uint64_t length);
+
+/// Adds the stretches one chain read (`ranges`, settled) as extents of `owner`.
+void add_chain_extents(std::vector<Extent>& extents, const std::vector<ByteRange>& ranges,
+                       std::uint32_t owner, const ChainTrace& trace, std::uint32_t block_size,
+                       std::uint64_t length);
+
+/// Adds the blocks a chain whose read failed visited before it failed, whole, to `reached`.
+void add_visited_blocks(std::vector<ByteRange>& reached, const ChainTrace& trace,
+                        std::uint32_t block_size, std::uint64_t length);
 
 /// Problems with their counts, keeping at most `keep` records: the first ones in report order,
 /// whatever order they were added in, so lists joined from any cut keep the same records.
@@ -88,6 +105,8 @@ struct Verifier::State {
     /// Per node owner, its offset.
     std::vector<std::uint32_t> node_offsets;
     std::vector<detail::Extent> node_extents;
+    /// Blocks reached without their bytes being read: those of node chains that failed.
+    std::vector<detail::ByteRange> node_blocks_reached;
     std::vector<detail::ListedFile> files;
     std::uint64_t entries = 0;
     std::uint64_t tree_height = 0;
@@ -108,6 +127,9 @@ struct VerifyPart::Data {
     std::size_t last = 0;
     detail::ProblemList problems;
     std::vector<detail::Extent> extents;
+    /// Blocks reached without their bytes being read: those of file chains that failed, and the
+    /// block an empty file's entry points at.
+    std::vector<detail::ByteRange> blocks_reached;
     std::uint64_t files_read = 0;
     std::uint64_t stored_bytes = 0;
     std::uint64_t decompressed_bytes = 0;
@@ -123,9 +145,11 @@ void walk_archive(Verifier::State& state);
 void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data);
 
 /// The whole-archive checks over every chain's extents (sorted here): overlaps, the free list,
-/// the unread bytes. Fills in `summary.free_blocks` and `summary.unread_bytes`.
+/// the unread and the unreachable bytes. Fills in `summary.free_blocks`, `summary.unread_bytes`
+/// and `summary.unreachable_bytes`.
 void check_whole_archive(const Verifier::State& state, std::vector<Extent>& extents,
-                         ProblemList& problems, VerifySummary& summary);
+                         const std::vector<ByteRange>& blocks_reached, ProblemList& problems,
+                         VerifySummary& summary);
 
 } // namespace detail
 } // namespace quillmere::dat

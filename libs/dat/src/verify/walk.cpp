@@ -129,6 +129,7 @@ class Walk {
         const std::uint32_t block_size = state_.header->block_size;
         auto read = read_chain(state_.file, block_size, node.offset, bytes_, &trace_);
         if (!read) {
+            add_visited_blocks(state_.node_blocks_reached, trace_, block_size, state_.length());
             problems_.add(ProblemKind::NodeUnreadable, std::nullopt, node.offset,
                           "its chain cannot be read in full: " +
                               chain_failure(trace_, read.error(), state_.length()));
@@ -151,9 +152,7 @@ class Walk {
                           "directory node at offset " + std::to_string(node.offset) +
                               " reads the same bytes twice: its chain runs into itself");
         }
-        for (const ByteRange& range : ranges_) {
-            state_.node_extents.push_back({range.start, range.end, owner});
-        }
+        add_chain_extents(state_.node_extents, ranges_, owner, trace_, block_size, state_.length());
         return true;
     }
 

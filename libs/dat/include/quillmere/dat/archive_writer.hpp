@@ -40,7 +40,7 @@ enum class Storage : std::uint8_t {
 ///
 /// | offset                              | contents                                        |
 /// |-------------------------------------|-------------------------------------------------|
-/// | 0                                   | zero bytes                                      |
+/// | 0                                   | the preamble (320 zero bytes unless given)      |
 /// | 320                                 | the 80-byte header                              |
 /// | 400                                 | zero bytes up to the first block                |
 /// | first multiple of block_size >= 400 | each file's chain in the order files were added |
@@ -97,6 +97,11 @@ class QUILLMERE_DAT_EXPORT ArchiveWriter {
     /// - 32 writers already pending in the process: `Other`.
     [[nodiscard]] static DatResult<ArchiveWriter> create(const std::filesystem::path& output_path,
                                                          const DatHeader& header_template);
+    /// `create`, with the bytes before the header taken from the template archive too
+    /// (`DatDatabase::read_preamble`), so that a copy keeps them.
+    [[nodiscard]] static DatResult<ArchiveWriter>
+    create(const std::filesystem::path& output_path, const DatHeader& header_template,
+           std::span<const std::uint8_t, kPreambleSize> preamble);
 
     ArchiveWriter(ArchiveWriter&&) noexcept;
     ArchiveWriter& operator=(ArchiveWriter&&) noexcept;

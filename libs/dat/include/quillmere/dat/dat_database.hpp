@@ -7,6 +7,7 @@
 #include "quillmere/dat/dat_header.hpp"
 #include "quillmere/dat/export.hpp"
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -21,6 +22,16 @@ class ArchiveFile;
 struct FileReads;
 struct DatabaseAccess;
 } // namespace detail
+
+/// How `DatDatabase::open` treats a directory it cannot walk.
+struct OpenOptions {
+    /// Skip what cannot be walked instead of failing: a node whose chain cannot be read, a node
+    /// whose `entry_count` is above 61 (with its entries and children), a node reached a second
+    /// time; and stop, keeping what was loaded, once more nodes were read than the archive can
+    /// hold side by side. For copying what can still be read out of a damaged archive (the
+    /// verifier says what was lost). The header must still be readable.
+    bool skip_damaged_nodes = false;
+};
 
 /// An opened archive. It exists only fully loaded: `open` returns it with its whole directory
 /// in `files()`, or an error and nothing else. Afterwards it is read-only; every read names its
@@ -45,6 +56,9 @@ class QUILLMERE_DAT_EXPORT DatDatabase {
     ///   An archive whose `root_offset` is 0 has nothing to read and opens whatever its header
     ///   holds; its chain reads fail the same way later.
     [[nodiscard]] static DatResult<DatDatabase> open(const std::filesystem::path& path);
+    /// `open`, with `options` (see `OpenOptions`); `open(path, {})` is `open(path)`.
+    [[nodiscard]] static DatResult<DatDatabase> open(const std::filesystem::path& path,
+                                                     OpenOptions options);
 
     DatDatabase(DatDatabase&&) noexcept;
     DatDatabase& operator=(DatDatabase&&) noexcept;
@@ -73,6 +87,19 @@ class QUILLMERE_DAT_EXPORT DatDatabase {
     /// unspecified bytes.
     [[nodiscard]] DatResult<void> get_file(std::uint32_t id, std::vector<std::uint8_t>& out) const;
 
+    /// `get_file`, for readers that hand the bytes on (tools that show, extract or copy files):
+    /// a compressed file whose stored bytes do not hold a whole stream (see
+    /// `utils::stream_is_whole`: 1 to 3 stored bytes, or tokens that give fewer bytes than the
+    /// size word declares) is refused with `DecompressionFailed(id)` instead of returned short.
+    [[nodiscard]] DatResult<std::vector<std::uint8_t>> get_file_checked(std::uint32_t id) const;
+    /// `get_file_checked` into `out`, reusing its capacity as `get_file(id, out)` does.
+    [[nodiscard]] DatResult<void> get_file_checked(std::uint32_t id,
+                                                   std::vector<std::uint8_t>& out) const;
+
+    /// The `kPreambleSize` bytes before the header, as stored (`open` does not read them).
+    /// Errors: `Io` when they cannot be read.
+    [[nodiscard]] DatResult<std::array<std::uint8_t, kPreambleSize>> read_preamble() const;
+
     /// `size` bytes gathered from the block chain whose first block is at `offset`: each block's
     /// link word, then up to `block_size - 4` payload bytes read straight into place; the last
     /// block (link word 0) gives all the bytes still missing, contiguously. The link word of the
@@ -95,12 +122,16 @@ class QUILLMERE_DAT_EXPORT DatDatabase {
 
     /// `open`, with every read of the archive file going through `reads`.
     [[nodiscard]] static DatResult<DatDatabase> open_with(const std::filesystem::path& path,
-                                                          const detail::FileReads& reads);
+                                                          const detail::FileReads& reads,
+                                                          OpenOptions options = {});
 
     /// Loads the tree from `header().root_offset` into `files_` (see `read_node`).
-    [[nodiscard]] DatResult<void> read_directory();
+    [[nodiscard]] DatResult<void> read_directory(OpenOptions options);
     /// Loads the node at `offset` and its whole subtree into `files_`; 0 is an empty subtree.
-    [[nodiscard]] DatResult<void> read_node(std::uint32_t offset);
+    [[nodiscard]] DatResult<void> read_node(std::uint32_t offset, OpenOptions options = {});
+    /// `get_file(id, out)`; with `checked`, refusing a compressed file that is not whole.
+    [[nodiscard]] DatResult<void> fetch(std::uint32_t id, std::vector<std::uint8_t>& out,
+                                        bool checked) const;
     /// Refuses what `read_file_data(offset, size)` refuses before it reads anything.
     [[nodiscard]] DatResult<void> check_file_data(std::uint32_t offset, std::uint32_t size) const;
     /// Fills `out` from the chain at `offset` (the walk of `read_file_data`, no allocation).

@@ -5,10 +5,15 @@
 #include "quillmere/common/byte_writer.hpp"
 #include "quillmere/dat/export.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace quillmere::dat {
+
+/// Length of the bytes before the header (offsets 0 to 319). Nothing in the format gives them a
+/// meaning, but they are the archive's own: copies keep them.
+inline constexpr std::size_t kPreambleSize = 320;
 
 /// The archive's header. Nothing in it is validated when read: any magic and any version are
 /// accepted; `block_size` and `root_offset` are the only fields the archive layer uses.

@@ -35,6 +35,12 @@ decompress_lrs(std::span<const std::uint8_t> input);
 QUILLMERE_DAT_EXPORT void decompress_lrs_into(std::span<const std::uint8_t> input,
                                               std::vector<std::uint8_t>& out);
 
+/// Whether stored compressed bytes hold a whole stream: no bytes at all (an empty file), or the
+/// 4-byte `output_size` followed by tokens that give every byte it declares. `decompress_lrs`
+/// returns what it can of any input; a reader that must not pass a cut or damaged stream off as
+/// a shorter file checks this (the archive's checked reads do).
+[[nodiscard]] QUILLMERE_DAT_EXPORT bool stream_is_whole(std::span<const std::uint8_t> stored);
+
 /// Compresses `input` into the stored form `decompress_lrs` reads back: `output_size` (the
 /// input's length), then the token stream. `decompress_lrs(compress_lrs(x)) == x` for every `x`.
 ///

@@ -56,6 +56,11 @@ enum class Severity : std::uint8_t { Error, Warning };
 ///   blocks other than `free_count`, ends elsewhere than `free_tail`, or holds a block a chain
 ///   reads; with `free_head` 0, a `free_count` or `free_tail` other than 0.
 /// - `FileSize` ("file_size"): the header's `file_size` differs from the archive's length.
+/// - `Unreachable` ("unreachable"): a stretch of at least `block_size` bytes after the header
+///   that lies in no block a chain visits (a file's or a directory node's; each block counts
+///   whole, an overlong last block for all it supplies) and in no block of the free list: space
+///   nothing leads to, such as the files of a subtree the directory lost. One per stretch, at
+///   its start.
 enum class ProblemKind : std::uint8_t {
     Header,
     NodeUnreadable,
@@ -71,6 +76,7 @@ enum class ProblemKind : std::uint8_t {
     OverlongLastBlock,
     FreeList,
     FileSize,
+    Unreachable,
 };
 
 /// The kind's name as listed above ("node_unreadable").
@@ -114,6 +120,8 @@ struct VerifySummary {
     /// Bytes after offset 400 that no chain reads (free blocks included): space a writer could
     /// reclaim.
     std::uint64_t unread_bytes = 0;
+    /// Bytes of the `Unreachable` stretches.
+    std::uint64_t unreachable_bytes = 0;
 
     friend bool operator==(const VerifySummary&, const VerifySummary&) = default;
 };
@@ -135,6 +143,10 @@ struct VerifyReport {
 struct VerifyOptions {
     /// Most problems a report keeps; the counts cover all of them.
     std::size_t max_stored_problems = 100'000;
+    /// Whether animations, setup models and physics scripts are decoded (`Decode` problems).
+    /// A caller that copies files byte for byte, and so does not care whether they decode, saves
+    /// that work.
+    bool decode = true;
 };
 
 class Verifier;
