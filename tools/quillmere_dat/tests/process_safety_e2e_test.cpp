@@ -262,17 +262,29 @@ TEST_F(ProcessSafetyE2eTest, PackTakesTheTreeAsItIs) {
 // Files of 160 MiB under an address-space limit of 128 MiB: plain ones are streamed and stored,
 // compressed ones fail with one line; never a signal, never a temporary left.
 TEST_F(ProcessSafetyE2eTest, MemoryLimitsEndInOneErrorLineOrSuccess) {
-    testkit::write_file(at("t.bin"), std::vector<std::uint8_t>{1});
-    fs::resize_file(at("t.bin"), 160U << 20);
+    ASSERT_EQ(tool({"extract", small_path().string(), at("t")}).status, 0);
+    const std::string member = at("t/06/06000001.bin");
+    fs::resize_file(member, 160U << 20);
+    const std::string put = "0x07000001=" + member;
     const std::pair<int, rlim_t> limit{RLIMIT_AS, 128U << 20};
-    const std::string put = "0x07000001=" + at("t.bin");
-    const Outcome plain = tool({"repack", big_path().string(), at("p.dat"), "--put", put}, limit);
-    EXPECT_EQ(plain.status, 0) << plain.err;
-    const Outcome compressed =
-        tool({"repack", big_path().string(), at("c.dat"), "--put", put, "--compress"}, limit);
-    EXPECT_EQ(compressed.status, 1);
-    EXPECT_EQ(std::count(compressed.err.begin(), compressed.err.end(), '\n'), 1) << compressed.err;
-    EXPECT_EQ(names_in(dir_.path()), (std::vector<std::string>{"p.dat", "t.bin"}));
+    const auto expect_outcome = [&](const std::vector<std::string>& args, int status) {
+        const Outcome run = tool(args, limit);
+        EXPECT_EQ(run.status, status) << args[0] << ": " << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), status) << run.err;
+    };
+    expect_outcome({"repack", big_path().string(), at("p.dat"), "--put", put}, 0);
+    expect_outcome({"repack", big_path().string(), at("c.dat"), "--put", put, "--compress"}, 1);
+    expect_outcome({"pack", at("t"), at("q.dat")}, 0);
+    const auto text = bytes_of(at("t/manifest.json"));
+    std::string manifest(text.begin(), text.end());
+    const std::string plain_entry = "\"0x06000001\", \"bit_flags\": 0";
+    manifest.replace(manifest.find(plain_entry), plain_entry.size(),
+                     "\"0x06000001\", \"bit_flags\": 1");
+    testkit::write_file(
+        at("t/manifest.json"),
+        std::span(reinterpret_cast<const std::uint8_t*>(manifest.data()), manifest.size()));
+    expect_outcome({"pack", at("t"), at("d.dat")}, 1);
+    EXPECT_EQ(names_in(dir_.path()), (std::vector<std::string>{"p.dat", "q.dat", "t"}));
 }
 
 TEST_F(ProcessSafetyE2eTest, ExtractIntoAnEmptyDirectoryKeepsTheDirectory) {
