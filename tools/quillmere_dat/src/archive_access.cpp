@@ -13,6 +13,11 @@
 namespace quillmere::inspect {
 
 Gathered<void> require_regular_file(const std::string& path) {
+    // Looked at before it is opened: opening a device can act on it, a socket cannot be opened.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        return std::unexpected(path + " is not a regular file");
+    }
     int fd = -1;
     do {
         fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -21,7 +26,7 @@ Gathered<void> require_regular_file(const std::string& path) {
         // The library's open gives the reason in its own words.
         return {};
     }
-    struct stat info {};
+    // Looked at again once open, in case the name was pointed elsewhere meanwhile.
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     ::close(fd);
     if (!regular) {

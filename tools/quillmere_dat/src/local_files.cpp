@@ -114,7 +114,14 @@ Gathered<LocalFile> LocalFile::open(int directory, const char* name, const std::
     const auto failed = [&](const std::string& why) {
         return std::unexpected("cannot read " + shown + ": " + why);
     };
-    // Without O_NONBLOCK, opening a FIFO would wait for a writer that may never come.
+    // Looked at before it is opened (opening a device can act on it, a socket cannot be
+    // opened), and again once open. Without O_NONBLOCK, opening a FIFO would wait for a writer
+    // that may never come.
+    struct stat before {};
+    if (::fstatat(directory, name, &before, follow_links ? 0 : AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(before.st_mode)) {
+        return failed(S_ISLNK(before.st_mode) ? "a symbolic link" : "not a regular file");
+    }
     const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (follow_links ? 0 : O_NOFOLLOW);
     int fd = -1;
     do {
