@@ -66,8 +66,10 @@ enum class Storage : std::uint8_t {
 /// added from a descriptor (`add_file_from`) is never held whole.
 ///
 /// Atomic output: everything is written to a temporary file `.{name}.tmp-XXXXXX` in the
-/// output's directory; `finish` flushes it to the disk (`fsync`), renames it over the output and
-/// flushes the directory. Until then an existing output keeps its old content, so the output
+/// output's directory; `finish` flushes it to the disk (`fsync`), puts it in place of the output
+/// (an existing output is exchanged with it, `renameat2` RENAME_EXCHANGE, and its old content
+/// removed only after the next step; a new one, or one on a file system that cannot exchange,
+/// is renamed over) and flushes the directory. Until then an existing output keeps its old content, so the output
 /// may even be the path of an archive being read (a `DatDatabase` open on it keeps reading the
 /// old file). The temporary file is removed when any write fails, when the writer is destroyed
 /// unfinished (an exception unwinding through its owner, say), and when the process is ended
@@ -154,8 +156,10 @@ class QUILLMERE_DAT_EXPORT ArchiveWriter {
     ///
     /// Errors: `Other` when the directory would end the archive past the reach of 32-bit
     /// offsets; `Io` when writing, flushing or renaming fails. The temporary file is removed
-    /// and the output keeps its old content, except after the rename: a failure to flush the
-    /// directory is reported with the new archive already in place.
+    /// and the output keeps its old content (a failed flush of the directory exchanges the
+    /// old output back, or removes a new one), except where a file system that cannot
+    /// exchange had the new archive renamed over an old output: a failure to flush the
+    /// directory is then reported with the new archive in place.
     [[nodiscard]] DatResult<DatHeader> finish();
 
     /// The block size in use.
