@@ -13,10 +13,12 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
+#include <unistd.h>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -173,21 +175,18 @@ struct ArchiveWriter::State {
         return {};
     }
 
-    // Appends `payload` as a chain of consecutive blocks at `end` and returns its first block's
-    // offset (0 for an empty payload, which takes no block). The caller has checked that the
-    // chain fits below the 32-bit limit.
-    [[nodiscard]] DatResult<std::uint32_t> write_chain(std::span<const std::uint8_t> payload) {
-        if (payload.empty()) {
-            return 0U;
-        }
-        const auto first = static_cast<std::uint32_t>(end);
+    // Appends `payload` to a chain of `total` bytes of which `before` are already written,
+    // in consecutive blocks at `end`. `before` is a multiple of the payload size, so each call
+    // starts a block; the block holding byte `total - 1` ends the chain.
+    [[nodiscard]] DatResult<void> write_chain_part(std::span<const std::uint8_t> payload,
+                                                   std::uint64_t before, std::uint64_t total) {
         std::size_t done = 0;
         while (done < payload.size()) {
             if (buffer.size() - buffered < block_size) {
                 QM_TRY_VOID(flush());
             }
             const std::size_t piece = std::min<std::size_t>(payload_size, payload.size() - done);
-            const bool last = done + piece == payload.size();
+            const bool last = before + done + piece == total;
             std::uint8_t* block = buffer.data() + buffered;
             common::store_le(block, last ? 0U : static_cast<std::uint32_t>(end + block_size));
             std::memcpy(block + layout::kLinkSize, payload.data() + done, piece);
@@ -196,18 +195,71 @@ struct ArchiveWriter::State {
             end += block_size;
             done += piece;
         }
+        return {};
+    }
+
+    // Appends `payload` as a chain of consecutive blocks at `end` and returns its first block's
+    // offset (0 for an empty payload, which takes no block). The caller has checked that the
+    // chain fits below the 32-bit limit.
+    [[nodiscard]] DatResult<std::uint32_t> write_chain(std::span<const std::uint8_t> payload) {
+        if (payload.empty()) {
+            return 0U;
+        }
+        const auto first = static_cast<std::uint32_t>(end);
+        QM_TRY_VOID(write_chain_part(payload, 0, payload.size()));
         return first;
+    }
+
+    // Appends the next `length` bytes of `fd` as a chain, read a stage (whole blocks' payloads,
+    // about the write buffer's size) at a time. A failed or short read ends the writer.
+    [[nodiscard]] DatResult<std::uint32_t> write_chain_from(int fd, std::uint64_t length,
+                                                            std::uint32_t id) {
+        if (length == 0) {
+            return 0U;
+        }
+        const auto first = static_cast<std::uint32_t>(end);
+        std::vector<std::uint8_t> stage(std::max<std::size_t>(1, kWriteBuffer / block_size) *
+                                        payload_size);
+        std::uint64_t done = 0;
+        while (done < length) {
+            const auto want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(stage.size(), length - done));
+            std::size_t got = 0;
+            while (got < want) {
+                const ssize_t n = ::read(fd, stage.data() + got, want - got);
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (n < 0) {
+                    return std::unexpected(fail(DatError(common::IoError::from_errno(errno))));
+                }
+                if (n == 0) {
+                    return std::unexpected(fail(DatError::other(
+                        file_name(id) + " ended after " + std::to_string(done + got) + " of " +
+                        std::to_string(length) + " bytes")));
+                }
+                got += static_cast<std::size_t>(n);
+            }
+            QM_TRY_VOID(write_chain_part(std::span(stage.data(), want), done, length));
+            done += want;
+        }
+        return first;
+    }
+
+    // Refuses a chain of `length` stored bytes for `id` that would end past the 32-bit limit.
+    [[nodiscard]] DatResult<void> check_room(std::uint32_t id, std::uint64_t length) const {
+        const std::uint64_t chain_end = end + chain_span(length);
+        if (chain_end > kMaxArchiveLength) {
+            return std::unexpected(too_large(
+                file_name(id) + " of " + std::to_string(length) + " stored bytes", chain_end));
+        }
+        return {};
     }
 
     // Stores `stored` as the chain of `entry` (whose other fields are set) and records it.
     [[nodiscard]] DatResult<DatFileEntry> place(DatFileEntry entry,
                                                 std::span<const std::uint8_t> stored) {
-        const std::uint64_t chain_end = end + chain_span(stored.size());
-        if (chain_end > kMaxArchiveLength) {
-            return std::unexpected(too_large(file_name(entry.id) + " of " +
-                                                 std::to_string(stored.size()) + " stored bytes",
-                                             chain_end));
-        }
+        QM_TRY_VOID(check_room(entry.id, stored.size()));
         QM_TRY(entry.offset, write_chain(stored));
         entry.size = static_cast<std::uint32_t>(stored.size());
         ids.insert(entry.id);
@@ -339,6 +391,26 @@ DatResult<DatFileEntry> ArchiveWriter::add_file(std::uint32_t id,
     entry.bit_flags |= 1U;
     const std::vector<std::uint8_t> stored = utils::compress_lrs(contents);
     return state_->place(entry, stored);
+}
+
+DatResult<DatFileEntry> ArchiveWriter::add_file_from(std::uint32_t id, int fd, std::uint64_t length,
+                                                     FileFields fields) {
+    QM_TRY_VOID(state_->check_new_id(id));
+    if ((fields.bit_flags & 1U) != 0) {
+        return std::unexpected(
+            DatError::other(file_name(id) + " is stored plain but its bit_flags 0x" +
+                            common::hex8(fields.bit_flags) + " mark it compressed"));
+    }
+    QM_TRY_VOID(state_->check_room(id, length));
+    DatFileEntry entry{.bit_flags = fields.bit_flags,
+                       .id = id,
+                       .timestamp = fields.timestamp,
+                       .version = fields.version};
+    QM_TRY(entry.offset, state_->write_chain_from(fd, length, id));
+    entry.size = static_cast<std::uint32_t>(length);
+    state_->ids.insert(id);
+    state_->entries.push_back(entry);
+    return entry;
 }
 
 DatResult<DatFileEntry> ArchiveWriter::add_stored(const DatFileEntry& entry,

@@ -10,6 +10,7 @@
 #include "quillmere/testkit/temp_file.hpp"
 
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
@@ -292,6 +293,39 @@ TEST(ArchiveWriterTest, SameCallsGiveSameBytes) {
         archives.push_back(read_all(dir.path() / name));
     }
     EXPECT_EQ(archives[0], archives[1]);
+}
+
+// A file streamed from a descriptor is stored as the same bytes given whole would be, across
+// several read buffers and an odd block size; a descriptor that ends early ends the writer.
+TEST(ArchiveWriterTest, StreamedFileEqualsTheFileGivenWhole) {
+    testkit::TempDir dir("writer");
+    const Buffer contents = pattern(3'000'017, 4);
+    const testkit::TempFile source(contents, "source");
+    for (const char* name : {"whole.dat", "streamed.dat"}) {
+        auto writer = ArchiveWriter::create(dir.path() / name, template_header(333));
+        ASSERT_TRUE(writer);
+        ASSERT_TRUE(writer->add_file(1, Buffer{1, 2, 3}));
+        if (std::string(name) == "whole.dat") {
+            ASSERT_TRUE(writer->add_file(2, contents, {.timestamp = 7}));
+        } else {
+            const int fd = ::open(source.path().c_str(), O_RDONLY | O_CLOEXEC);
+            ASSERT_TRUE(writer->add_file_from(2, fd, contents.size(), {.timestamp = 7}));
+            ::close(fd);
+        }
+        ASSERT_TRUE(writer->finish());
+    }
+    EXPECT_TRUE(read_all(dir.path() / "whole.dat") == read_all(dir.path() / "streamed.dat"));
+
+    auto writer = ArchiveWriter::create(dir.path() / "short.dat", DatHeader{});
+    ASSERT_TRUE(writer);
+    const int fd = ::open(source.path().c_str(), O_RDONLY | O_CLOEXEC);
+    const auto added = writer->add_file_from(3, fd, contents.size() + 1);
+    ::close(fd);
+    ASSERT_FALSE(added);
+    EXPECT_EQ(added.error().message(),
+              "Other error: file 0x00000003 ended after 3000017 of 3000018 bytes");
+    EXPECT_FALSE(writer->finish());
+    EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"streamed.dat", "whole.dat"}));
 }
 
 TEST(ArchiveWriterTest, RefusedCallsWriteNothingAndKeepTheWriterUsable) {

@@ -1,12 +1,42 @@
 // Opening the archive and reading its files for a command, with one-line failure messages.
 #include "archive_access.hpp"
 
+#include "quillmere/common/try.hpp"
+
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <ostream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillmere::inspect {
 
+Gathered<void> require_regular_file(const std::string& path) {
+    // Looked at before it is opened: opening a device can act on it, a socket cannot be opened.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        return std::unexpected(path + " is not a regular file");
+    }
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        // The library's open gives the reason in its own words.
+        return {};
+    }
+    // Looked at again once open, in case the name was pointed elsewhere meanwhile.
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    if (!regular) {
+        return std::unexpected(path + " is not a regular file");
+    }
+    return {};
+}
+
 Gathered<dat::DatDatabase> open_archive(const std::string& path, dat::OpenOptions options) {
+    QM_TRY_VOID(require_regular_file(path));
     auto db = dat::DatDatabase::open(path, options);
     if (!db) {
         return std::unexpected(one_line(db.error()));

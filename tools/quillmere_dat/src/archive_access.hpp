@@ -12,7 +12,13 @@
 
 namespace quillmere::inspect {
 
-/// Opens the archive at `path`; on failure, the library's error as one line.
+/// Refuses a path that names anything but a regular file (a FIFO, a device, a socket, a
+/// directory): "{path} is not a regular file", found without waiting on a FIFO. A path that
+/// cannot be opened at all passes, for the caller's open to report in its words.
+[[nodiscard]] Gathered<void> require_regular_file(const std::string& path);
+
+/// Opens the archive at `path`, which must be a regular file (`require_regular_file`); on
+/// failure, the library's error as one line.
 [[nodiscard]] Gathered<dat::DatDatabase> open_archive(const std::string& path,
                                                       dat::OpenOptions options = {});
 

@@ -6,6 +6,8 @@
 #include "quillmere/common/text.hpp"
 
 #include <algorithm>
+#include <exception>
+#include <new>
 #include <ostream>
 #include <utility>
 
@@ -267,7 +269,15 @@ int run(std::span<const std::string> args, const Streams& streams) {
                            "refusing to write binary data to a terminal; redirect standard "
                            "output to a file or a pipe");
     }
-    return command->run(*parsed, chosen);
+    // Whatever a command meets (a failed allocation under a memory limit, say) ends it with
+    // one error line; unwinding has run the destructors that remove its temporaries.
+    try {
+        return command->run(*parsed, chosen);
+    } catch (const std::bad_alloc&) {
+        return fail(chosen, "not enough memory");
+    } catch (const std::exception& error) {
+        return fail(chosen, error.what());
+    }
 }
 
 } // namespace quillmere::inspect

@@ -4,6 +4,7 @@
 #include "commands.hpp"
 #include "local_files.hpp"
 #include "manifest.hpp"
+#include "output_lock.hpp"
 #include "progress.hpp"
 #include "quillmere/common/random.hpp"
 #include "quillmere/common/text.hpp"
@@ -23,9 +24,29 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Where the tree goes: the directory's absolute path, checked to be absent or an empty
-// directory (a symbolic link to one is followed, and the link stays).
-Gathered<fs::path> extraction_target(const std::string& dir) {
+// Where the tree goes: the directory's absolute path, and whether it exists (an empty
+// directory, written into where it is) or is to be made whole and renamed into place.
+struct Destination {
+    fs::path target;
+    bool exists = false;
+};
+
+// The temporaries a tree is written under: beside a new directory `.{name}.tmp-XXXXXX`, inside
+// an existing one `.extract.tmp-XXXXXX` (its parent may not be writable).
+constexpr std::string_view kStagingPrefix = ".extract.tmp-";
+
+std::string temporary_prefix(const Destination& destination) {
+    if (destination.exists) {
+        return std::string(kStagingPrefix);
+    }
+    std::string prefix = ".";
+    prefix += destination.target.filename().string();
+    return prefix + ".tmp-";
+}
+
+// The destination of `dir`, checked to be absent or a directory (a symbolic link to one is
+// followed, and the link stays). Whether an existing one is empty is checked under its lock.
+Gathered<Destination> extraction_target(const std::string& dir) {
     std::error_code ec;
     fs::path target = fs::absolute(dir, ec).lexically_normal();
     if (ec) {
@@ -39,41 +60,58 @@ Gathered<fs::path> extraction_target(const std::string& dir) {
         return std::unexpected("cannot use " + dir + ": " + ec.message());
     }
     if (status.type() == fs::file_type::not_found) {
-        return target;
+        return Destination{target, false};
     }
     if (status.type() != fs::file_type::directory) {
         return std::unexpected("cannot extract into " + dir + ": it exists and is not a directory");
-    }
-    if (!fs::is_empty(target, ec) || ec) {
-        return std::unexpected("cannot extract into " + dir + ": " +
-                               (ec ? ec.message() : "the directory is not empty"));
     }
     fs::path resolved = fs::canonical(target, ec);
     if (ec) {
         return std::unexpected("cannot use " + dir + ": " + ec.message());
     }
-    return resolved;
+    return Destination{resolved, true};
 }
 
-// A new directory beside `target`, ".{name}.tmp-XXXXXX", with the permissions a new directory
-// gets.
-Gathered<fs::path> make_temporary_directory(const fs::path& target, const std::string& dir) {
+// Locks the destination against other writers, removes what killed runs left, and checks that
+// an existing directory is empty.
+Gathered<OutputLock> lock_destination(const Destination& destination, const std::string& dir) {
+    if (!destination.exists) {
+        return OutputLock::beside(destination.target, dir);
+    }
+    QM_TRY(OutputLock lock,
+           OutputLock::on_directory(destination.target, temporary_prefix(destination), dir));
+    std::error_code ec;
+    if (!fs::is_empty(destination.target, ec) || ec) {
+        return std::unexpected("cannot extract into " + dir + ": " +
+                               (ec ? ec.message() : "the directory is not empty"));
+    }
+    return lock;
+}
+
+// A new directory for the tree, with the permissions a new directory gets: beside a new
+// destination, inside an existing one.
+Gathered<fs::path> make_temporary_directory(const Destination& destination,
+                                            const std::string& dir) {
     common::SplitMix64 random(
         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
         static_cast<std::uint64_t>(::getpid()) << 40);
     static constexpr char kAlphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    const fs::path parent =
+        destination.exists ? destination.target : destination.target.parent_path();
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = "." + target.filename().string() + ".tmp-";
+        std::string name = temporary_prefix(destination);
         for (int i = 0; i < 6; ++i) {
             name += kAlphabet[random.below(sizeof kAlphabet - 1)];
         }
-        fs::path temporary = target.parent_path() / name;
+        fs::path temporary = parent / name;
         if (::mkdir(temporary.c_str(), 0777) == 0) {
             return temporary;
         }
         if (errno != EEXIST) {
-            return std::unexpected("cannot create " + dir + ": " + system_reason(errno));
+            return std::unexpected("cannot write in directory " +
+                                   (destination.exists ? dir : parent_shown(dir)) + ": " +
+                                   system_reason(errno));
         }
     }
     return std::unexpected("cannot create " + dir + ": " + system_reason(EEXIST));
@@ -121,16 +159,46 @@ class PendingTree {
             path_.clear();
         }
     }
-    [[nodiscard]] Gathered<void> put_in_place(const fs::path& target, const std::string& dir) {
-        if (::rename(path_.c_str(), target.c_str()) != 0) {
+    // Renames the tree to a new destination, or moves what it holds into an existing one.
+    [[nodiscard]] Gathered<void> put_in_place(const Destination& destination,
+                                              const std::string& dir) {
+        if (destination.exists) {
+            return move_into(destination.target, dir);
+        }
+        if (::rename(path_.c_str(), destination.target.c_str()) != 0) {
             return std::unexpected("cannot create " + dir + ": " + system_reason(errno));
         }
         path_.clear();
-        flush_directory(target.parent_path());
+        flush_directory(destination.target.parent_path());
         return {};
     }
 
   private:
+    // Moves each entry of the tree into `target` by rename, manifest.json last, so that a
+    // tree with a manifest is whole; on failure, takes back out what was moved.
+    [[nodiscard]] Gathered<void> move_into(const fs::path& target, const std::string& dir) {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(path_)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+            return std::pair(a == "manifest.json", a) < std::pair(b == "manifest.json", b);
+        });
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (::rename((path_ / names[i]).c_str(), (target / names[i]).c_str()) != 0) {
+                const int code = errno;
+                std::error_code ignored;
+                for (std::size_t moved = 0; moved < i; ++moved) {
+                    fs::remove_all(target / names[moved], ignored);
+                }
+                return std::unexpected("cannot write " + dir + ": " + system_reason(code));
+            }
+        }
+        remove();
+        flush_directory(target);
+        return {};
+    }
+
     fs::path path_;
 };
 
@@ -233,7 +301,12 @@ int run_extract(const Arguments& args, const Streams& streams) {
     if (!target) {
         return fail(streams, target.error());
     }
+    // Signals are only recorded from here on, so the lock is released as the run ends.
     const TerminationRequests signals;
+    const auto lock = lock_destination(*target, dir);
+    if (!lock) {
+        return fail(streams, lock.error());
+    }
     const auto temporary = make_temporary_directory(*target, dir);
     if (!temporary) {
         return fail(streams, temporary.error());
@@ -287,10 +360,12 @@ constinit const Command kExtractCommand{
         "and nothing is written when it has an error; the problems found (up to 10) go to\n"
         "standard error. Warnings are shown and the extraction goes on.\n"
         "\n"
-        "DIR must not exist or be an empty directory; its parent must exist. The tree is written\n"
-        "under a temporary name beside DIR, flushed to the disk and then renamed to DIR, so DIR\n"
-        "never holds part of an archive: a failure or an interruption (Ctrl-C, SIGTERM) removes\n"
-        "what was written.\n"
+        "DIR must not exist or be an empty directory; its parent must exist. A new DIR is\n"
+        "written under a temporary name beside it, flushed to the disk and then renamed to DIR;\n"
+        "an existing one keeps its mode, owner and mount: the tree is written in a hidden\n"
+        "directory inside it and moved into place, manifest.json last. A failure or an\n"
+        "interruption (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT) removes what was written. A second\n"
+        "extract into the same DIR fails at once while the first runs.\n"
         "\n"
         "  --type TYPE  only files of this type: the top byte of their ids in hex (03, 0x33),\n"
         "               or a name: animation, setup-model, physics-script\n"

@@ -1,12 +1,15 @@
 // Whole local files in and out, and the signal handling of the writing commands.
 #include "local_files.hpp"
 
+#include "output_lock.hpp"
 #include "quillmere/common/io_error.hpp"
 #include "quillmere/common/try.hpp"
+#include "quillmere/dat/archive_writer.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <limits>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -14,12 +17,26 @@
 namespace quillmere::inspect {
 namespace {
 
-constexpr int kTerminationSignals[2] = {SIGINT, SIGTERM};
+constexpr int kTerminationSignals[TerminationRequests::kSignals] = {SIGINT, SIGTERM, SIGHUP,
+                                                                    SIGQUIT};
 
 volatile std::sig_atomic_t g_pending_signal = 0;
 
 extern "C" void record_termination(int signal_number) {
     g_pending_signal = signal_number;
+}
+
+extern "C" void clean_up_and_end(int signal_number) {
+    remove_held_lock_file();
+    dat::remove_pending_temporaries();
+    TerminationRequests::end_process(signal_number);
+}
+
+// Whether `signal_number` has its default disposition, which is all the tool ever replaces.
+bool has_default_action(int signal_number) noexcept {
+    struct sigaction current {};
+    return sigaction(signal_number, nullptr, &current) == 0 &&
+           (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_DFL;
 }
 
 // Closes a descriptor when it goes out of scope.
@@ -59,35 +76,64 @@ std::string system_reason(int code) {
     return common::IoError::from_errno(code).message();
 }
 
-Gathered<void> read_local_file(const std::filesystem::path& path,
-                               std::vector<std::uint8_t>& contents) {
-    QM_TRY(const std::size_t length,
-           read_local_file_into(AT_FDCWD, path.c_str(), path.string(), contents, 0));
-    contents.resize(length);
-    return {};
+std::string parent_shown(const std::string& path) {
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.ends_with('/')) {
+        trimmed.pop_back();
+    }
+    const std::filesystem::path given(trimmed);
+    return given.has_parent_path() ? given.parent_path().string() : std::string(".");
 }
 
-Gathered<std::size_t> read_local_file_into(int directory, const char* name,
-                                           const std::string& shown,
-                                           std::vector<std::uint8_t>& buffer, std::size_t at) {
+LocalFile::LocalFile(int fd, std::size_t size, std::string shown) noexcept
+    : fd_(fd), size_(size), shown_(std::move(shown)) {}
+
+LocalFile::LocalFile(LocalFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), size_(other.size_), shown_(std::move(other.shown_)) {}
+
+LocalFile& LocalFile::operator=(LocalFile&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = std::exchange(other.fd_, -1);
+        size_ = other.size_;
+        shown_ = std::move(other.shown_);
+    }
+    return *this;
+}
+
+LocalFile::~LocalFile() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+Gathered<LocalFile> LocalFile::open(int directory, const char* name, const std::string& shown,
+                                    bool follow_links) {
     const auto failed = [&](const std::string& why) {
         return std::unexpected("cannot read " + shown + ": " + why);
     };
-    // Without O_NONBLOCK, opening a FIFO would wait for a writer that may never come.
+    // Looked at before it is opened (opening a device can act on it, a socket cannot be
+    // opened), and again once open. Without O_NONBLOCK, opening a FIFO would wait for a writer
+    // that may never come.
+    struct stat before {};
+    if (::fstatat(directory, name, &before, follow_links ? 0 : AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(before.st_mode)) {
+        return failed(S_ISLNK(before.st_mode) ? "a symbolic link" : "not a regular file");
+    }
+    const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (follow_links ? 0 : O_NOFOLLOW);
     int fd = -1;
     do {
-        fd = ::openat(directory, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        fd = ::openat(directory, name, flags);
     } while (fd < 0 && errno == EINTR);
-    Descriptor file(fd);
-    if (file.get() < 0) {
-        return failed(system_reason(errno));
+    if (fd < 0) {
+        return failed(errno == ELOOP && !follow_links ? "a symbolic link" : system_reason(errno));
     }
+    LocalFile file(fd, 0, shown);
     struct stat info {};
-    if (::fstat(file.get(), &info) != 0) {
+    if (::fstat(fd, &info) != 0) {
         return failed(system_reason(errno));
-    }
-    if (S_ISDIR(info.st_mode)) {
-        return failed(system_reason(EISDIR));
     }
     if (!S_ISREG(info.st_mode)) {
         return failed("not a regular file");
@@ -96,13 +142,24 @@ Gathered<std::size_t> read_local_file_into(int directory, const char* name,
     if (size > std::numeric_limits<std::uint32_t>::max()) {
         return failed(std::to_string(size) + " bytes, more than an archive file can hold");
     }
-    const auto length = static_cast<std::size_t>(size);
-    if (buffer.size() < at + length) {
-        buffer.resize(at + length);
+    file.size_ = static_cast<std::size_t>(size);
+    return file;
+}
+
+Gathered<void> LocalFile::read_into(std::vector<std::uint8_t>& buffer, std::size_t at) {
+    const auto failed = [&](const std::string& why) {
+        return std::unexpected("cannot read " + shown_ + ": " + why);
+    };
+    if (buffer.size() < at + size_) {
+        try {
+            buffer.resize(at + size_);
+        } catch (const std::bad_alloc&) {
+            return failed("not enough memory for its " + std::to_string(size_) + " bytes");
+        }
     }
     std::size_t done = 0;
-    while (done < length) {
-        const ssize_t got = ::read(file.get(), buffer.data() + at + done, length - done);
+    while (done < size_) {
+        const ssize_t got = ::read(fd_, buffer.data() + at + done, size_ - done);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -114,7 +171,15 @@ Gathered<std::size_t> read_local_file_into(int directory, const char* name,
         }
         done += static_cast<std::size_t>(got);
     }
-    return length;
+    return {};
+}
+
+Gathered<void> read_local_file(const std::filesystem::path& path,
+                               std::vector<std::uint8_t>& contents) {
+    QM_TRY(LocalFile file, LocalFile::open(AT_FDCWD, path.c_str(), path.string(), true));
+    contents.clear();
+    QM_TRY_VOID(file.read_into(contents, 0));
+    return {};
 }
 
 Gathered<void> write_new_file(const std::filesystem::path& path,
@@ -143,16 +208,29 @@ Gathered<void> write_new_file(const std::filesystem::path& path,
     return {};
 }
 
+void clean_up_on_termination() noexcept {
+    for (const int signal_number : kTerminationSignals) {
+        if (!has_default_action(signal_number)) {
+            continue;
+        }
+        struct sigaction action {};
+        action.sa_handler = clean_up_and_end;
+        sigemptyset(&action.sa_mask);
+        for (const int blocked : kTerminationSignals) {
+            sigaddset(&action.sa_mask, blocked);
+        }
+        sigaction(signal_number, &action, nullptr);
+    }
+}
+
 void ignore_file_size_signal() noexcept {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
 TerminationRequests::TerminationRequests() noexcept {
     g_pending_signal = 0;
-    for (int i = 0; i < 2; ++i) {
-        struct sigaction current {};
-        if (sigaction(kTerminationSignals[i], nullptr, &current) != 0 ||
-            (current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) {
+    for (int i = 0; i < kSignals; ++i) {
+        if (!has_default_action(kTerminationSignals[i])) {
             continue;
         }
         struct sigaction action {};
@@ -163,7 +241,7 @@ TerminationRequests::TerminationRequests() noexcept {
 }
 
 TerminationRequests::~TerminationRequests() {
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < kSignals; ++i) {
         if (installed_[i]) {
             sigaction(kTerminationSignals[i], &previous_[i], nullptr);
         }
@@ -175,6 +253,7 @@ int TerminationRequests::pending() const noexcept {
 }
 
 void TerminationRequests::end_process(int signal_number) noexcept {
+    remove_held_lock_file();
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
     sigemptyset(&default_action.sa_mask);

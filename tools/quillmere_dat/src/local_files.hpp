@@ -16,22 +16,53 @@ namespace quillmere::inspect {
 /// The system's text for an errno value ("No space left on device").
 [[nodiscard]] std::string system_reason(int code);
 
-/// Reads the whole regular file at `path` into `contents` (replaced, its capacity reused).
-/// Errors: "cannot read {path}: {reason}", the reason the system's ("No such file or
-/// directory", "Is a directory"), "not a regular file" (a FIFO or a device, never waited on),
-/// or "{n} bytes, more than an archive file can hold" for a file of 4 GiB or more, which is
-/// refused before anything is read.
+/// The directory a path given on the command line lies in, as the user would name it: its
+/// parent as given ("out/a.dat" gives "out"), or "." for a bare name.
+[[nodiscard]] std::string parent_shown(const std::string& path);
+
+/// A local file opened for reading and checked: a regular file (a FIFO or a device is never
+/// waited on) of at most 4 GiB - 1 bytes, the most an archive file can hold.
+class LocalFile {
+  public:
+    /// Opens `name` relative to the open directory `directory` (or AT_FDCWD); `shown` is the
+    /// path errors give. With `follow_links` false, a symbolic link is refused rather than
+    /// followed (the members of a tree).
+    ///
+    /// Errors, each "cannot read {shown}: {why}" with why the system's reason ("No such file
+    /// or directory"), "not a regular file" (a directory too), "a symbolic link", or "{n}
+    /// bytes, more than an archive file can hold", this last found by `fstat` before reading.
+    [[nodiscard]] static Gathered<LocalFile> open(int directory, const char* name,
+                                                  const std::string& shown, bool follow_links);
+
+    LocalFile(LocalFile&& other) noexcept;
+    LocalFile& operator=(LocalFile&& other) noexcept;
+    LocalFile(const LocalFile&) = delete;
+    LocalFile& operator=(const LocalFile&) = delete;
+    ~LocalFile();
+
+    [[nodiscard]] int fd() const noexcept { return fd_; }
+    /// The length `fstat` gave when the file was opened.
+    [[nodiscard]] std::size_t size() const noexcept { return size_; }
+    [[nodiscard]] const std::string& shown() const noexcept { return shown_; }
+
+    /// Reads the whole file into `buffer` from offset `at` on, growing it as needed (never
+    /// shrinking it, so a reused buffer is allocated only while it grows). Errors: "cannot
+    /// read {shown}: " the system's reason, "the file shrank while it was read", or "not
+    /// enough memory for its {n} bytes".
+    [[nodiscard]] Gathered<void> read_into(std::vector<std::uint8_t>& buffer, std::size_t at);
+
+  private:
+    LocalFile(int fd, std::size_t size, std::string shown) noexcept;
+
+    int fd_ = -1;
+    std::size_t size_ = 0;
+    std::string shown_;
+};
+
+/// Reads the whole regular file at `path` into `contents` (replaced), following a symbolic
+/// link. Errors as `LocalFile`'s.
 [[nodiscard]] Gathered<void> read_local_file(const std::filesystem::path& path,
                                              std::vector<std::uint8_t>& contents);
-
-/// As `read_local_file`, for the file `name` relative to the open directory `directory` (or
-/// AT_FDCWD), its bytes placed in `buffer` from offset `at` on; `shown` is the path errors
-/// give. `buffer` grows when it is too short (and never shrinks, so a reused buffer is cleared
-/// and allocated only while it grows). Gives the file's length.
-[[nodiscard]] Gathered<std::size_t> read_local_file_into(int directory, const char* name,
-                                                         const std::string& shown,
-                                                         std::vector<std::uint8_t>& buffer,
-                                                         std::size_t at);
 
 /// Creates the file `path`, which must not exist yet, holding `contents`.
 /// Errors: "cannot write {shown}: {reason}" (say, "File too large" past a file-size limit);
@@ -45,12 +76,22 @@ namespace quillmere::inspect {
 /// remove its temporary files.
 void ignore_file_size_signal() noexcept;
 
-/// While alive, SIGINT and SIGTERM, where their disposition is the default, only record that
-/// they came; a command polls `pending` between files, removes what it wrote, then ends the
-/// process the way the signal would have (`end_process`). Dispositions are restored on
+/// Where SIGINT, SIGTERM, SIGHUP or SIGQUIT has its default disposition, makes it first remove
+/// the lock file held (`remove_held_lock_file`) and the archive writers' temporary files
+/// (`dat::remove_pending_temporaries`), then end the process as it would have. For the
+/// commands that write an archive; asked for before the writer is created, so the library
+/// installs no handler of its own.
+void clean_up_on_termination() noexcept;
+
+/// While alive, SIGINT, SIGTERM, SIGHUP and SIGQUIT, where their disposition is the default, only
+/// record that they came; a command polls `pending` between files, removes what it wrote, then ends
+/// the process the way the signal would have (`end_process`). Dispositions are restored on
 /// destruction. One at a time per process.
 class TerminationRequests {
   public:
+    /// How many signals are handled.
+    static constexpr int kSignals = 4;
+
     TerminationRequests() noexcept;
     ~TerminationRequests();
     TerminationRequests(const TerminationRequests&) = delete;
@@ -62,8 +103,8 @@ class TerminationRequests {
     [[noreturn]] static void end_process(int signal_number) noexcept;
 
   private:
-    struct sigaction previous_[2]{};
-    bool installed_[2] = {false, false};
+    struct sigaction previous_[kSignals] {};
+    bool installed_[kSignals] = {};
 };
 
 } // namespace quillmere::inspect

@@ -4,6 +4,7 @@
 #include "commands.hpp"
 #include "local_files.hpp"
 #include "manifest.hpp"
+#include "output_lock.hpp"
 #include "progress.hpp"
 #include "quillmere/common/try.hpp"
 #include "quillmere/dat/archive_writer.hpp"
@@ -13,7 +14,9 @@
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
+#include <limits>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quillmere::inspect {
@@ -27,7 +30,16 @@ struct PackPlan {
     dat::DatHeader header;
     std::vector<ManifestFile> files;
     std::array<std::uint8_t, dat::kPreambleSize> preamble{};
+    // Every file read (the manifest, then each member in order), as (device, inode), so that
+    // OUT can be refused when it is one of them.
+    std::vector<std::pair<dev_t, ino_t>> read;
 };
+
+// Members above this size and stored plain are streamed into the archive by the writer rather
+// than read ahead whole, so that memory stays bounded whatever a member's size.
+constexpr std::size_t kStreamAbove = std::size_t{1} << 20;
+// The largest block size pack lays out: the writer's limit.
+constexpr std::uint32_t kMaxBlockSize = 1U << 20;
 
 // The .bin files under a directory: the ids of those at the place of a file
 // (TT/XXXXXXXX.bin, see content_path), and the paths, relative to the directory, of any other.
@@ -55,15 +67,17 @@ Gathered<BinFiles> find_bin_files(const fs::path& dir) {
     fs::recursive_directory_iterator it(dir, ec);
     for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const std::string& path = it->path().native();
-        // A broken link counts as a file: named, it fails when read; unnamed, it is reported.
+        // Every entry at a member's place counts (a link, a directory: `check_member` refuses
+        // them by name); any other .bin file is unnamed, and any other directory ignored.
         std::error_code type_error;
-        if (!path.ends_with(".bin") || it->is_directory(type_error)) {
+        if (!path.ends_with(".bin")) {
             continue;
         }
         const std::string_view relative = std::string_view(path).substr(prefix);
+        const bool directory = it->is_directory(type_error) && !it->is_symlink(type_error);
         if (const auto id = id_at(relative)) {
             found.ids.push_back(*id);
-        } else {
+        } else if (!directory) {
             found.strays.emplace_back(relative);
         }
     }
@@ -74,17 +88,70 @@ Gathered<BinFiles> find_bin_files(const fs::path& dir) {
     return found;
 }
 
-Gathered<PackPlan> plan(const std::string& dir_text) {
-    const fs::path dir(dir_text);
-    const fs::path manifest_path = dir / "manifest.json";
+// A member as it is, not followed: a regular file of at most 4 GiB - 1 bytes. Gives its device
+// and inode.
+Gathered<std::pair<dev_t, ino_t>> check_member(const fs::path& path) {
+    const auto failed = [&](const std::string& why) {
+        return std::unexpected("cannot read " + path.string() + ": " + why);
+    };
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return failed(system_reason(errno));
+    }
+    if (S_ISLNK(info.st_mode)) {
+        return failed("a symbolic link");
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return failed("not a regular file");
+    }
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (size > std::numeric_limits<std::uint32_t>::max()) {
+        return failed(std::to_string(size) + " bytes, more than an archive file can hold");
+    }
+    return std::pair{info.st_dev, info.st_ino};
+}
+
+// The manifest, read as it is (a symbolic link is refused), with a block size pack can lay out.
+Gathered<Manifest> read_tree_manifest(const fs::path& manifest_path, PackPlan& plan) {
+    QM_TRY(LocalFile file,
+           LocalFile::open(AT_FDCWD, manifest_path.c_str(), manifest_path.string(), false));
+    struct stat info {};
+    if (::fstat(file.fd(), &info) == 0) {
+        plan.read.emplace_back(info.st_dev, info.st_ino);
+    }
     std::vector<std::uint8_t> bytes;
-    QM_TRY_VOID(read_local_file(manifest_path, bytes));
+    QM_TRY_VOID(file.read_into(bytes, 0));
     auto manifest =
         read_manifest(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     if (!manifest) {
         return std::unexpected(manifest_path.string() + ": " + manifest.error());
     }
-    auto& files = manifest->files;
+    const std::uint32_t block_size = manifest->header.block_size;
+    if (block_size <= 4 || block_size > kMaxBlockSize) {
+        return std::unexpected(
+            manifest_path.string() + ": block_size " + std::to_string(block_size) +
+            " is not supported: it must be above 4 and at most " + std::to_string(kMaxBlockSize));
+    }
+    return std::move(*manifest);
+}
+
+// Why the member of `id` was not found under `dir`: its type directory is a symbolic link,
+// which is never followed, or it is missing.
+std::string missing_member(const fs::path& dir, std::uint32_t id) {
+    const fs::path type_dir = dir / content_path(id).substr(0, 2);
+    struct stat info {};
+    if (::lstat(type_dir.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        return "cannot read " + type_dir.string() + ": a symbolic link";
+    }
+    return "missing " + (dir / content_path(id)).string() + " for file " + id_text(id) +
+           " of the manifest";
+}
+
+Gathered<PackPlan> plan(const std::string& dir_text) {
+    const fs::path dir(dir_text);
+    PackPlan result;
+    QM_TRY(Manifest manifest, read_tree_manifest(dir / "manifest.json", result));
+    auto& files = manifest.files;
     std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
     QM_TRY(BinFiles bins, find_bin_files(dir));
     // Both lists ascend: walked side by side, the first id of either that the other lacks is
@@ -96,8 +163,7 @@ Gathered<PackPlan> plan(const std::string& dir_text) {
             unnamed.push_back(content_path(bins.ids[at++]));
         }
         if (at == bins.ids.size() || bins.ids[at] != file.id) {
-            return std::unexpected("missing " + (dir / content_path(file.id)).string() +
-                                   " for file " + id_text(file.id) + " of the manifest");
+            return std::unexpected(missing_member(dir, file.id));
         }
         ++at;
     }
@@ -108,7 +174,33 @@ Gathered<PackPlan> plan(const std::string& dir_text) {
         return std::unexpected((dir / *std::min_element(unnamed.begin(), unnamed.end())).string() +
                                " is not named in the manifest");
     }
-    return PackPlan{std::move(manifest->header), std::move(files), manifest->preamble};
+    for (const ManifestFile& file : files) {
+        QM_TRY(const auto inode, check_member(dir / content_path(file.id)));
+        result.read.push_back(inode);
+    }
+    result.header = std::move(manifest.header);
+    result.files = std::move(files);
+    result.preamble = manifest.preamble;
+    return result;
+}
+
+// Refuses an OUT that is one of the files pack reads: writing it would change the tree.
+Gathered<void> check_output_apart(const PackPlan& plan, const std::string& dir,
+                                  const std::string& out) {
+    struct stat info {};
+    if (::lstat(out.c_str(), &info) != 0) {
+        return {};
+    }
+    const auto found =
+        std::find(plan.read.begin(), plan.read.end(), std::pair{info.st_dev, info.st_ino});
+    if (found == plan.read.end()) {
+        return {};
+    }
+    const auto index = static_cast<std::size_t>(found - plan.read.begin());
+    const fs::path read = fs::path(dir) / (index == 0 ? std::string("manifest.json")
+                                                      : content_path(plan.files[index - 1].id));
+    return std::unexpected("cannot write " + out + ": it is " + read.string() +
+                           ", which pack reads");
 }
 
 // The directory of each file type under the tree, opened once, so that each file is opened
@@ -123,8 +215,9 @@ class TypeDirectories {
             if (fds_[type] >= 0 || errors_[type] != 0) {
                 continue;
             }
+            // A type directory that is a symbolic link is refused, not followed.
             fds_[type] = ::open((prefix + content_path(file.id).substr(0, 2)).c_str(),
-                                O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             errors_[type] = fds_[type] < 0 ? errno : 0;
         }
     }
@@ -141,6 +234,19 @@ class TypeDirectories {
     // The directory of type `type`, or -1 with the reason it could not be opened.
     [[nodiscard]] std::pair<int, int> of(std::uint32_t type) const noexcept {
         return {fds_[type], errors_[type]};
+    }
+
+    // Opens the member of file `id` as it is (a symbolic link is refused).
+    [[nodiscard]] Gathered<LocalFile> open_member(const std::string& prefix,
+                                                  std::uint32_t id) const {
+        const std::string relative = content_path(id);
+        const auto [directory, error] = of(id >> 24);
+        if (directory < 0) {
+            return std::unexpected(
+                "cannot read " + prefix + relative + ": " +
+                (error == ELOOP ? std::string("a symbolic link") : system_reason(error)));
+        }
+        return LocalFile::open(directory, relative.c_str() + 3, prefix + relative, false);
     }
 
   private:
@@ -160,26 +266,31 @@ Gathered<void> write_archive(const PackPlan& plan, const std::string& dir, const
     Progress progress(streams, "pack", plan.files.size());
     const std::string prefix = (fs::path(dir) / "").string();
     const TypeDirectories directories(prefix, plan.files);
+    // A large member stored plain is left for this thread to stream; any other is read ahead.
     ReadAhead files(plan.files.size(),
                     [&](std::size_t index, std::vector<std::uint8_t>& buffer,
-                        std::size_t at) -> Gathered<std::size_t> {
-                        const std::uint32_t id = plan.files[index].id;
-                        const std::string relative = content_path(id);
-                        const auto [directory, error] = directories.of(id >> 24);
-                        if (directory < 0) {
-                            return std::unexpected("cannot read " + prefix + relative + ": " +
-                                                   system_reason(error));
+                        std::size_t at) -> Gathered<std::optional<std::size_t>> {
+                        const ManifestFile& file = plan.files[index];
+                        QM_TRY(LocalFile member, directories.open_member(prefix, file.id));
+                        if ((file.bit_flags & 1U) == 0 && member.size() > kStreamAbove) {
+                            return std::nullopt;
                         }
-                        return read_local_file_into(directory, relative.c_str() + 3,
-                                                    prefix + relative, buffer, at);
+                        QM_TRY_VOID(member.read_into(buffer, at));
+                        return member.size();
                     });
     for (std::size_t i = 0; i < plan.files.size(); ++i) {
         const ManifestFile& file = plan.files[i];
-        QM_TRY(const std::span<const std::uint8_t> contents, files.next());
+        QM_TRY(const auto contents, files.next());
         const dat::FileFields fields{file.bit_flags, file.timestamp, file.version};
         const bool compress = (file.bit_flags & 1U) != 0;
-        auto added = writer->add_file(file.id, contents, fields,
-                                      compress ? dat::Storage::Compressed : dat::Storage::Plain);
+        dat::DatResult<dat::DatFileEntry> added;
+        if (contents) {
+            added = writer->add_file(file.id, *contents, fields,
+                                     compress ? dat::Storage::Compressed : dat::Storage::Plain);
+        } else {
+            QM_TRY(const LocalFile member, directories.open_member(prefix, file.id));
+            added = writer->add_file_from(file.id, member.fd(), member.size(), fields);
+        }
         if (!added) {
             return write_failed(added.error());
         }
@@ -191,14 +302,17 @@ Gathered<void> write_archive(const PackPlan& plan, const std::string& dir, const
     return {};
 }
 
+Gathered<void> pack(const std::string& dir, const std::string& out, const Streams& streams) {
+    QM_TRY(const OutputLock lock, OutputLock::beside(out, out));
+    QM_TRY(const PackPlan packing, plan(dir));
+    QM_TRY_VOID(check_output_apart(packing, dir, out));
+    return write_archive(packing, dir, out, streams);
+}
+
 int run_pack(const Arguments& args, const Streams& streams) {
     ignore_file_size_signal();
-    const std::string& dir = args.positional(0);
-    const auto packing = plan(dir);
-    if (!packing) {
-        return fail(streams, packing.error());
-    }
-    if (auto written = write_archive(*packing, dir, args.positional(1), streams); !written) {
+    clean_up_on_termination();
+    if (auto written = pack(args.positional(0), args.positional(1), streams); !written) {
         return fail(streams, written.error());
     }
     return kExitOk;
@@ -221,13 +335,17 @@ constinit const Command kPackCommand{
         "\n"
         "Refused before anything is written: a manifest that is not exactly of the form extract\n"
         "writes (format 1; every header field and file field present once, and no other; ids as\n"
-        "\"0x\" and eight hex digits, none listed twice; numbers from 0 to 4294967295), a listed\n"
-        "file whose .bin file is missing, and a .bin file under DIR that no file names. Other\n"
-        "files in DIR are left alone.\n"
+        "\"0x\" and eight hex digits, none listed twice; numbers from 0 to 4294967295; a\n"
+        "block_size above 4 and at most 1048576), a listed file whose .bin file is missing, is\n"
+        "a symbolic link, is not a regular file or holds 4 GiB or more, a .bin file under DIR\n"
+        "that no file names, and an OUT that is one of the files pack reads. Other files in DIR\n"
+        "are left alone. Files above 1 MiB stored plain are streamed into OUT.\n"
         "\n"
-        "OUT is written under a temporary name beside it, flushed to the disk and renamed over\n"
+        "OUT is written under a temporary name beside it, flushed to the disk and put in place of\n"
         "OUT, so OUT is either its old self or the whole new archive; a failure or an\n"
-        "interruption (Ctrl-C, SIGTERM) removes the temporary file.\n",
+        "interruption (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT) removes the temporary file. While it\n"
+        "runs it holds a lock on OUT (the file .OUT.lock beside it): a second writer of OUT\n"
+        "fails at once.\n",
     .arguments = kArguments,
     .run = run_pack,
 };

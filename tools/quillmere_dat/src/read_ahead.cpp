@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cassert>
+#include <new>
+#include <system_error>
 
 namespace quillmere::inspect {
 namespace {
@@ -18,8 +20,17 @@ constexpr std::size_t kReaders = 2;
 
 ReadAhead::ReadAhead(std::size_t count, ReadInto read_into)
     : count_(count), read_into_(std::move(read_into)) {
+    // A thread that cannot be started (a process or memory limit) leaves the reading to those
+    // that did; with none, the failure is the caller's, and nothing is left running.
     for (std::size_t i = 0; i < kReaders; ++i) {
-        threads_.emplace_back([this] { read_batches(); });
+        try {
+            threads_.emplace_back([this] { read_batches(); });
+        } catch (const std::system_error&) {
+            if (threads_.empty()) {
+                throw;
+            }
+            break;
+        }
     }
 }
 
@@ -34,7 +45,7 @@ ReadAhead::~ReadAhead() {
     }
 }
 
-Gathered<std::span<const std::uint8_t>> ReadAhead::next() {
+Gathered<std::optional<std::span<const std::uint8_t>>> ReadAhead::next() {
     assert(handed_ < count_ && "next called past the last input");
     ++handed_;
     while (taken_ == current_.inputs.size()) {
@@ -53,6 +64,9 @@ Gathered<std::span<const std::uint8_t>> ReadAhead::next() {
         taken_ = 0;
     }
     const auto [offset, length] = current_.inputs[taken_++];
+    if (length == kLeftToTaker) {
+        return std::nullopt;
+    }
     return std::span<const std::uint8_t>(current_.bytes.data() + offset, length);
 }
 
@@ -81,13 +95,17 @@ void ReadAhead::read_batches() {
         batch.error.reset();
         const std::size_t first = index * kBatchInputs;
         const std::size_t last = std::min(first + kBatchInputs, count_);
-        for (std::size_t i = first; i < last && !batch.error; ++i) {
-            const std::size_t at = batch.used();
-            if (auto length = read_into_(i, batch.bytes, at)) {
-                batch.inputs.emplace_back(at, *length);
-            } else {
-                batch.error = std::move(length).error();
+        try {
+            for (std::size_t i = first; i < last && !batch.error; ++i) {
+                const std::size_t at = batch.used();
+                if (auto length = read_into_(i, batch.bytes, at)) {
+                    batch.inputs.emplace_back(at, length->value_or(kLeftToTaker));
+                } else {
+                    batch.error = std::move(length).error();
+                }
             }
+        } catch (const std::bad_alloc&) {
+            batch.error = "not enough memory";
         }
         {
             const std::lock_guard lock(mutex_);

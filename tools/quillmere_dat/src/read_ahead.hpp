@@ -24,13 +24,14 @@ namespace quillmere::inspect {
 /// the writing: each claims the next batch of consecutive inputs and reads them into one
 /// buffer; buffers are used again and again. At most about 16 MiB wait to be taken, whatever
 /// the number of inputs (a batch in the making may add its inputs to that). Stops at the first
-/// input that cannot be read.
+/// input that cannot be read. A failed allocation on a reading thread is such an error.
 class ReadAhead {
   public:
     /// Reads input `index` into `buffer` from offset `at` on (growing it as needed) and gives
-    /// its length, or the error that ends the reading. Called from the reading threads, at
-    /// the same time for different inputs, once for each input.
-    using ReadInto = std::function<Gathered<std::size_t>(
+    /// its length; or nothing, leaving a large input for the taker to stream itself; or the
+    /// error that ends the reading. Called from the reading threads, at the same time for
+    /// different inputs, once for each input.
+    using ReadInto = std::function<Gathered<std::optional<std::size_t>>(
         std::size_t index, std::vector<std::uint8_t>& buffer, std::size_t at)>;
 
     ReadAhead(std::size_t count, ReadInto read_into);
@@ -39,22 +40,30 @@ class ReadAhead {
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
-    /// The next input, valid until the next call; or the error that ended the reading, once
-    /// the inputs before it were handed out. Called at most `count` times, and not after an
-    /// error.
-    [[nodiscard]] Gathered<std::span<const std::uint8_t>> next();
+    /// The next input, valid until the next call, or nothing for one the reader left to the
+    /// taker; or the error that ended the reading, once the inputs before it were handed out.
+    /// Called at most `count` times, and not after an error.
+    [[nodiscard]] Gathered<std::optional<std::span<const std::uint8_t>>> next();
 
   private:
+    static constexpr std::size_t kLeftToTaker = static_cast<std::size_t>(-1);
+
     // Consecutive inputs read one after the other into one buffer.
     struct Batch {
         // Sized to the most it ever held; only the inputs' ranges mean anything.
         std::vector<std::uint8_t> bytes;
-        // Offset and length of each input in `bytes`.
+        // Offset and length of each input in `bytes`; kLeftToTaker as the length of one
+        // that was not read.
         std::vector<std::pair<std::size_t, std::size_t>> inputs;
         // The failed read that ended the batch, after its inputs.
         std::optional<std::string> error;
         [[nodiscard]] std::size_t used() const noexcept {
-            return inputs.empty() ? 0 : inputs.back().first + inputs.back().second;
+            for (auto input = inputs.rbegin(); input != inputs.rend(); ++input) {
+                if (input->second != kLeftToTaker) {
+                    return input->first + input->second;
+                }
+            }
+            return 0;
         }
     };
 

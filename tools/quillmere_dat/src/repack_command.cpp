@@ -3,6 +3,7 @@
 #include "archive_access.hpp"
 #include "commands.hpp"
 #include "local_files.hpp"
+#include "output_lock.hpp"
 #include "progress.hpp"
 #include "quillmere/common/try.hpp"
 #include "quillmere/dat/archive_writer.hpp"
@@ -10,6 +11,7 @@
 #include "verification.hpp"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <map>
 #include <ostream>
 #include <set>
@@ -18,9 +20,11 @@
 namespace quillmere::inspect {
 namespace {
 
-// One --put: a file's new contents, read before anything is written.
+// One --put: the file, opened and checked before anything is written. It is streamed into the
+// archive, or read whole beforehand when it is to be compressed.
 struct Put {
     std::string file;
+    std::optional<LocalFile> source;
     std::vector<std::uint8_t> contents;
 };
 
@@ -69,7 +73,7 @@ std::expected<Changes, std::string> changes_of(const Arguments& args) {
         if (changes.deletes.contains(id)) {
             return std::unexpected("file " + id_text(id) + " is given to both --put and --delete");
         }
-        if (!changes.puts.emplace(id, Put{std::move(file), {}}).second) {
+        if (!changes.puts.emplace(id, Put{std::move(file), {}, {}}).second) {
             return std::unexpected("file " + id_text(id) + " is given to --put twice");
         }
     }
@@ -100,6 +104,17 @@ Gathered<std::vector<std::uint32_t>> new_ids(const dat::DatDatabase& db, const C
     }
     std::sort(ids.begin(), ids.end());
     return ids;
+}
+
+// Opens every --put file, reading those to be compressed.
+Gathered<void> open_puts(Changes& changes) {
+    for (auto& [id, put] : changes.puts) {
+        QM_TRY(put.source, LocalFile::open(AT_FDCWD, put.file.c_str(), put.file, true));
+        if (changes.compress) {
+            QM_TRY_VOID(put.source->read_into(put.contents, 0));
+        }
+    }
+    return {};
 }
 
 // Whether `in` and `out` name the same file: the same path, or the same device and inode.
@@ -139,6 +154,8 @@ Gathered<std::optional<std::vector<std::uint8_t>>> read_stored(const dat::DatDat
 
 Gathered<void> repack(const std::string& in, const std::string& out, Changes& changes,
                       const Streams& streams) {
+    // Taken before IN is checked and opened: an in-place repack then always reads the latest IN.
+    QM_TRY(const OutputLock lock, OutputLock::beside(out, out));
     QM_TRY(const GateVerdict verdict,
            check_before_writing(in, same_file(in, out), changes.force, streams));
     // Past the gate, a damaged directory is only met with --force: what can be walked is copied.
@@ -147,9 +164,7 @@ Gathered<void> repack(const std::string& in, const std::string& out, Changes& ch
         return std::unexpected(std::move(db.error()));
     }
     QM_TRY(const std::vector<std::uint32_t> ids, new_ids(*db, changes, in));
-    for (auto& [id, put] : changes.puts) {
-        QM_TRY_VOID(read_local_file(put.file, put.contents));
-    }
+    QM_TRY_VOID(open_puts(changes));
     const auto preamble = db->read_preamble();
     if (!preamble) {
         return std::unexpected("cannot read the bytes before the header of " + in + ": " +
@@ -178,9 +193,11 @@ Gathered<void> repack(const std::string& in, const std::string& out, Changes& ch
             if (old != db->files().end()) {
                 fields = {old->second.bit_flags & ~1U, old->second.timestamp, old->second.version};
             }
+            const LocalFile& source = *put->second.source;
             const auto added =
-                writer->add_file(id, put->second.contents, fields,
-                                 changes.compress ? dat::Storage::Compressed : dat::Storage::Plain);
+                changes.compress
+                    ? writer->add_file(id, put->second.contents, fields, dat::Storage::Compressed)
+                    : writer->add_file_from(id, source.fd(), source.size(), fields);
             if (!added) {
                 return write_failed(added.error());
             }
@@ -216,6 +233,7 @@ int run_repack(const Arguments& args, const Streams& streams) {
         return usage_error(streams, changes.error());
     }
     ignore_file_size_signal();
+    clean_up_on_termination();
     if (auto done = repack(args.positional(0), args.positional(1), *changes, streams); !done) {
         return fail(streams, done.error());
     }
@@ -263,9 +281,15 @@ constinit const Command kRepackCommand{
         "--put are usage errors. Without --force, a file of IN that cannot be read ends the\n"
         "command with its error, and nothing is written.\n"
         "\n"
-        "OUT is written under a temporary name beside it, flushed to the disk and renamed over\n"
+        "IN and each FILE must be regular files (a FIFO or a device is refused, never waited\n"
+        "on); a FILE of 4 GiB or more is refused by its size. FILEs are streamed into OUT unless\n"
+        "they are to be compressed.\n"
+        "\n"
+        "OUT is written under a temporary name beside it, flushed to the disk and put in place of\n"
         "OUT, so OUT is either its old self or the whole new archive; a failure or an\n"
-        "interruption (Ctrl-C, SIGTERM) removes the temporary file.\n",
+        "interruption (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT) removes the temporary file. While it\n"
+        "runs it holds a lock on OUT (the file .OUT.lock beside it): a second writer of OUT\n"
+        "fails at once, and removes what killed runs left once it holds the lock.\n",
     .arguments = kArguments,
     .options = kOptions,
     .run = run_repack,

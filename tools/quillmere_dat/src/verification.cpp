@@ -2,7 +2,9 @@
 #include "verification.hpp"
 
 #include "archive_access.hpp"
+#include "quillmere/common/try.hpp"
 
+#include <exception>
 #include <optional>
 #include <ostream>
 #include <system_error>
@@ -21,21 +23,40 @@ std::string count_text(std::uint64_t count, std::string_view noun) {
 
 } // namespace
 
-// Without a helper thread, `finish` checks the second stretch itself.
+// Without a helper thread, `finish` checks the second stretch itself. What either thread throws
+// (a failed allocation) is thrown again here once both are done, never left to end the process.
 dat::VerifyReport check_on_two_threads(const dat::Verifier& verifier) {
     const auto halves = verifier.stretches(2);
     std::optional<dat::VerifyPart> second;
+    std::exception_ptr helper_failure;
     std::thread helper;
     try {
-        helper = std::thread(
-            [&] { second.emplace(verifier.check_files(halves[1].first, halves[1].last)); });
+        helper = std::thread([&] {
+            try {
+                second.emplace(verifier.check_files(halves[1].first, halves[1].last));
+            } catch (...) {
+                helper_failure = std::current_exception();
+            }
+        });
     } catch (const std::system_error&) {
         // No helper thread: the second stretch is left to finish.
     }
     std::vector<dat::VerifyPart> parts;
-    parts.push_back(verifier.check_files(halves[0].first, halves[0].last));
+    std::exception_ptr own_failure;
+    try {
+        parts.push_back(verifier.check_files(halves[0].first, halves[0].last));
+    } catch (...) {
+        own_failure = std::current_exception();
+    }
     if (helper.joinable()) {
         helper.join();
+    }
+    for (const auto& failure : {own_failure, helper_failure}) {
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    }
+    if (second) {
         parts.push_back(std::move(*second));
     }
     return verifier.finish(std::move(parts));
@@ -54,6 +75,7 @@ std::string more_line(std::uint64_t more) {
 
 Gathered<GateVerdict> check_before_writing(const std::string& archive, bool in_place, bool force,
                                            const Streams& streams) {
+    QM_TRY_VOID(require_regular_file(archive));
     auto verifier =
         dat::Verifier::open(archive, {.max_stored_problems = kGateProblemsShown, .decode = false});
     if (!verifier) {

@@ -3,6 +3,7 @@
 #include "archive_access.hpp"
 #include "commands.hpp"
 #include "json.hpp"
+#include "quillmere/common/try.hpp"
 #include "verification.hpp"
 
 #include <algorithm>
@@ -35,6 +36,7 @@ Gathered<VerifyModel> gather(const std::string& path, std::uint64_t max_problems
     // The verifier keeps only the problems that are shown; it counts them all.
     const auto keep = static_cast<std::size_t>(
         std::min<std::uint64_t>(max_problems, std::numeric_limits<std::size_t>::max()));
+    QM_TRY_VOID(require_regular_file(path));
     auto verifier = dat::Verifier::open(path, {.max_stored_problems = keep});
     if (!verifier) {
         return std::unexpected(one_line(verifier.error()));

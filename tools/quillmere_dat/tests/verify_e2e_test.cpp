@@ -248,22 +248,22 @@ TEST_F(VerifyE2eTest, MaxProblemsCapsWhatIsShownNotWhatIsCounted) {
 TEST_F(VerifyE2eTest, APathThatCannotBeOpenedIsOneErrorLine) {
     const std::string missing = (dir_->path() / "missing.dat").string();
     const std::string directory = dir_->path().string();
-    for (const auto& [path, reason] : {std::pair{missing, "No such file or directory"},
-                                       std::pair{directory, "Is a directory"}}) {
+    for (const auto& [path, error] :
+         {std::pair{missing, "Failed to open file at " + missing + ": No such file or directory"},
+          std::pair{directory, directory + " is not a regular file"}}) {
         for (const char* form : {"", "--json"}) {
             std::vector<std::string> args = {"verify", path};
             if (*form != '\0') {
                 args.emplace_back(form);
             }
             const ToolRun result = tool(args);
-            const std::string message = "Failed to open file at " + path + ": " + reason;
             EXPECT_EQ(result.status, 1);
             // With --json, the failure is a JSON document too.
             EXPECT_EQ(result.out, *form == '\0' ? ""
                                                 : "{\"error\": {\"kind\": \"failure\", "
                                                   "\"message\": " +
-                                                      common::json_quote(message) + "}}\n");
-            EXPECT_EQ(result.err, "error: " + message + "\n");
+                                                      common::json_quote(error) + "}}\n");
+            EXPECT_EQ(result.err, "error: " + error + "\n");
         }
     }
     // So is a command line that cannot be run.

@@ -12,9 +12,11 @@ namespace quillmere::dat::detail {
 
 std::expected<ArchiveFile, common::IoError> ArchiveFile::open(const std::filesystem::path& path,
                                                               FileReads reads) {
+    // O_NONBLOCK: opening a FIFO would otherwise wait for a writer; it is refused below. On a
+    // regular file the flag changes nothing.
     int fd = -1;
     do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         return std::unexpected(common::IoError::from_errno(errno));
@@ -27,6 +29,10 @@ std::expected<ArchiveFile, common::IoError> ArchiveFile::open(const std::filesys
     // Linux opens a directory read-only without complaint; refuse it as the open's failure.
     if (S_ISDIR(info.st_mode)) {
         return std::unexpected(common::IoError::from_errno(EISDIR));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return std::unexpected(
+            common::IoError::other(common::IoError::Kind::InvalidInput, "not a regular file"));
     }
     file.length_ = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
     return file;

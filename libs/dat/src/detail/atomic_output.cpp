@@ -3,6 +3,7 @@
 #include "detail/atomic_output.hpp"
 
 #include "quillmere/common/random.hpp"
+#include "quillmere/common/try.hpp"
 #include "quillmere/dat/archive_writer.hpp"
 
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
@@ -68,12 +70,16 @@ extern "C" void remove_pending_and_reraise(int signal_number) {
     errno = saved_errno;
 }
 
-// Installs the handler for SIGINT and SIGTERM where the disposition is the default. Checked
+// The signals that end a process and leave it time to clean up: Ctrl-C, kill, a closed
+// terminal, Ctrl-\.
+constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Installs the handler for the termination signals where the disposition is the default. Checked
 // at every new output, so the first one installs it, and an application that later puts its
 // own handler in place (or ignores a signal) is never overridden: it calls
 // `remove_pending_temporaries` itself if it wants the cleanup.
 void install_signal_cleanup() noexcept {
-    for (const int signal_number : {SIGINT, SIGTERM}) {
+    for (const int signal_number : kTerminationSignals) {
         struct sigaction current {};
         if (sigaction(signal_number, nullptr, &current) != 0) {
             continue;
@@ -84,8 +90,9 @@ void install_signal_cleanup() noexcept {
         struct sigaction action {};
         action.sa_handler = remove_pending_and_reraise;
         sigemptyset(&action.sa_mask);
-        sigaddset(&action.sa_mask, SIGINT);
-        sigaddset(&action.sa_mask, SIGTERM);
+        for (const int blocked : kTerminationSignals) {
+            sigaddset(&action.sa_mask, blocked);
+        }
         sigaction(signal_number, &action, nullptr);
     }
 }
@@ -106,15 +113,16 @@ std::string random_suffix() {
     return suffix;
 }
 
-// Blocks SIGINT and SIGTERM for the calling thread while alive, so that a signal meant for it
+// Blocks the termination signals for the calling thread while alive, so that a signal meant for it
 // cannot land between creating a temporary file and entering it in the table.
 class TerminationSignalsBlocked {
   public:
     TerminationSignalsBlocked() noexcept {
         sigset_t block;
         sigemptyset(&block);
-        sigaddset(&block, SIGINT);
-        sigaddset(&block, SIGTERM);
+        for (const int signal_number : kTerminationSignals) {
+            sigaddset(&block, signal_number);
+        }
         pthread_sigmask(SIG_BLOCK, &block, &previous_);
     }
     ~TerminationSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
@@ -129,6 +137,26 @@ DatError io_error(int code) {
     return DatError(common::IoError::from_errno(code));
 }
 
+int system_open(const char* path, int flags, mode_t mode) {
+    return ::open(path, flags, mode);
+}
+
+int system_exchange(const char* from, const char* to) {
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE);
+}
+
+constexpr detail::FileOperations kSystemOperations{
+    .open = system_open,
+    .pwrite = ::pwrite,
+    .fsync = ::fsync,
+    .close = ::close,
+    .rename = ::rename,
+    .exchange = system_exchange,
+    .unlink = ::unlink,
+};
+
+std::atomic<const detail::FileOperations*> g_operations{&kSystemOperations};
+
 } // namespace
 
 void remove_pending_temporaries() noexcept {
@@ -141,9 +169,18 @@ void remove_pending_temporaries() noexcept {
 
 namespace detail {
 
-AtomicOutput::AtomicOutput(int fd, int slot, std::filesystem::path output,
-                           std::filesystem::path temporary) noexcept
-    : fd_(fd), slot_(slot), output_(std::move(output)), temporary_(std::move(temporary)) {}
+const FileOperations& system_file_operations() noexcept {
+    return kSystemOperations;
+}
+
+void use_file_operations(const FileOperations* operations) noexcept {
+    g_operations.store(operations != nullptr ? operations : &kSystemOperations);
+}
+
+AtomicOutput::AtomicOutput(const FileOperations& ops, int fd, int slot,
+                           std::filesystem::path output, std::filesystem::path temporary) noexcept
+    : ops_(&ops), fd_(fd), slot_(slot), output_(std::move(output)),
+      temporary_(std::move(temporary)) {}
 
 DatResult<AtomicOutput> AtomicOutput::create(const std::filesystem::path& output_path) {
     const auto path_error = [&](int code) {
@@ -159,6 +196,7 @@ DatResult<AtomicOutput> AtomicOutput::create(const std::filesystem::path& output
         return path_error(EISDIR);
     }
     install_signal_cleanup();
+    const FileOperations& ops = *g_operations.load();
 
     // Appended piece by piece: GCC 12 warns (-Wrestrict, a false alarm) on "." + std::string.
     std::string prefix = ".";
@@ -172,7 +210,7 @@ DatResult<AtomicOutput> AtomicOutput::create(const std::filesystem::path& output
         const TerminationSignalsBlocked blocked;
         int fd = -1;
         do {
-            fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            fd = ops.open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         } while (fd < 0 && errno == EINTR);
         if (fd < 0) {
             if (errno == EEXIST) {
@@ -182,23 +220,24 @@ DatResult<AtomicOutput> AtomicOutput::create(const std::filesystem::path& output
         }
         const int slot = register_pending(temporary.native());
         if (slot < 0) {
-            ::close(fd);
-            ::unlink(temporary.c_str());
+            ops.close(fd);
+            ops.unlink(temporary.c_str());
             return std::unexpected(DatError::other("more than " + std::to_string(kPendingSlots) +
                                                    " archive outputs open at once"));
         }
-        return AtomicOutput(fd, slot, output, temporary);
+        return AtomicOutput(ops, fd, slot, output, temporary);
     }
     return path_error(EEXIST);
 }
 
 AtomicOutput::AtomicOutput(AtomicOutput&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), slot_(std::exchange(other.slot_, -1)),
+    : ops_(other.ops_), fd_(std::exchange(other.fd_, -1)), slot_(std::exchange(other.slot_, -1)),
       output_(std::move(other.output_)), temporary_(std::exchange(other.temporary_, {})) {}
 
 AtomicOutput& AtomicOutput::operator=(AtomicOutput&& other) noexcept {
     if (this != &other) {
         discard();
+        ops_ = other.ops_;
         fd_ = std::exchange(other.fd_, -1);
         slot_ = std::exchange(other.slot_, -1);
         output_ = std::move(other.output_);
@@ -214,8 +253,8 @@ AtomicOutput::~AtomicOutput() {
 DatResult<void> AtomicOutput::write_at(std::span<const std::uint8_t> bytes, std::uint64_t offset) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t wrote = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
-                                       static_cast<off_t>(offset + done));
+        const ssize_t wrote = ops_->pwrite(fd_, bytes.data() + done, bytes.size() - done,
+                                           static_cast<off_t>(offset + done));
         if (wrote < 0) {
             if (errno == EINTR) {
                 continue;
@@ -235,7 +274,7 @@ DatResult<void> AtomicOutput::write_at(std::span<const std::uint8_t> bytes, std:
 DatResult<void> AtomicOutput::commit() {
     int synced = 0;
     do {
-        synced = ::fsync(fd_);
+        synced = ops_->fsync(fd_);
     } while (synced != 0 && errno == EINTR);
     if (synced != 0) {
         const int code = errno;
@@ -243,43 +282,69 @@ DatResult<void> AtomicOutput::commit() {
         return std::unexpected(io_error(code));
     }
     // A failed close can report a write that never reached the disk (on network file systems):
-    // the file is not known to be whole, so it is not renamed.
-    if (::close(std::exchange(fd_, -1)) != 0) {
+    // the file is not known to be whole, so it is not put in place.
+    if (ops_->close(std::exchange(fd_, -1)) != 0) {
         const int code = errno;
         discard();
         return std::unexpected(io_error(code));
     }
-    if (::rename(temporary_.c_str(), output_.c_str()) != 0) {
-        const int code = errno;
+    QM_TRY(const bool exchanged, put_in_place());
+    if (const int code = flush_directory(); code != 0) {
+        // The rename is not known to be durable: undo it, so the output is its old self. The
+        // temporary name holds the old output after an exchange, nothing after a rename.
+        if (exchanged) {
+            ops_->exchange(temporary_.c_str(), output_.c_str());
+        } else if (new_output_) {
+            ops_->unlink(output_.c_str());
+        }
         discard();
         return std::unexpected(io_error(code));
     }
-    // Only now is the temporary name gone; a signal before this point removes a name that no
-    // longer exists, which is harmless.
-    unregister_pending(std::exchange(slot_, -1));
-    temporary_.clear();
-
-    // The rename is durable once the directory is: flush it too. Some file systems cannot
-    // flush a directory (EINVAL); their rename is as durable as they make it.
-    const int directory = ::open(output_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory < 0) {
-        return std::unexpected(io_error(errno));
-    }
-    const int flushed = ::fsync(directory);
-    const int code = errno;
-    ::close(directory);
-    if (flushed != 0 && code != EINVAL) {
-        return std::unexpected(io_error(code));
-    }
+    // The temporary name now holds the old output, or nothing; a signal from here on removes
+    // that, which is harmless.
+    discard();
     return {};
+}
+
+DatResult<bool> AtomicOutput::put_in_place() {
+    if (ops_->exchange(temporary_.c_str(), output_.c_str()) == 0) {
+        return true;
+    }
+    // No output to exchange with (ENOENT), or a file system that cannot exchange.
+    const int code = errno;
+    if (code != ENOENT && code != EINVAL && code != ENOSYS && code != EOPNOTSUPP) {
+        discard();
+        return std::unexpected(io_error(code));
+    }
+    new_output_ = code == ENOENT;
+    if (ops_->rename(temporary_.c_str(), output_.c_str()) != 0) {
+        const int failed = errno;
+        discard();
+        return std::unexpected(io_error(failed));
+    }
+    return false;
+}
+
+int AtomicOutput::flush_directory() const {
+    // Some file systems cannot flush a directory (EINVAL); their rename is as durable as they
+    // make it.
+    const int directory =
+        ops_->open(output_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (directory < 0) {
+        return errno;
+    }
+    const int flushed = ops_->fsync(directory);
+    const int code = errno;
+    ops_->close(directory);
+    return flushed != 0 && code != EINVAL ? code : 0;
 }
 
 void AtomicOutput::discard() noexcept {
     if (fd_ >= 0) {
-        ::close(std::exchange(fd_, -1));
+        ops_->close(std::exchange(fd_, -1));
     }
     if (!temporary_.empty()) {
-        ::unlink(temporary_.c_str());
+        ops_->unlink(temporary_.c_str());
         temporary_.clear();
     }
     unregister_pending(std::exchange(slot_, -1));

@@ -62,16 +62,19 @@ enum class Storage : std::uint8_t {
 /// - Deterministic: the same template and the same calls give the same bytes.
 ///
 /// Memory: the entry list plus the file being added (and its compressed form) plus a 1 MiB
-/// write buffer, whatever the archive's size; blocks go out in buffer-sized writes.
+/// write buffer, whatever the archive's size; blocks go out in buffer-sized writes. A file
+/// added from a descriptor (`add_file_from`) is never held whole.
 ///
 /// Atomic output: everything is written to a temporary file `.{name}.tmp-XXXXXX` in the
-/// output's directory; `finish` flushes it to the disk (`fsync`), renames it over the output and
-/// flushes the directory. Until then an existing output keeps its old content, so the output
+/// output's directory; `finish` flushes it to the disk (`fsync`), puts it in place of the output
+/// (an existing output is exchanged with it, `renameat2` RENAME_EXCHANGE, and its old content
+/// removed only after the next step; a new one, or one on a file system that cannot exchange,
+/// is renamed over) and flushes the directory. Until then an existing output keeps its old content, so the output
 /// may even be the path of an archive being read (a `DatDatabase` open on it keeps reading the
 /// old file). The temporary file is removed when any write fails, when the writer is destroyed
 /// unfinished (an exception unwinding through its owner, say), and when the process is ended
-/// by SIGINT or SIGTERM:
-/// - creating a writer installs a handler for each of the two signals whose disposition is the
+/// by SIGINT, SIGTERM, SIGHUP or SIGQUIT:
+/// - creating a writer installs a handler for each of the four signals whose disposition is the
 ///   default (so the first writer of the process does), never replacing an application's own
 ///   handler or an ignored signal; the handler removes every pending temporary file (see
 ///   `remove_pending_temporaries`), restores the default disposition and raises the signal
@@ -123,6 +126,19 @@ class QUILLMERE_DAT_EXPORT ArchiveWriter {
                                                    FileFields fields = {},
                                                    Storage storage = Storage::Plain);
 
+    /// Stores the next `length` bytes read from the open descriptor `fd` (from its current
+    /// position) as file `id`, plain, as `add_file` with `Storage::Plain` would store them, but
+    /// read and written a piece at a time: memory stays the write buffer plus a read buffer
+    /// of about the same size, whatever `length`. The descriptor stays the caller's.
+    ///
+    /// Errors, writing nothing: `DuplicateId(id)`; `Other` when bit 0 of `fields.bit_flags`
+    /// is set or the file would end the archive past the reach of 32-bit offsets (so a
+    /// `length` of 4 GiB or more is refused). Once reading has begun, `Io` when a read or a
+    /// write fails and `Other` when `fd` ends before `length` bytes; the writer is then ended
+    /// as after any failed write (its temporary file removed).
+    [[nodiscard]] DatResult<DatFileEntry>
+    add_file_from(std::uint32_t id, int fd, std::uint64_t length, FileFields fields = {});
+
     /// Stores `stored_bytes` verbatim as file `entry.id`, with `bit_flags`, `timestamp` and
     /// `version` from `entry`: the bytes as another archive stores them (compressed or not, as
     /// its flags say), nothing recompressed. `entry.offset` is replaced by the new place.
@@ -140,8 +156,10 @@ class QUILLMERE_DAT_EXPORT ArchiveWriter {
     ///
     /// Errors: `Other` when the directory would end the archive past the reach of 32-bit
     /// offsets; `Io` when writing, flushing or renaming fails. The temporary file is removed
-    /// and the output keeps its old content, except after the rename: a failure to flush the
-    /// directory is reported with the new archive already in place.
+    /// and the output keeps its old content (a failed flush of the directory exchanges the
+    /// old output back, or removes a new one), except where a file system that cannot
+    /// exchange had the new archive renamed over an old output: a failure to flush the
+    /// directory is then reported with the new archive in place.
     [[nodiscard]] DatResult<DatHeader> finish();
 
     /// The block size in use.
@@ -161,7 +179,7 @@ class QUILLMERE_DAT_EXPORT ArchiveWriter {
 
 /// Removes the temporary file of every unfinished `ArchiveWriter` of the process.
 /// Async-signal-safe (it only reads a fixed table and calls `unlink`), for applications that
-/// handle SIGINT or SIGTERM themselves. The writers stay registered: one that goes on writing
+/// handle these signals themselves. The writers stay registered: one that goes on writing
 /// fails when it finishes, since its temporary file is gone.
 QUILLMERE_DAT_EXPORT void remove_pending_temporaries() noexcept;
 

@@ -44,10 +44,12 @@ class QUILLMERE_DAT_EXPORT DatDatabase {
     ///
     /// Errors:
     /// - the file cannot be opened, or is a directory: `PathError` with `path` as given;
+    ///   anything else that is not a regular file (a FIFO, never waited on; a device; a
+    ///   socket): `PathError` whose I/O error says "not a regular file";
     /// - the file ends before offset 400: `BinRead` naming the first header field whose bytes
     ///   are not all there ("While parsing field 'version_minor' in DatHeader" for 399 bytes),
     ///   around the end-of-file error;
-    /// - a read of the header fails otherwise (an unseekable file, a device error): `BinRead`
+    /// - a read of the header fails otherwise (a device error): `BinRead`
     ///   naming the first field whose bytes were not read, around the platform's I/O error;
     /// - any failure while loading the directory (see `read_directory`), unchanged; this is
     ///   where a `block_size` of 4 or less is refused (`Corruption`), at the first chain read.

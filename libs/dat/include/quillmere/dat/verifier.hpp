@@ -192,8 +192,9 @@ class QUILLMERE_DAT_EXPORT Verifier {
 
     /// Opens the archive read-only, reads its header and walks its whole directory, recording
     /// the problems of the header and the tree. Fails only with `PathError` when `path` cannot
-    /// be opened as a file (a directory included); any content, even a file too short for a
-    /// header, gives a verifier whose report lists the problems.
+    /// be opened as a regular file (a directory, a FIFO, a device included; a FIFO is never
+    /// waited on); any content, even a file too short for a header, gives a verifier whose
+    /// report lists the problems.
     [[nodiscard]] static DatResult<Verifier> open(const std::filesystem::path& path,
                                                   VerifyOptions options = {});
 
