@@ -87,6 +87,7 @@ void ForcedReads::leave_out(const dat::DatFileEntry& entry, const dat::DatError&
 }
 
 void ForcedReads::leave_out(const dat::DatFileEntry& entry, std::string_view why) {
+    left_out_.push_back(entry.id);
     streams_.err << "left out " << id_text(entry.id) << " at offset " << entry.offset << ": " << why
                  << "\n";
 }

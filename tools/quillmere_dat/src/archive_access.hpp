@@ -50,6 +50,8 @@ class ForcedReads {
     [[nodiscard]] bool admit(const dat::DatFileEntry& entry);
     /// Leaves `entry` out because reading it failed with `error`.
     void leave_out(const dat::DatFileEntry& entry, const dat::DatError& error);
+    /// The ids left out so far, in the order met.
+    [[nodiscard]] const std::vector<std::uint32_t>& left_out() const noexcept { return left_out_; }
 
   private:
     static constexpr std::uint64_t kStoredBoundFactor = 4;
@@ -58,6 +60,7 @@ class ForcedReads {
     const Streams& streams_;
     std::uint64_t bound_;
     std::uint64_t read_ = 0;
+    std::vector<std::uint32_t> left_out_;
 };
 
 /// The message form of an archive error on one line; a wrapped decoding error as

@@ -9,6 +9,7 @@
 #include "quillmere/dat/archive_writer.hpp"
 #include "quillmere/dat/lrs.hpp"
 #include "verification.hpp"
+#include "write_summary.hpp"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -24,6 +25,8 @@ namespace {
 // archive, or read whole beforehand when it is to be compressed.
 struct Put {
     std::string file;
+    // Stored compressed (--put-compressed, or --put with --compress).
+    bool compress = false;
     std::optional<LocalFile> source;
     std::vector<std::uint8_t> contents;
 };
@@ -32,8 +35,8 @@ struct Put {
 struct Changes {
     std::map<std::uint32_t, Put> puts;
     std::set<std::uint32_t> deletes;
-    bool compress = false;
     bool force = false;
+    bool dry_run = false;
 };
 
 // "ID=FILE" split at its first '='; nothing when it is not of that form.
@@ -60,24 +63,32 @@ std::optional<std::string> check_put(std::string_view value) {
 // The changes, or the usage error of options that contradict one another.
 std::expected<Changes, std::string> changes_of(const Arguments& args) {
     Changes changes;
-    changes.compress = args.has("--compress");
+    const bool compress = args.has("--compress");
     changes.force = args.has("--force");
+    changes.dry_run = args.has("--dry-run");
     for (const auto value : args.values("--delete")) {
         const std::uint32_t id = parse_file_id(value).value_or(0);
         if (!changes.deletes.insert(id).second) {
             return std::unexpected("file " + id_text(id) + " is given to --delete twice");
         }
     }
-    for (const auto value : args.values("--put")) {
-        auto [id, file] = split_put(value).value_or(std::pair{0U, std::string()});
+    bool plain_put = false;
+    for (const GivenOption& option : args.options()) {
+        const bool compressed = option.name == "--put-compressed";
+        if (option.name != "--put" && !compressed) {
+            continue;
+        }
+        plain_put = plain_put || !compressed;
+        auto [id, file] = split_put(option.value).value_or(std::pair{0U, std::string()});
         if (changes.deletes.contains(id)) {
             return std::unexpected("file " + id_text(id) + " is given to both --put and --delete");
         }
-        if (!changes.puts.emplace(id, Put{std::move(file), {}, {}}).second) {
+        if (!changes.puts.emplace(id, Put{std::move(file), compressed || compress, {}, {}})
+                 .second) {
             return std::unexpected("file " + id_text(id) + " is given to --put twice");
         }
     }
-    if (changes.compress && changes.puts.empty()) {
+    if (compress && !plain_put) {
         return std::unexpected("--compress applies to the files of --put, and none is given");
     }
     return changes;
@@ -110,7 +121,7 @@ Gathered<std::vector<std::uint32_t>> new_ids(const dat::DatDatabase& db, const C
 Gathered<void> open_puts(Changes& changes) {
     for (auto& [id, put] : changes.puts) {
         QM_TRY(put.source, LocalFile::open(AT_FDCWD, put.file.c_str(), put.file, true));
-        if (changes.compress) {
+        if (put.compress) {
             QM_TRY_VOID(put.source->read_into(put.contents, 0));
         }
     }
@@ -152,10 +163,41 @@ Gathered<std::optional<std::vector<std::uint8_t>>> read_stored(const dat::DatDat
     return std::optional(std::move(*stored));
 }
 
-Gathered<void> repack(const std::string& in, const std::string& out, Changes& changes,
-                      const Streams& streams) {
+// The bytes a put file is stored as: as it is, or compressed.
+std::uint64_t stored_size(const Put& put) {
+    return put.compress ? dat::utils::compress_lrs(put.contents).size() : put.source->size();
+}
+
+// A dry run: everything checked and read as the copy would, nothing written.
+Gathered<WriteSummary> rehearse(const dat::DatDatabase& db, std::span<const std::uint32_t> ids,
+                                const Changes& changes, const std::string& in,
+                                std::optional<ForcedReads>& forced, WriteSummary summary) {
+    for (const std::uint32_t id : ids) {
+        if (const auto put = changes.puts.find(id); put != changes.puts.end()) {
+            summary.count(stored_size(put->second), put->second.compress);
+            continue;
+        }
+        const dat::DatFileEntry& entry = db.files().at(id);
+        QM_TRY(const auto stored, read_stored(db, entry, in, forced));
+        if (stored) {
+            summary.count(entry.size, entry.is_compressed());
+        }
+    }
+    return summary;
+}
+
+Gathered<WriteSummary> repack(const std::string& in, const std::string& out, Changes& changes,
+                              const Streams& streams) {
     // Taken before IN is checked and opened: an in-place repack then always reads the latest IN.
-    QM_TRY(const OutputLock lock, OutputLock::beside(out, out));
+    // A dry run writes nothing, not even the lock file.
+    std::optional<OutputLock> lock;
+    if (!changes.dry_run) {
+        auto taken = OutputLock::beside(out, out);
+        if (!taken) {
+            return std::unexpected(std::move(taken.error()));
+        }
+        lock.emplace(std::move(*taken));
+    }
     QM_TRY(const GateVerdict verdict,
            check_before_writing(in, same_file(in, out), changes.force, streams));
     // Past the gate, a damaged directory is only met with --force: what can be walked is copied.
@@ -171,6 +213,20 @@ Gathered<void> repack(const std::string& in, const std::string& out, Changes& ch
                                one_line(preamble.error()));
     }
 
+    std::optional<ForcedReads> forced;
+    if (changes.force) {
+        forced.emplace(*db, streams);
+    }
+    WriteSummary summary;
+    summary.command = "repack";
+    summary.output = out;
+    summary.dry_run = changes.dry_run;
+    if (changes.dry_run) {
+        QM_TRY(summary, rehearse(*db, ids, changes, in, forced, std::move(summary)));
+        summary.left_out = forced ? forced->left_out() : std::vector<std::uint32_t>{};
+        return summary;
+    }
+
     auto writer = dat::ArchiveWriter::create(out, db->header(), *preamble);
     if (!writer) {
         return std::unexpected(one_line(writer.error()));
@@ -178,10 +234,6 @@ Gathered<void> repack(const std::string& in, const std::string& out, Changes& ch
     const auto write_failed = [&](const dat::DatError& error) {
         return std::unexpected("cannot write " + out + ": " + one_line(error));
     };
-    std::optional<ForcedReads> forced;
-    if (changes.force) {
-        forced.emplace(*db, streams);
-    }
     Progress progress(streams, "repack", ids.size());
     for (std::size_t i = 0; i < ids.size(); ++i) {
         const std::uint32_t id = ids[i];
@@ -195,18 +247,20 @@ Gathered<void> repack(const std::string& in, const std::string& out, Changes& ch
             }
             const LocalFile& source = *put->second.source;
             const auto added =
-                changes.compress
+                put->second.compress
                     ? writer->add_file(id, put->second.contents, fields, dat::Storage::Compressed)
                     : writer->add_file_from(id, source.fd(), source.size(), fields);
             if (!added) {
                 return write_failed(added.error());
             }
+            summary.count(added->size, put->second.compress);
         } else {
             QM_TRY(const auto stored, read_stored(*db, old->second, in, forced));
             if (stored) {
                 if (auto added = writer->add_stored(old->second, *stored); !added) {
                     return write_failed(added.error());
                 }
+                summary.count(old->second.size, old->second.is_compressed());
             }
         }
         progress.update(i + 1);
@@ -214,11 +268,13 @@ Gathered<void> repack(const std::string& in, const std::string& out, Changes& ch
     if (auto finished = writer->finish(); !finished) {
         return write_failed(finished.error());
     }
-    return {};
+    summary.left_out = forced ? forced->left_out() : std::vector<std::uint32_t>{};
+    return summary;
 }
 
 constexpr std::string_view kSynopsis =
-    "quillmere-dat repack IN OUT [--put ID=FILE]... [--delete ID]... [--compress] [--force]";
+    "quillmere-dat repack IN OUT [--put ID=FILE]... [--put-compressed ID=FILE]... [--delete "
+    "ID]... [--compress] [--force] [--dry-run] [--json]";
 
 // Options that contradict one another are found here, past the parser, and reported as it
 // reports its own usage errors.
@@ -234,18 +290,22 @@ int run_repack(const Arguments& args, const Streams& streams) {
     }
     ignore_file_size_signal();
     clean_up_on_termination();
-    if (auto done = repack(args.positional(0), args.positional(1), *changes, streams); !done) {
+    const auto done = repack(args.positional(0), args.positional(1), *changes, streams);
+    if (!done) {
         return fail(streams, done.error());
     }
-    return kExitOk;
+    return report_written(streams, *done);
 }
 
 constexpr ArgumentSpec kArguments[] = {{"IN"}, {"OUT"}};
 constexpr OptionSpec kOptions[] = {
     {.name = "--put", .takes_value = true, .repeatable = true, .check = check_put},
     {.name = "--delete", .takes_value = true, .repeatable = true, .check = check_file_id},
+    {.name = "--put-compressed", .takes_value = true, .repeatable = true, .check = check_put},
     {.name = "--compress"},
     {.name = "--force"},
+    {.name = "--dry-run"},
+    {.name = "--json"},
 };
 
 } // namespace
@@ -272,13 +332,21 @@ constinit const Command kRepackCommand{
         "                  timestamp, version and the other bits of its bit_flags; a new one\n"
         "                  gets 0 for each; repeatable\n"
         "  --delete ID     leave file ID out (it must be in IN); repeatable\n"
-        "  --compress      store the files of --put compressed (bit 0 of bit_flags set);\n"
-        "                  without it they are stored as they are (bit 0 clear)\n"
+        "  --put-compressed ID=FILE\n"
+        "                  as --put, stored compressed (bit 0 of bit_flags set); repeatable\n"
+        "  --compress      store the files of the plain --put options compressed too; without\n"
+        "                  it they are stored as they are (bit 0 clear)\n"
         "  --force         copy what can be read whatever the check found: each file that\n"
         "                  cannot be read whole is left out and named on standard error\n"
+        "  --dry-run       check everything a real run checks and say what it would write,\n"
+        "                  writing nothing\n"
+        "  --json          one JSON document on standard output saying what was written (or\n"
+        "                  with --dry-run, what would be): {command, output, dry_run, files,\n"
+        "                  bytes, compressed, left_out}\n"
         "\n"
-        "An id given to --put twice, to --delete twice, or to both, and --compress without\n"
-        "--put are usage errors. Without --force, a file of IN that cannot be read ends the\n"
+        "An id given to --put (or --put-compressed) twice, to --delete twice, or to both, and\n"
+        "--compress without a plain --put are usage errors. Without --force, a file of IN that "
+        "cannot be read ends the\n"
         "command with its error, and nothing is written.\n"
         "\n"
         "IN and each FILE must be regular files (a FIFO or a device is refused, never waited\n"

@@ -4,6 +4,7 @@
 #include "command_line.hpp"
 #include "manifest.hpp"
 #include "quillmere/common/random.hpp"
+#include "quillmere/common/text.hpp"
 #include "quillmere/dat/dat_database.hpp"
 #include "quillmere/dat/lrs.hpp"
 #include "quillmere/dat/verifier.hpp"
@@ -207,6 +208,46 @@ TEST_F(WriteCommandsTest, PutDeleteAndCompressChangeOnlyWhatTheyName) {
     }
 }
 
+// Compression chosen per file; a dry run checks and counts as the real run does but writes
+// nothing; --json says what was written.
+TEST_F(WriteCommandsTest, PerFileCompressionDryRunsAndSummaries) {
+    testkit::write_file(at("r.bin"), std::vector<std::uint8_t>(700, 'r'));
+    const std::vector<std::string> args = {
+        "repack",           a_,      at("b.dat"),       "--put-compressed",
+        "1=" + at("r.bin"), "--put", "2=" + at("r.bin")};
+    auto dry = args;
+    dry.push_back("--dry-run");
+    const auto rehearsed = tool(dry);
+    EXPECT_EQ(rehearsed.status, 0) << rehearsed.err;
+    EXPECT_FALSE(fs::exists(at("b.dat")));
+    EXPECT_EQ(names_in(dir_.path()), (std::vector<std::string>{"a.dat", "r.bin"}));
+
+    auto json = args;
+    json.push_back("--json");
+    const auto written = tool(json);
+    ASSERT_EQ(written.status, 0) << written.err;
+    const auto b = dat::DatDatabase::open(at("b.dat"));
+    ASSERT_TRUE(b);
+    EXPECT_TRUE(b->files().at(1).is_compressed());
+    EXPECT_FALSE(b->files().at(2).is_compressed());
+    EXPECT_EQ(*b->get_file(1), *b->get_file(2));
+    std::uint64_t bytes = 0;
+    std::uint64_t compressed = 0;
+    for (const auto& [id, entry] : b->files()) {
+        bytes += entry.size;
+        compressed += entry.is_compressed() ? 1U : 0U;
+    }
+    const std::string counts = std::to_string(b->files().size()) + " files, " +
+                               std::to_string(bytes) + " bytes, " + std::to_string(compressed) +
+                               " compressed, 0 left out\n";
+    EXPECT_EQ(rehearsed.out, "repack would write " + at("b.dat") + ": " + counts);
+    EXPECT_EQ(written.out,
+              "{\n  \"command\": \"repack\",\n  \"output\": " + common::json_quote(at("b.dat")) +
+                  ",\n  \"dry_run\": false,\n  \"files\": " + std::to_string(b->files().size()) +
+                  ",\n  \"bytes\": " + std::to_string(bytes) + ",\n  \"compressed\": " +
+                  std::to_string(compressed) + ",\n  \"left_out\": []\n}\n");
+}
+
 TEST_F(WriteCommandsTest, RefusalsLeaveEveryFileAsItWas) {
     const std::string damaged = at("damaged.dat");
     sample::sample_archive().write_to(damaged);
@@ -226,8 +267,9 @@ TEST_F(WriteCommandsTest, RefusalsLeaveEveryFileAsItWas) {
     testkit::write_file(
         at("future/manifest.json"),
         std::vector<std::uint8_t>{'{', '"', 'f', 'o', 'r', 'm', 'a', 't', '"', ':', '3', '}'});
-    const std::string usage = "usage: quillmere-dat repack IN OUT [--put ID=FILE]... [--delete "
-                              "ID]... [--compress] [--force]\n";
+    const std::string usage = "usage: quillmere-dat repack IN OUT [--put ID=FILE]... "
+                              "[--put-compressed ID=FILE]... [--delete ID]... [--compress] "
+                              "[--force] [--dry-run] [--json]\n";
     struct Case {
         std::vector<std::string> args;
         int status;
