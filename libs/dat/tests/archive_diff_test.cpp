@@ -184,5 +184,26 @@ TEST_F(ArchivePair, EveryKindOfDifferenceIsFoundAndToldApart) {
     EXPECT_EQ(typed->header.size(), 2U);
 }
 
+// A damaged directory can make many entries share one chain; as the verifier does, reading stops
+// once 4 times the archive's length was read, and the files past that count as unreadable.
+TEST_F(ArchivePair, ReadsAreBoundedByFourTimesTheArchivesLength) {
+    const auto make = [](ArchiveBuilder& builder) {
+        const auto chain = builder.add_chain(text_bytes(8000, 1));
+        for (std::uint32_t i = 0; i < 40; ++i) {
+            builder.add_entry(ArchiveBuilder::entry_for(chain, 0x06000000 + i));
+        }
+    };
+    const auto a = open(make, "a.dat");
+    const auto b = open(make, "b.dat");
+    const auto diff = compare_archives(a, b);
+    ASSERT_TRUE(diff);
+    const std::uint64_t within = 4 * a.archive_length() / 8000;
+    EXPECT_EQ(diff->same, within);
+    ASSERT_EQ(diff->changed.size(), 40 - within);
+    EXPECT_TRUE(diff->changed.front().error_a);
+    EXPECT_TRUE(diff->changed.front().error_b);
+    EXPECT_EQ(diff->changed.front().id, 0x06000000 + within);
+}
+
 } // namespace
 } // namespace quillmere::dat

@@ -89,9 +89,13 @@ struct ArchiveDiff {
 ///
 /// The ids of both are walked once in ascending order. For a file in both, the stored bytes
 /// are read and compared first; equal stored bytes under the same compression flag are equal
-/// contents, so only files whose stored bytes or flag differ are decompressed. Buffers are
+/// contents, so only files whose stored bytes or flag differ are decompressed (through
+/// `get_file_checked`). Chains are read as the verifier reads them, through a window of the
+/// file that reads ahead over files the directory says lie one after another; buffers are
 /// reused from file to file. A file that cannot be read in either archive is reported as
-/// changed with the error (see `FileDifference`); the comparison goes on.
+/// changed with the error (see `FileDifference`), and so, as the verifier bounds its reads, is
+/// every file of an archive once those read before it store more than 4 times its length; the
+/// comparison goes on.
 ///
 /// Errors: those of `read_preamble`, on either archive.
 [[nodiscard]] QUILLMERE_DAT_EXPORT DatResult<ArchiveDiff>
