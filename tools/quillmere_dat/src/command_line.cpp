@@ -31,6 +31,8 @@ constexpr const Command* kCommands[] = {
     &kExtractCommand,
     &kPackCommand,
     &kRepackCommand,
+    // Comparing two: what changed.
+    &kDiffCommand,
 };
 
 constexpr std::string_view kProgram = "quillmere-dat";
@@ -45,13 +47,14 @@ constexpr std::string_view kMainHelpHead =
 constexpr std::string_view kMainHelpTail =
     "\n"
     "options:\n"
-    "  --json                     one JSON document instead of text (info, ls, hooks, verify)\n"
+    "  --json                     one JSON document (info, ls, hooks, verify, diff)\n"
     "  -h, --help                 this help, or after a command that command's help\n"
     "  --version                  the program's version\n"
     "\n"
     "File ids are hexadecimal, with or without 0x: 0x03000001 and 3000001 are the same id.\n"
     "Exit status: 0 on success, 1 when a lookup, read, decode or write fails (one 'error:' line\n"
-    "on standard error) or verify finds an error, 2 for a command line that cannot be run.\n";
+    "on standard error) or verify finds an error, 2 for a command line that cannot be run.\n"
+    "diff exits as cmp does: 0 when the archives do not differ, 1 when they do, 2 on trouble.\n";
 
 // The width of the first column of the main help's command and option lists.
 constexpr std::size_t kOutlineWidth = 25;

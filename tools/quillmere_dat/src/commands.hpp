@@ -22,5 +22,7 @@ extern const Command kExtractCommand;
 extern const Command kPackCommand;
 /// `repack IN OUT [--put ID=FILE]... [--delete ID]... [--compress]`: a fresh, compacted copy.
 extern const Command kRepackCommand;
+/// `diff A B [--json] [--hooks] [--type HEX]`: what differs between two archives.
+extern const Command kDiffCommand;
 
 } // namespace quillmere::inspect

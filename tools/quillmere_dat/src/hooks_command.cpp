@@ -3,21 +3,11 @@
 #include "archive_access.hpp"
 #include "commands.hpp"
 #include "hook_listing.hpp"
+#include "hook_rows.hpp"
 #include "json.hpp"
-#include "payload_fields.hpp"
-#include "quillmere/common/text.hpp"
-#include "quillmere/dat/file_type/hook_payload.hpp"
-#include "quillmere/tools/hook_type_names.hpp"
 
 namespace quillmere::inspect {
 namespace {
-
-struct HookRow {
-    // Where the hook sits, and the hook as stored (raw payload bytes included).
-    LocatedHook located;
-    std::string_view name;
-    std::vector<PayloadField> fields;
-};
 
 struct HooksModel {
     std::string archive;
@@ -77,28 +67,12 @@ Gathered<HooksModel> gather(const std::string& path, std::uint32_t id) {
         break;
     }
     // Every payload is decoded here, so a bad one fails the command before anything is printed.
-    model.hooks.reserve(listing->hooks.size());
-    for (std::size_t i = 0; i < listing->hooks.size(); ++i) {
-        auto& located = listing->hooks[i];
-        auto payload = dat::file_type::setup_model::unpack_payload(located.hook);
-        if (!payload) {
-            return std::unexpected("cannot decode the payload of hook " + std::to_string(i) +
-                                   " of " + id_text(id) + ": " + payload.error().one_line());
-        }
-        const auto name = tools::hook_type_name(located.hook.hook_type);
-        model.hooks.push_back({std::move(located), name, payload_fields(*payload)});
+    auto rows = hook_rows(std::move(*listing), id);
+    if (!rows) {
+        return std::unexpected(std::move(rows.error()));
     }
+    model.hooks = std::move(*rows);
     return model;
-}
-
-std::string location_text(const LocatedHook& located) {
-    if (located.frame) {
-        return "frame " + std::to_string(*located.frame);
-    }
-    if (located.placement) {
-        return "placement " + std::to_string(*located.placement);
-    }
-    return "time " + common::float_text(located.start_time.value_or(0.0));
 }
 
 std::string render_text(const HooksModel& model) {
@@ -113,13 +87,7 @@ std::string render_text(const HooksModel& model) {
     }
     text += "\n";
     for (const auto& row : model.hooks) {
-        const auto& hook = row.located.hook;
-        text += location_text(row.located) + "  " + std::string(row.name) + " (" +
-                std::to_string(hook.hook_type) + ")  direction=" + std::to_string(hook.direction);
-        if (!row.fields.empty()) {
-            text += "  " + fields_text(row.fields);
-        }
-        text += "\n";
+        text += location_text(row.located) + "  " + hook_text(row) + "\n";
     }
     return text;
 }
@@ -127,21 +95,7 @@ std::string render_text(const HooksModel& model) {
 std::string render_json(const HooksModel& model) {
     auto hooks = Json::array();
     for (const auto& row : model.hooks) {
-        const auto& located = row.located;
-        auto item = Json::object();
-        if (located.frame) {
-            item.set("frame", Json::number(*located.frame));
-        } else if (located.placement) {
-            item.set("placement", Json::number(*located.placement));
-        } else {
-            item.set("start_time", Json::number(located.start_time.value_or(0.0)));
-        }
-        item.set("hook_type", Json::number(located.hook.hook_type))
-            .set("name", Json::string(row.name))
-            .set("direction", Json::number(located.hook.direction))
-            .set("payload", fields_json(row.fields))
-            .set("data", Json::string(common::hex_bytes(located.hook.data)));
-        hooks.push(std::move(item));
+        hooks.push(hook_json(row));
     }
     auto doc = Json::object();
     doc.set("archive", Json::string(model.archive))
