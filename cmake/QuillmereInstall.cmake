@@ -76,4 +76,9 @@ if(TARGET quillmere_dat_tool)
         set_target_properties(quillmere_dat_tool PROPERTIES INSTALL_RPATH "$ORIGIN/${to_libdir}")
     endif()
     install(TARGETS quillmere_dat_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+    install(FILES ${QUILLMERE_DAT_MAN_PAGE}
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+    install(FILES ${QUILLMERE_DAT_COMPLETION}
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
+        RENAME quillmere-dat COMPONENT tools)
 endif()

@@ -3,7 +3,9 @@
 #include "command.hpp"
 
 #include "quillmere/common/text.hpp"
+#include "quillmere/dat/file_type/file_type.hpp"
 
+#include <algorithm>
 #include <ostream>
 
 namespace quillmere::inspect {
@@ -48,7 +50,16 @@ int emit(const Streams& streams, std::string_view text) {
 
 int fail(const Streams& streams, std::string_view message) {
     streams.err << "error: " << message << "\n";
+    if (streams.json) {
+        streams.out << error_document("failure", message);
+        streams.out.flush();
+    }
     return kExitFailure;
+}
+
+std::string error_document(std::string_view kind, std::string_view message) {
+    return "{\"error\": {\"kind\": " + common::json_quote(kind) +
+           ", \"message\": " + common::json_quote(message) + "}}\n";
 }
 
 std::optional<std::uint32_t> parse_file_id(std::string_view text) noexcept {
@@ -58,7 +69,34 @@ std::optional<std::uint32_t> parse_file_id(std::string_view text) noexcept {
     return common::hex_digits_value(text);
 }
 
+std::string_view type_name(std::uint8_t type) noexcept {
+    for (const auto& range : dat::file_type::kIdRanges) {
+        if (range.first >> 24 == type) {
+            return dat::file_type::name(range.type);
+        }
+    }
+    return {};
+}
+
+// A type given by its name, its words joined by a blank or a '-'.
+std::optional<std::uint8_t> type_named(std::string_view text) noexcept {
+    for (const auto& range : dat::file_type::kIdRanges) {
+        const std::string_view name = dat::file_type::name(range.type);
+        const bool same = name.size() == text.size() &&
+                          std::equal(name.begin(), name.end(), text.begin(), [](char a, char b) {
+                              return a == b || (a == ' ' && b == '-');
+                          });
+        if (same) {
+            return static_cast<std::uint8_t>(range.first >> 24);
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<std::uint8_t> parse_type_byte(std::string_view text) noexcept {
+    if (const auto named = type_named(text)) {
+        return named;
+    }
     std::string_view digits = text;
     if (digits.starts_with("0x") || digits.starts_with("0X")) {
         digits.remove_prefix(2);
@@ -86,7 +124,8 @@ std::optional<std::string> check_type_byte(std::string_view text) {
         return std::nullopt;
     }
     return "invalid file type '" + std::string(text) +
-           "' (expected one or two hex digits, such as 03)";
+           "' (expected one or two hex digits, such as 03, or a name: animation, setup-model, "
+           "physics-script)";
 }
 
 std::string id_text(std::uint32_t id) {

@@ -2,6 +2,7 @@
 // the parsed arguments it is handed, and the streams and exit statuses it reports through.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <expected>
 #include <iosfwd>
@@ -30,6 +31,13 @@ struct Streams {
     std::ostream& err;
     bool out_is_terminal = false;
     bool err_is_terminal = false;
+    /// The command was asked for JSON (--json): a failure is then also one JSON document on
+    /// `out`, `{"error": {"kind": "failure", "message": ...}}` ("usage" for a command line
+    /// that cannot be run), so that a script reading `out` always gets JSON.
+    bool json = false;
+    /// Standard input, for commands that read a list from it (--ids-from -); none in tests that
+    /// do not give one.
+    std::istream* in = nullptr;
 };
 
 /// Checks one value given on the command line: the usage error's message when the value is
@@ -41,6 +49,10 @@ using ValueCheck = std::optional<std::string> (*)(std::string_view value);
 struct ArgumentSpec {
     std::string_view name;
     ValueCheck check = nullptr;
+    /// The last argument only: it may be given any number of times, at least once unless the
+    /// option `or_option` is given (ids from --ids-from instead, say).
+    bool repeated = false;
+    std::string_view or_option = {};
 };
 
 /// One option, `name` with its dashes ("--json"). A flag takes no value, refuses "--name=value"
@@ -92,6 +104,10 @@ class Arguments {
     [[nodiscard]] const std::string& positional(std::size_t index) const {
         return positional_.at(index);
     }
+    /// The positional arguments from `index` on: the values of a repeated last argument.
+    [[nodiscard]] std::span<const std::string> positionals_from(std::size_t index) const {
+        return std::span(positional_).subspan(std::min(index, positional_.size()));
+    }
     /// True when option `name` was given at least once.
     [[nodiscard]] bool has(std::string_view name) const;
     /// The value of option `name` (the last one for a repeatable option); nothing when absent.
@@ -114,16 +130,25 @@ using Gathered = std::expected<T, std::string>;
 /// pipe) is reported as "error: cannot write to standard output" and gives kExitFailure.
 [[nodiscard]] int emit(const Streams& streams, std::string_view text);
 
-/// Writes "error: " `message` as one line to standard error and gives kExitFailure.
+/// Writes "error: " `message` as one line to standard error (and, with `streams.json`, the
+/// error document to standard output) and gives kExitFailure.
 [[nodiscard]] int fail(const Streams& streams, std::string_view message);
+
+/// The JSON document of a failure of `kind` ("failure" or "usage") with `message`, one line.
+[[nodiscard]] std::string error_document(std::string_view kind, std::string_view message);
 
 /// A file id given on the command line: one to eight hexadecimal digits, with or without a
 /// "0x"/"0X" prefix ("0x03000001", "3000001"). Anything else gives nothing.
 [[nodiscard]] std::optional<std::uint32_t> parse_file_id(std::string_view text) noexcept;
 
 /// A file type (the top byte of an id): one or two hexadecimal digits, with or without "0x"
-/// ("03", "0x33", "2").
+/// ("03", "0x33", "2"), or the name of a type `type_name` knows, with a blank or a '-'
+/// between its words ("animation", "setup-model", "physics script").
 [[nodiscard]] std::optional<std::uint8_t> parse_type_byte(std::string_view text) noexcept;
+
+/// The name of file type `type` (a top byte): "animation", "setup model" or "physics script"
+/// for the types the library decodes, empty for every other.
+[[nodiscard]] std::string_view type_name(std::uint8_t type) noexcept;
 
 /// The check of an argument `parse_file_id` must read.
 [[nodiscard]] std::optional<std::string> check_file_id(std::string_view text);

@@ -5,6 +5,7 @@
 #include "commands.hpp"
 #include "quillmere/common/text.hpp"
 
+#include <algorithm>
 #include <exception>
 #include <new>
 #include <ostream>
@@ -55,6 +56,12 @@ constexpr std::string_view kMainHelpTail =
 // The width of the first column of the main help's command and option lists.
 constexpr std::size_t kOutlineWidth = 25;
 
+} // namespace
+
+std::span<const Command* const> commands() noexcept {
+    return kCommands;
+}
+
 std::string main_help() {
     std::string text(kMainHelpHead);
     for (const auto* command : kCommands) {
@@ -68,11 +75,16 @@ std::string main_help() {
     return text;
 }
 
+namespace {
+
 void print_help(const Streams& streams, const Command& command) {
     streams.out << "usage: " << command.synopsis << "\n\n" << command.description;
 }
 
 int usage_error(const Streams& streams, const Command* command, std::string_view message) {
+    if (streams.json) {
+        streams.out << error_document("usage", message);
+    }
     streams.err << "error: " << message << "\n";
     if (command != nullptr) {
         streams.err << "usage: " << command->synopsis << "\n";
@@ -90,6 +102,21 @@ const Command* find_command(std::string_view name) {
         }
     }
     return nullptr;
+}
+
+// Whether `command` takes --json and it is among `args` before "--".
+bool wants_json(const Command& command, std::span<const std::string> args) {
+    const bool takes_json = std::any_of(command.options.begin(), command.options.end(),
+                                        [](const OptionSpec& o) { return o.name == "--json"; });
+    for (const auto& arg : args) {
+        if (arg == "--") {
+            break;
+        }
+        if (arg == "--json") {
+            return takes_json;
+        }
+    }
+    return false;
 }
 
 bool is_help(std::string_view arg) {
@@ -172,15 +199,20 @@ std::expected<Arguments, std::string> parse_arguments(const Command& command,
     }
 
     const auto& wanted = command.arguments;
-    if (positional.size() < wanted.size()) {
+    const bool repeated = !wanted.empty() && wanted.back().repeated;
+    const bool replaced =
+        repeated && !wanted.back().or_option.empty() && given(wanted.back().or_option);
+    const std::size_t required = wanted.size() - (replaced ? 1 : 0);
+    if (positional.size() < required) {
         return std::unexpected("missing " + std::string(wanted[positional.size()].name));
     }
-    if (positional.size() > wanted.size()) {
+    if (positional.size() > wanted.size() && !repeated) {
         return std::unexpected("unexpected argument '" + positional[wanted.size()] + "'");
     }
-    for (std::size_t i = 0; i < wanted.size(); ++i) {
-        if (wanted[i].check != nullptr) {
-            if (auto problem = wanted[i].check(positional[i])) {
+    for (std::size_t i = 0; i < positional.size(); ++i) {
+        const ArgumentSpec& spec = wanted[std::min(i, wanted.size() - 1)];
+        if (spec.check != nullptr) {
+            if (auto problem = spec.check(positional[i])) {
                 return std::unexpected(std::move(*problem));
             }
         }
@@ -214,6 +246,9 @@ int run(std::span<const std::string> args, const Streams& streams) {
     }
 
     const auto rest = args.subspan(1);
+    // A command that speaks JSON answers in JSON whatever happens, a bad command line included.
+    Streams chosen = streams;
+    chosen.json = wants_json(*command, rest);
     // Help wins over every other problem of the line, as long as it comes before "--".
     for (const auto& arg : rest) {
         if (arg == "--") {
@@ -227,21 +262,21 @@ int run(std::span<const std::string> args, const Streams& streams) {
 
     auto parsed = parse_arguments(*command, rest);
     if (!parsed) {
-        return usage_error(streams, command, parsed.error());
+        return usage_error(chosen, command, parsed.error());
     }
     if (command->writes_binary && streams.out_is_terminal) {
-        return usage_error(streams, command,
+        return usage_error(chosen, command,
                            "refusing to write binary data to a terminal; redirect standard "
                            "output to a file or a pipe");
     }
     // Whatever a command meets (a failed allocation under a memory limit, say) ends it with
     // one error line; unwinding has run the destructors that remove its temporaries.
     try {
-        return command->run(*parsed, streams);
+        return command->run(*parsed, chosen);
     } catch (const std::bad_alloc&) {
-        return fail(streams, "not enough memory");
+        return fail(chosen, "not enough memory");
     } catch (const std::exception& error) {
-        return fail(streams, error.what());
+        return fail(chosen, error.what());
     }
 }
 

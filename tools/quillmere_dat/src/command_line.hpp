@@ -10,6 +10,12 @@
 
 namespace quillmere::inspect {
 
+/// Every command, in the order the main help lists them.
+[[nodiscard]] std::span<const Command* const> commands() noexcept;
+
+/// The main help (`quillmere-dat --help`).
+[[nodiscard]] std::string main_help();
+
 /// Runs one command line (`args` without the program name) and returns the exit status.
 [[nodiscard]] int run(std::span<const std::string> args, const Streams& streams);
 

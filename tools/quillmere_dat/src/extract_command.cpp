@@ -345,7 +345,7 @@ constexpr OptionSpec kOptions[] = {
 
 constinit const Command kExtractCommand{
     .name = "extract",
-    .synopsis = "quillmere-dat extract ARCHIVE DIR [--type HEX] [--force]",
+    .synopsis = "quillmere-dat extract ARCHIVE DIR [--type TYPE] [--force]",
     .outline = "extract ARCHIVE DIR",
     .summary = "every file and a manifest into a new directory",
     .description =
@@ -367,7 +367,8 @@ constinit const Command kExtractCommand{
         "interruption (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT) removes what was written. A second\n"
         "extract into the same DIR fails at once while the first runs.\n"
         "\n"
-        "  --type HEX   only files whose id has this top byte (03 animations, ...)\n"
+        "  --type TYPE  only files of this type: the top byte of their ids in hex (03, 0x33),\n"
+        "               or a name: animation, setup-model, physics-script\n"
         "  --force      extract what can be read whatever the check found: each file that\n"
         "               cannot be read whole is left out (of the tree and the manifest) and\n"
         "               named on standard error\n",

@@ -95,9 +95,11 @@ std::string render_text(const InfoModel& model) {
         text += "\ntype  " + pad_left("files", 10) + "  " + pad_left("stored_bytes", 14) + "  " +
                 pad_left("compressed", 10) + "\n";
         for (const auto& summary : model.types) {
+            const std::string_view name = type_name(summary.type);
             text += type_text(summary.type) + "  " + pad_left(std::to_string(summary.files), 10) +
                     "  " + pad_left(std::to_string(summary.stored_bytes), 14) + "  " +
-                    pad_left(std::to_string(summary.compressed), 10) + "\n";
+                    pad_left(std::to_string(summary.compressed), 10) +
+                    (name.empty() ? "" : "  " + std::string(name)) + "\n";
         }
     }
     return text;
@@ -113,7 +115,9 @@ std::string render_json(const InfoModel& model) {
     auto types = Json::array();
     for (const auto& summary : model.types) {
         auto row = Json::object();
+        const std::string_view name = type_name(summary.type);
         row.set("type", Json::string(type_text(summary.type)))
+            .set("name", name.empty() ? Json() : Json::string(name))
             .set("files", Json::number(summary.files))
             .set("stored_bytes", Json::number(summary.stored_bytes))
             .set("compressed", Json::number(summary.compressed));
@@ -148,8 +152,8 @@ constinit const Command kInfoCommand{
     .description =
         "Prints the archive's header fields (magic, block size, versions, the 16-byte version\n"
         "string as hex, ...), the number of directory entries and, per file type (the top byte of\n"
-        "the id), how many files there are, how many bytes they take as stored and how many of\n"
-        "them are compressed.\n"
+        "the id, with the name of the types that carry hooks), how many files there are, how many\n"
+        "bytes they take as stored and how many of them are compressed.\n"
         "\n"
         "  --json   one JSON document: {archive, header, entries, types}\n",
     .arguments = kArguments,

@@ -95,16 +95,16 @@ constexpr OptionSpec kOptions[] = {
 
 constinit const Command kLsCommand{
     .name = "ls",
-    .synopsis = "quillmere-dat ls ARCHIVE [--type HEX] [--json]",
-    .outline = "ls ARCHIVE [--type HEX]",
+    .synopsis = "quillmere-dat ls ARCHIVE [--type TYPE] [--json]",
+    .outline = "ls ARCHIVE [--type TYPE]",
     .summary = "one line per file in ascending id order",
     .description =
         "Lists the archive's files in ascending id order, one per line: the id, the stored size\n"
         "(for a compressed file the compressed size), whether it is compressed, its timestamp and\n"
         "its version.\n"
         "\n"
-        "  --type HEX   only files whose id has this top byte (03 animations, 02 setup models,\n"
-        "               33 physics scripts, ...)\n"
+        "  --type TYPE  only files of this type: the top byte of their ids in hex (03, 0x33),\n"
+        "               or a name: animation, setup-model, physics-script\n"
         "  --json       one JSON document: {archive, type, count, entries}\n",
     .arguments = kArguments,
     .options = kOptions,

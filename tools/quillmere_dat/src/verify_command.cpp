@@ -101,7 +101,8 @@ std::string render_json(const VerifyModel& model) {
     auto doc = Json::object();
     doc.set("archive", Json::string(model.archive))
         .set("summary", std::move(summary))
-        .set("problems", std::move(problems));
+        .set("problems", std::move(problems))
+        .set("more", Json::number(model.more));
     return doc.dump();
 }
 
@@ -165,8 +166,9 @@ constinit const Command kVerifyCommand{
         "overlap, compressed_stream, decode. Warnings mean it is odd but reads in full:\n"
         "tree_depth, overlong_last_block, free_list, file_size, unreachable.\n"
         "\n"
-        "  --json             one JSON document: {archive, summary, problems}, each problem\n"
-        "                     {severity, kind, id, offset, message} (id and offset may be null)\n"
+        "  --json             one JSON document: {archive, summary, problems, more}, each\n"
+        "                     problem {severity, kind, id, offset, message} (id and offset may\n"
+        "                     be null), more the count of problems not listed\n"
         "  --max-problems N   show at most N problems (default 1000, 0 for none), then\n"
         "                     '\u2026 and M more'; the summary counts them all\n"
         "\n"

@@ -35,12 +35,20 @@ TEST(CommandLineTest, FileIdsAreHexWithOrWithoutPrefix) {
     }
 }
 
-TEST(CommandLineTest, TypeBytesAreOneOrTwoHexDigits) {
+TEST(CommandLineTest, TypesAreOneOrTwoHexDigitsOrANameInfoPrints) {
     EXPECT_EQ(parse_type_byte("03"), 0x03);
     EXPECT_EQ(parse_type_byte("0x33"), 0x33);
     EXPECT_EQ(parse_type_byte("2"), 0x02);
     EXPECT_EQ(parse_type_byte("ff"), 0xFF);
-    for (const char* bad : {"", "0x", "003", "0x100", "zz"}) {
+    EXPECT_EQ(parse_type_byte("animation"), 0x03);
+    for (const char* name : {"setup-model", "setup model"}) {
+        EXPECT_EQ(parse_type_byte(name), 0x02) << name;
+        EXPECT_EQ(type_name(0x02), "setup model");
+    }
+    EXPECT_EQ(parse_type_byte("physics-script"), 0x33);
+    EXPECT_EQ(type_name(0x0A), "");
+    for (const char* bad : {"", "0x", "003", "0x100", "zz", "Animation", "animations",
+                            "physics-script-", "setup--model"}) {
         EXPECT_EQ(parse_type_byte(bad), std::nullopt) << bad;
     }
 }
@@ -80,7 +88,11 @@ TEST(CommandLineTest, BadCommandLinesAreUsageErrors) {
         {{"ls", "a.dat", "--type"}, "error: option '--type' needs a value\n"},
         {{"ls", "a.dat", "--type", "3", "--type=4"}, "error: option '--type' given twice\n"},
         {{"ls", "a.dat", "--type=300"},
-         "error: invalid file type '300' (expected one or two hex digits, such as 03)\n"},
+         "error: invalid file type '300' (expected one or two hex digits, such as 03, or a name: "
+         "animation, setup-model, physics-script)\n"},
+        {{"ls", "a.dat", "--type=setup_model"},
+         "error: invalid file type 'setup_model' (expected one or two hex digits, such as 03, or "
+         "a name: animation, setup-model, physics-script)\n"},
         {{"info", "-x", "a.dat"}, "error: unknown option '-x' for 'info'\n"},
         {{"verify"}, "error: missing ARCHIVE\n"},
         {{"verify", "a.dat", "--max-problems"}, "error: option '--max-problems' needs a value\n"},

@@ -1,5 +1,7 @@
 // End-to-end: runs the quillmere-dat executable on test-kit archives and checks exit status,
 // standard output and standard error to the byte; --json output goes through a parser.
+#include "command.hpp"
+#include "command_line.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/dat/dat_database.hpp"
 #include "quillmere/testkit/archive_builder.hpp"
@@ -12,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 
 namespace quillmere::inspect {
 namespace {
@@ -93,12 +96,12 @@ TEST_F(QuillmereDatE2eTest, InfoShowsTheHeaderAndASummaryPerFileType) {
                            "           1\n"
                            "0x02           1  " +
                            right(stored(sample::kSetupModel), 14) +
-                           "           1\n"
+                           "           1  setup model\n"
                            "0x03           3  " +
                            right(std::to_string(type3), 14) +
-                           "           1\n"
+                           "           1  animation\n"
                            "0x06           1              10           0\n"
-                           "0x33           2             652           0\n");
+                           "0x33           2             652           0  physics script\n");
 }
 
 TEST_F(QuillmereDatE2eTest, InfoJsonCarriesTheSameFacts) {
@@ -117,6 +120,8 @@ TEST_F(QuillmereDatE2eTest, InfoJsonCarriesTheSameFacts) {
     const auto& types = elements(doc.at("types"));
     ASSERT_EQ(types.size(), 5U);
     EXPECT_EQ(types.at(2).at("type").get<std::string>(), "0x03");
+    EXPECT_EQ(types.at(2).at("name").get<std::string>(), "animation");
+    EXPECT_TRUE(types.at(3).at("name").is_null());
     EXPECT_EQ(types.at(2).at("files").get<double>(), 3);
     EXPECT_EQ(types.at(2).at("compressed").get<double>(), 1);
     EXPECT_EQ(types.at(4).at("stored_bytes").get<double>(), 652);
@@ -144,7 +149,7 @@ TEST_F(QuillmereDatE2eTest, LsListsEveryEntryInAscendingIdOrder) {
 }
 
 TEST_F(QuillmereDatE2eTest, LsTypeKeepsOnlyThatTopByte) {
-    for (const auto& type : {"03", "3", "0x03", "--type=03"}) {
+    for (const auto& type : {"03", "3", "0x03", "--type=03", "animation", "--type=animation"}) {
         std::vector<std::string> args = {"ls", archive_};
         if (std::string_view(type).starts_with("--")) {
             args.push_back(type);
@@ -203,6 +208,39 @@ TEST_F(QuillmereDatE2eTest, CatWritesTheFileAsGetFileReturnsIt) {
     }
     const auto blob = sample::compressed_blob_contents();
     EXPECT_EQ(tool({"cat", archive_, "1000001"}).out, std::string(blob.begin(), blob.end()));
+}
+
+// Several ids, from the command line and from a list (a file or standard input, one per line,
+// the first word of each; blank lines and comments ignored), each once, in the order given.
+TEST_F(QuillmereDatE2eTest, CatTakesSeveralIdsAndListsOfThem) {
+    const auto bytes = [&](std::uint32_t id) {
+        const auto file = dat::DatDatabase::open(archive_)->get_file(id);
+        return std::string(file->begin(), file->end());
+    };
+    const std::string both = bytes(sample::kPlainBlob) + bytes(sample::kAnimation);
+    const auto list = (dir_->path() / "ids.txt").string();
+    const std::string text =
+        "# wanted\n\n  0x" + common::hex8(sample::kAnimation) + "   176  no  # ls line\n";
+    testkit::write_file(list,
+                        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    const std::string plain = "0x" + common::hex8(sample::kPlainBlob);
+    EXPECT_EQ(tool({"cat", archive_, plain, "0x" + common::hex8(sample::kAnimation)}).out, both);
+    EXPECT_EQ(tool({"cat", archive_, plain, "--ids-from", list}).out, both);
+    EXPECT_EQ(tool({"cat", archive_, "--ids-from", list, plain, plain}).out, both);
+
+    std::istringstream input(text);
+    std::ostringstream out;
+    std::ostringstream err;
+    const std::vector<std::string> args = {"cat", archive_, "--ids-from", "-"};
+    EXPECT_EQ(run(args, Streams{.out = out, .err = err, .in = &input}), kExitOk) << err.str();
+    EXPECT_EQ(out.str(), bytes(sample::kAnimation));
+
+    const auto bad = (dir_->path() / "bad.txt").string();
+    testkit::write_file(bad, std::vector<std::uint8_t>{'1', '\n', 'x', 'y', '\n'});
+    const auto refused = tool({"cat", archive_, "--ids-from", bad});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, "error: " + bad + ":2: invalid file id 'xy'\n");
 }
 
 TEST_F(QuillmereDatE2eTest, HooksOfAnAnimationSitInTheirFrames) {
@@ -362,8 +400,10 @@ TEST_F(QuillmereDatE2eTest, FailuresGiveOneClearErrorLine) {
     for (const auto& c : cases) {
         const auto run = tool(c.args);
         EXPECT_EQ(run.status, 1) << c.error;
-        EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.err, c.error + "\n");
+        // With --json the same failure is also the one document on standard output.
+        const bool json = std::find(c.args.begin(), c.args.end(), "--json") != c.args.end();
+        EXPECT_EQ(run.out, json ? inspect::error_document("failure", c.error.substr(7)) : "");
     }
 }
 

@@ -195,7 +195,7 @@ TEST_F(VerifyE2eTest, JsonCarriesTheSameReport) {
         const ToolRun result = tool({"verify", "--json", path});
         EXPECT_EQ(result.status, text.status);
         const auto doc = json_of(result);
-        EXPECT_EQ(keys(doc), (std::vector<std::string>{"archive", "summary", "problems"}));
+        EXPECT_EQ(keys(doc), (std::vector<std::string>{"archive", "summary", "problems", "more"}));
         EXPECT_EQ(doc.at("archive").get<std::string>(), path);
         EXPECT_EQ(keys(doc.at("summary")), kSummaryKeys);
         std::vector<std::uint64_t> figures;
@@ -240,6 +240,7 @@ TEST_F(VerifyE2eTest, MaxProblemsCapsWhatIsShownNotWhatIsCounted) {
         const auto doc =
             json_of(tool({"verify", path, "--json", "--max-problems=" + std::to_string(shown)}));
         EXPECT_EQ(elements(doc.at("problems")).size(), std::min(shown, 5UL));
+        EXPECT_EQ(doc.at("more").get<double>(), static_cast<double>(5 - std::min(shown, 5UL)));
         EXPECT_EQ(doc.at("summary").at("errors").get<double>(), 2);
     }
 }
@@ -257,10 +258,18 @@ TEST_F(VerifyE2eTest, APathThatCannotBeOpenedIsOneErrorLine) {
             }
             const ToolRun result = tool(args);
             EXPECT_EQ(result.status, 1);
-            EXPECT_EQ(result.out, "");
+            // With --json, the failure is a JSON document too.
+            EXPECT_EQ(result.out, *form == '\0' ? ""
+                                                : "{\"error\": {\"kind\": \"failure\", "
+                                                  "\"message\": " +
+                                                      common::json_quote(error) + "}}\n");
             EXPECT_EQ(result.err, "error: " + error + "\n");
         }
     }
+    // So is a command line that cannot be run.
+    const ToolRun usage = tool({"verify", "--json", missing, "--max-problems", "many"});
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_EQ(json_of(usage).at("error").at("kind").get<std::string>(), "usage");
 }
 
 // Every damaged archive of the adversarial tests: exit 1 with at least one error line, the whole

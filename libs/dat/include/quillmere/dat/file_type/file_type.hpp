@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 namespace quillmere::dat::file_type {
 
@@ -28,6 +29,19 @@ inline constexpr std::array<IdRange, 3> kIdRanges{{
     {FileType::SetupModel, 0x02000000, 0x02FFFFFF},
     {FileType::PhysicsScript, 0x33000000, 0x33FFFFFF},
 }};
+
+/// The name of `type` as the tools print it: "animation", "setup model", "physics script".
+[[nodiscard]] constexpr std::string_view name(FileType type) noexcept {
+    switch (type) {
+    case FileType::Animation:
+        return "animation";
+    case FileType::SetupModel:
+        return "setup model";
+    case FileType::PhysicsScript:
+        return "physics script";
+    }
+    return {};
+}
 
 /// The id range of `type`.
 [[nodiscard]] constexpr const IdRange& range_of(FileType type) noexcept {
