@@ -69,11 +69,11 @@ enum class Storage : std::uint8_t {
 /// output's directory; `finish` flushes it to the disk (`fsync`), puts it in place of the output
 /// (an existing output is exchanged with it, `renameat2` RENAME_EXCHANGE, and its old content
 /// removed only after the next step; a new one, or one on a file system that cannot exchange,
-/// is renamed over) and flushes the directory. Until then an existing output keeps its old content, so the output
-/// may even be the path of an archive being read (a `DatDatabase` open on it keeps reading the
-/// old file). The temporary file is removed when any write fails, when the writer is destroyed
-/// unfinished (an exception unwinding through its owner, say), and when the process is ended
-/// by SIGINT, SIGTERM, SIGHUP or SIGQUIT:
+/// is renamed over) and flushes the directory. Until then an existing output keeps its old
+/// content, so the output may even be the path of an archive being read (a `DatDatabase` open
+/// on it keeps reading the old file). The temporary file is removed when any write fails, when
+/// the writer is destroyed unfinished (an exception unwinding through its owner, say), and when
+/// the process is ended by SIGINT, SIGTERM, SIGHUP or SIGQUIT:
 /// - creating a writer installs a handler for each of the four signals whose disposition is the
 ///   default (so the first writer of the process does), never replacing an application's own
 ///   handler or an ignored signal; the handler removes every pending temporary file (see
