@@ -2,6 +2,7 @@
 // get_file returns it, with manifest.json holding the header and each file's directory fields.
 #include "archive_access.hpp"
 #include "commands.hpp"
+#include "id_lists.hpp"
 #include "local_files.hpp"
 #include "manifest.hpp"
 #include "output_lock.hpp"
@@ -10,6 +11,7 @@
 #include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
 #include "verification.hpp"
+#include "write_summary.hpp"
 
 #include <algorithm>
 #include <array>
@@ -18,6 +20,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace quillmere::inspect {
 namespace {
@@ -212,9 +215,15 @@ struct ExtractPlan {
     bool force = false;
 };
 
+// Which files to take: of one type, of the ids listed, or both (the files that are both).
+struct Selection {
+    std::optional<std::uint8_t> type;
+    std::optional<std::unordered_set<std::uint32_t>> ids;
+};
+
 // Checks the archive before anything is written (see `check_before_writing`), then opens it:
 // past the check, a damaged directory is only met with --force, and what can be walked is taken.
-Gathered<ExtractPlan> plan(const std::string& archive, std::optional<std::uint8_t> type, bool force,
+Gathered<ExtractPlan> plan(const std::string& archive, const Selection& selection, bool force,
                            const Streams& streams) {
     QM_TRY(const GateVerdict verdict, check_before_writing(archive, false, force, streams));
     auto db = open_archive(archive, {.skip_damaged_nodes = verdict.has_errors});
@@ -226,9 +235,18 @@ Gathered<ExtractPlan> plan(const std::string& archive, std::optional<std::uint8_
         return std::unexpected("cannot read the bytes before the header of " + archive + ": " +
                                one_line(preamble.error()));
     }
+    if (selection.ids) {
+        for (const std::uint32_t id : *selection.ids) {
+            if (!db->files().contains(id)) {
+                return std::unexpected("cannot extract " + id_text(id) + ": no such file in " +
+                                       archive);
+            }
+        }
+    }
     std::vector<dat::DatFileEntry> entries;
     for (const auto& [id, entry] : db->files()) {
-        if (!type || (id >> 24) == *type) {
+        if ((!selection.type || (id >> 24) == *selection.type) &&
+            (!selection.ids || selection.ids->contains(id))) {
             entries.push_back(entry);
         }
     }
@@ -237,9 +255,16 @@ Gathered<ExtractPlan> plan(const std::string& archive, std::optional<std::uint8_
     return ExtractPlan{archive, std::move(*db), std::move(entries), *preamble, force};
 }
 
-// Writes every file and the manifest under `tree`; stops early when a termination signal came.
-Gathered<void> write_tree(const ExtractPlan& plan, const fs::path& tree, const std::string& dir,
-                          const TerminationRequests& signals, const Streams& streams) {
+// Writes every file and the manifest under `tree`, or with no tree (a dry run) only reads and
+// counts them; stops early when a termination signal came.
+Gathered<WriteSummary> write_tree(const ExtractPlan& plan, const fs::path* tree,
+                                  const std::string& dir, const TerminationRequests* signals,
+                                  const Streams& streams) {
+    WriteSummary summary;
+    summary.command = "extract";
+    summary.output = dir;
+    summary.dry_run = tree == nullptr;
+    const auto interrupted = [signals] { return signals != nullptr && signals->pending() != 0; };
     Manifest manifest{plan.db.header(), {}, plan.preamble};
     manifest.files.reserve(plan.entries.size());
     std::array<bool, 256> type_made{};
@@ -248,7 +273,7 @@ Gathered<void> write_tree(const ExtractPlan& plan, const fs::path& tree, const s
     if (plan.force) {
         forced.emplace(plan.db, streams);
     }
-    for (std::size_t i = 0; i < plan.entries.size() && signals.pending() == 0; ++i) {
+    for (std::size_t i = 0; i < plan.entries.size() && !interrupted(); ++i) {
         const dat::DatFileEntry& entry = plan.entries[i];
         if (forced && !forced->admit(entry)) {
             continue;
@@ -261,10 +286,14 @@ Gathered<void> write_tree(const ExtractPlan& plan, const fs::path& tree, const s
         if (!contents) {
             return std::unexpected(read_failure(entry, contents.error(), plan.archive));
         }
+        summary.count(contents->size(), false);
+        if (tree == nullptr) {
+            continue;
+        }
         const std::string relative = content_path(entry.id);
         const std::size_t type = entry.id >> 24;
         if (!type_made[type]) {
-            const fs::path type_dir = tree / relative.substr(0, 2);
+            const fs::path type_dir = *tree / relative.substr(0, 2);
             if (::mkdir(type_dir.c_str(), 0777) != 0) {
                 return std::unexpected("cannot write " + (fs::path(dir) / relative).string() +
                                        ": " + system_reason(errno));
@@ -272,34 +301,57 @@ Gathered<void> write_tree(const ExtractPlan& plan, const fs::path& tree, const s
             type_made[type] = true;
         }
         QM_TRY_VOID(
-            write_new_file(tree / relative, *contents, (fs::path(dir) / relative).string()));
+            write_new_file(*tree / relative, *contents, (fs::path(dir) / relative).string()));
         manifest.files.push_back({entry.id, entry.bit_flags, entry.timestamp, entry.version});
         progress.update(i + 1);
     }
-    if (signals.pending() != 0) {
-        return {};
+    summary.left_out = forced ? forced->left_out() : std::vector<std::uint32_t>{};
+    if (interrupted() || tree == nullptr) {
+        return summary;
     }
     const std::string text = render_manifest(manifest);
-    return write_new_file(
-        tree / "manifest.json",
-        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
-        (fs::path(dir) / "manifest.json").string());
+    QM_TRY_VOID(
+        write_new_file(*tree / "manifest.json",
+                       std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+                       (fs::path(dir) / "manifest.json").string()));
+    return summary;
+}
+
+// The selection the command line asks for.
+Gathered<Selection> selection_of(const Arguments& args, const Streams& streams) {
+    Selection selection;
+    if (const auto text = args.value("--type")) {
+        selection.type = parse_type_byte(*text);
+    }
+    std::vector<std::string> given;
+    for (const auto value : args.values("--id")) {
+        given.emplace_back(value);
+    }
+    if (!given.empty() || args.has("--ids-from")) {
+        QM_TRY(const auto ids, ids_of(given, args, streams.in));
+        selection.ids.emplace(ids.begin(), ids.end());
+    }
+    return selection;
 }
 
 int run_extract(const Arguments& args, const Streams& streams) {
     ignore_file_size_signal();
     const std::string& dir = args.positional(1);
-    std::optional<std::uint8_t> type;
-    if (const auto text = args.value("--type")) {
-        type = parse_type_byte(*text);
+    const auto selection = selection_of(args, streams);
+    if (!selection) {
+        return fail(streams, selection.error());
     }
-    auto extraction = plan(args.positional(0), type, args.has("--force"), streams);
+    auto extraction = plan(args.positional(0), *selection, args.has("--force"), streams);
     if (!extraction) {
         return fail(streams, extraction.error());
     }
     const auto target = extraction_target(dir);
     if (!target) {
         return fail(streams, target.error());
+    }
+    if (args.has("--dry-run")) {
+        const auto rehearsed = write_tree(*extraction, nullptr, dir, nullptr, streams);
+        return rehearsed ? report_written(streams, *rehearsed) : fail(streams, rehearsed.error());
     }
     // Signals are only recorded from here on, so the lock is released as the run ends.
     const TerminationRequests signals;
@@ -312,7 +364,11 @@ int run_extract(const Arguments& args, const Streams& streams) {
         return fail(streams, temporary.error());
     }
     PendingTree tree(*temporary);
-    auto written = write_tree(*extraction, tree.path(), dir, signals, streams);
+    auto summary = write_tree(*extraction, &tree.path(), dir, &signals, streams);
+    Gathered<void> written;
+    if (!summary) {
+        written = std::unexpected(std::move(summary.error()));
+    }
     if (written && signals.pending() == 0) {
         written = flush_tree(tree.path(), dir);
     }
@@ -332,20 +388,25 @@ int run_extract(const Arguments& args, const Streams& streams) {
     if (const int signal_number = signals.pending(); signal_number != 0) {
         TerminationRequests::end_process(signal_number);
     }
-    return kExitOk;
+    return report_written(streams, *summary);
 }
 
 constexpr ArgumentSpec kArguments[] = {{"ARCHIVE"}, {"DIR"}};
 constexpr OptionSpec kOptions[] = {
     {.name = "--type", .takes_value = true, .check = check_type_byte},
+    {.name = "--id", .takes_value = true, .repeatable = true, .check = check_file_id},
+    {.name = "--ids-from", .takes_value = true},
     {.name = "--force"},
+    {.name = "--dry-run"},
+    {.name = "--json"},
 };
 
 } // namespace
 
 constinit const Command kExtractCommand{
     .name = "extract",
-    .synopsis = "quillmere-dat extract ARCHIVE DIR [--type TYPE] [--force]",
+    .synopsis = "quillmere-dat extract ARCHIVE DIR [--type TYPE] [--id ID]... [--ids-from FILE] "
+                "[--force] [--dry-run] [--json]",
     .outline = "extract ARCHIVE DIR",
     .summary = "every file and a manifest into a new directory",
     .description =
@@ -367,11 +428,21 @@ constinit const Command kExtractCommand{
         "interruption (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT) removes what was written. A second\n"
         "extract into the same DIR fails at once while the first runs.\n"
         "\n"
-        "  --type TYPE  only files of this type: the top byte of their ids in hex (03, 0x33),\n"
-        "               or a name: animation, setup-model, physics-script\n"
-        "  --force      extract what can be read whatever the check found: each file that\n"
-        "               cannot be read whole is left out (of the tree and the manifest) and\n"
-        "               named on standard error\n",
+        "  --type TYPE       only files of this type: the top byte of their ids in hex (03,\n"
+        "                    0x33), or a name: animation, setup-model, physics-script\n"
+        "  --id ID           only file ID (each must be in the archive); repeatable; with\n"
+        "                    --type, the files that are both\n"
+        "  --ids-from FILE   as --id, for the ids listed in FILE ('-' for standard input), one\n"
+        "                    per line (the first word of each; blank lines and '#' comments\n"
+        "                    ignored)\n"
+        "  --force           extract what can be read whatever the check found: each file\n"
+        "                    that cannot be read whole is left out (of the tree and the\n"
+        "                    manifest) and named on standard error\n"
+        "  --dry-run         check everything a real run checks and say what it would write,\n"
+        "                    writing nothing\n"
+        "  --json            one JSON document on standard output saying what was written (or\n"
+        "                    with --dry-run, what would be): {command, output, dry_run, files,\n"
+        "                    bytes, compressed, left_out}\n",
     .arguments = kArguments,
     .options = kOptions,
     .run = run_extract,

@@ -248,6 +248,32 @@ TEST_F(WriteCommandsTest, PerFileCompressionDryRunsAndSummaries) {
                   std::to_string(compressed) + ",\n  \"left_out\": []\n}\n");
 }
 
+// extract takes some files by id (and type); a dry run reads and counts them, writing nothing.
+TEST_F(WriteCommandsTest, ExtractTakesIdsAndRehearses) {
+    testkit::write_file(at("ids.txt"), std::vector<std::uint8_t>{'0', 'x', '4', '0', '0', '0', '0',
+                                                                 '0', '1', '\n'});
+    const auto dry = tool({"extract", a_, at("tree"), "--id", "0x0A000001", "--id", "0x01000000",
+                           "--ids-from", at("ids.txt"), "--dry-run"});
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_EQ(dry.out,
+              "extract would write " + at("tree") + ": 3 files, " +
+                  std::to_string(2 + dat::DatDatabase::open(a_)->get_file(0x01000000)->size() +
+                                 dat::DatDatabase::open(a_)->get_file(0x04000001)->size()) +
+                  " bytes, 0 compressed, 0 left out\n");
+    EXPECT_FALSE(fs::exists(at("tree")));
+
+    const auto typed = tool({"extract", a_, at("tree"), "--type", "0A", "--id", "0x0A000001",
+                             "--id", "0x01000000", "--json"});
+    EXPECT_EQ(typed.status, 0) << typed.err;
+    EXPECT_NE(typed.out.find("\"files\": 1,"), std::string::npos) << typed.out;
+    EXPECT_EQ(names_in(at("tree")), (std::vector<std::string>{"0A", "manifest.json"}));
+    EXPECT_EQ(names_in(at("tree/0A")), std::vector<std::string>{"0A000001.bin"});
+
+    const auto unknown = tool({"extract", a_, at("other"), "--id", "0x0C000001"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.err, "error: cannot extract 0x0C000001: no such file in " + a_ + "\n");
+}
+
 TEST_F(WriteCommandsTest, RefusalsLeaveEveryFileAsItWas) {
     const std::string damaged = at("damaged.dat");
     sample::sample_archive().write_to(damaged);
