@@ -8,7 +8,9 @@
 #include "progress.hpp"
 #include "quillmere/common/try.hpp"
 #include "quillmere/dat/archive_writer.hpp"
+#include "quillmere/dat/lrs.hpp"
 #include "read_ahead.hpp"
+#include "write_summary.hpp"
 
 #include <algorithm>
 #include <array>
@@ -254,11 +256,21 @@ class TypeDirectories {
     std::array<int, 256> errors_{};
 };
 
-Gathered<void> write_archive(const PackPlan& plan, const std::string& dir, const std::string& out,
-                             const Streams& streams) {
-    auto writer = dat::ArchiveWriter::create(out, plan.header, plan.preamble);
-    if (!writer) {
-        return std::unexpected(one_line(writer.error()));
+// Writes the archive, or for a dry run (`dry_run`) reads and compresses every member as the
+// writing would, counting what it would store.
+Gathered<WriteSummary> write_archive(const PackPlan& plan, const std::string& dir,
+                                     const std::string& out, bool dry_run, const Streams& streams) {
+    WriteSummary summary;
+    summary.command = "pack";
+    summary.output = out;
+    summary.dry_run = dry_run;
+    std::optional<dat::ArchiveWriter> writer;
+    if (!dry_run) {
+        auto created = dat::ArchiveWriter::create(out, plan.header, plan.preamble);
+        if (!created) {
+            return std::unexpected(one_line(created.error()));
+        }
+        writer.emplace(std::move(*created));
     }
     const auto write_failed = [&](const dat::DatError& error) {
         return std::unexpected("cannot write " + out + ": " + one_line(error));
@@ -283,6 +295,13 @@ Gathered<void> write_archive(const PackPlan& plan, const std::string& dir, const
         QM_TRY(const auto contents, files.next());
         const dat::FileFields fields{file.bit_flags, file.timestamp, file.version};
         const bool compress = (file.bit_flags & 1U) != 0;
+        if (dry_run) {
+            summary.count(!contents  ? directories.open_member(prefix, file.id)->size()
+                          : compress ? dat::utils::compress_lrs(*contents).size()
+                                     : contents->size(),
+                          compress);
+            continue;
+        }
         dat::DatResult<dat::DatFileEntry> added;
         if (contents) {
             added = writer->add_file(file.id, *contents, fields,
@@ -294,37 +313,52 @@ Gathered<void> write_archive(const PackPlan& plan, const std::string& dir, const
         if (!added) {
             return write_failed(added.error());
         }
+        summary.count(added->size, compress);
         progress.update(i + 1);
     }
-    if (auto finished = writer->finish(); !finished) {
-        return write_failed(finished.error());
+    if (writer) {
+        if (auto finished = writer->finish(); !finished) {
+            return write_failed(finished.error());
+        }
     }
-    return {};
+    return summary;
 }
 
-Gathered<void> pack(const std::string& dir, const std::string& out, const Streams& streams) {
-    QM_TRY(const OutputLock lock, OutputLock::beside(out, out));
+Gathered<WriteSummary> pack(const std::string& dir, const std::string& out, bool dry_run,
+                            const Streams& streams) {
+    // A dry run writes nothing, not even the lock file.
+    std::optional<OutputLock> lock;
+    if (!dry_run) {
+        auto taken = OutputLock::beside(out, out);
+        if (!taken) {
+            return std::unexpected(std::move(taken.error()));
+        }
+        lock.emplace(std::move(*taken));
+    }
     QM_TRY(const PackPlan packing, plan(dir));
     QM_TRY_VOID(check_output_apart(packing, dir, out));
-    return write_archive(packing, dir, out, streams);
+    return write_archive(packing, dir, out, dry_run, streams);
 }
 
 int run_pack(const Arguments& args, const Streams& streams) {
     ignore_file_size_signal();
     clean_up_on_termination();
-    if (auto written = pack(args.positional(0), args.positional(1), streams); !written) {
+    const auto written =
+        pack(args.positional(0), args.positional(1), args.has("--dry-run"), streams);
+    if (!written) {
         return fail(streams, written.error());
     }
-    return kExitOk;
+    return report_written(streams, *written);
 }
 
 constexpr ArgumentSpec kArguments[] = {{"DIR"}, {"OUT"}};
+constexpr OptionSpec kOptions[] = {{.name = "--dry-run"}, {.name = "--json"}};
 
 } // namespace
 
 constinit const Command kPackCommand{
     .name = "pack",
-    .synopsis = "quillmere-dat pack DIR OUT",
+    .synopsis = "quillmere-dat pack DIR OUT [--dry-run] [--json]",
     .outline = "pack DIR OUT",
     .summary = "a new archive from an extracted directory",
     .description =
@@ -334,19 +368,27 @@ constinit const Command kPackCommand{
         "compressed. The files are stored in ascending id order whatever the manifest's order.\n"
         "\n"
         "Refused before anything is written: a manifest that is not exactly of the form extract\n"
-        "writes (format 1; every header field and file field present once, and no other; ids as\n"
-        "\"0x\" and eight hex digits, none listed twice; numbers from 0 to 4294967295; a\n"
-        "block_size above 4 and at most 1048576), a listed file whose .bin file is missing, is\n"
-        "a symbolic link, is not a regular file or holds 4 GiB or more, a .bin file under DIR\n"
-        "that no file names, and an OUT that is one of the files pack reads. Other files in DIR\n"
-        "are left alone. Files above 1 MiB stored plain are streamed into OUT.\n"
+        "writes (format 2, or format 1, which has no preamble; every header field and file\n"
+        "field present once, and no other; ids as \"0x\" and eight hex digits, none listed twice;\n"
+        "numbers from 0 to 4294967295; a block_size above 4 and at most 1048576), a listed file\n"
+        "whose .bin file is missing, is a symbolic link, is not a regular file or holds 4 GiB or\n"
+        "more, a .bin file under DIR that no file names, and an OUT that is one of the files pack\n"
+        "reads. Other files in DIR are left alone. Files above 1 MiB stored plain are streamed\n"
+        "into OUT.\n"
         "\n"
         "OUT is written under a temporary name beside it, flushed to the disk and put in place of\n"
         "OUT, so OUT is either its old self or the whole new archive; a failure or an\n"
         "interruption (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT) removes the temporary file. While it\n"
         "runs it holds a lock on OUT (the file .OUT.lock beside it): a second writer of OUT\n"
-        "fails at once.\n",
+        "fails at once.\n"
+        "\n"
+        "  --dry-run   check everything a real run checks (every member read, and compressed\n"
+        "              where flagged) and say what it would write, writing nothing\n"
+        "  --json      one JSON document on standard output saying what was written (or with\n"
+        "              --dry-run, what would be): {command, output, dry_run, files, bytes,\n"
+        "              compressed, left_out}\n",
     .arguments = kArguments,
+    .options = kOptions,
     .run = run_pack,
 };
 

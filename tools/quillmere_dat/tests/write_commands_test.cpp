@@ -150,6 +150,16 @@ TEST_F(WriteCommandsTest, ExtractThenPackKeepsEveryFile) {
     EXPECT_EQ(*c->read_preamble(), *a->read_preamble());
     EXPECT_EQ(tool({"pack", at("tree"), at("d.dat")}).status, 0);
     EXPECT_EQ(bytes_of(at("d.dat")), bytes_of(at("c.dat")));
+    // A dry run says what the real run writes, and writes nothing.
+    const auto rehearsed = tool({"pack", at("tree"), at("e.dat"), "--dry-run", "--json"});
+    const auto real = tool({"pack", at("tree"), at("f.dat"), "--json"});
+    EXPECT_FALSE(fs::exists(at("e.dat")));
+    EXPECT_EQ(rehearsed.out.substr(rehearsed.out.find("\"files\"")),
+              real.out.substr(real.out.find("\"files\"")));
+    EXPECT_NE(real.out.find("\"files\": " + std::to_string(c->files().size()) + ","),
+              std::string::npos)
+        << real.out;
+    fs::remove(at("f.dat"));
     EXPECT_EQ(bytes_of(a_), before);
 
     EXPECT_EQ(tool({"extract", a_, at("only"), "--type", "0A"}).status, 0);
