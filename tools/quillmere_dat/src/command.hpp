@@ -63,6 +63,9 @@ struct OptionSpec {
     bool takes_value = false;
     bool repeatable = false;
     ValueCheck check = nullptr;
+    /// The option sends a command's binary output elsewhere than standard output (cat -o), so a
+    /// terminal there is no reason to refuse.
+    bool redirects_output = false;
 };
 
 class Arguments;

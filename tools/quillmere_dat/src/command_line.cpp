@@ -267,7 +267,11 @@ int run(std::span<const std::string> args, const Streams& streams) {
     if (!parsed) {
         return usage_error(chosen, command, parsed.error());
     }
-    if (command->writes_binary && streams.out_is_terminal) {
+    const auto redirected = std::any_of(
+        command->options.begin(), command->options.end(), [&](const OptionSpec& option) {
+            return option.redirects_output && parsed->has(option.name);
+        });
+    if (command->writes_binary && streams.out_is_terminal && !redirected) {
         return usage_error(chosen, command,
                            "refusing to write binary data to a terminal; redirect standard "
                            "output to a file or a pipe");

@@ -7,6 +7,7 @@
 #include "quillmere/dat/archive_writer.hpp"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <limits>
 #include <new>
@@ -180,6 +181,35 @@ Gathered<void> read_local_file(const std::filesystem::path& path,
     contents.clear();
     QM_TRY_VOID(file.read_into(contents, 0));
     return {};
+}
+
+Gathered<void> replace_file(const std::filesystem::path& path,
+                            std::span<const std::uint8_t> contents, const std::string& shown) {
+    std::string temporary = path.string() + ".tmp-XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        return std::unexpected("cannot write " + shown + ": " + system_reason(errno));
+    }
+    ::close(fd);
+    // mkstemp makes the file private; a file written here gets the permissions a new file gets.
+    ::unlink(temporary.c_str());
+    auto written = write_new_file(temporary, contents, shown);
+    if (written) {
+        const int synced = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
+        const bool durable = synced >= 0 && ::fsync(synced) == 0;
+        const int code = errno;
+        if (synced >= 0) {
+            ::close(synced);
+        }
+        if (!durable || ::rename(temporary.c_str(), path.c_str()) != 0) {
+            written = std::unexpected("cannot write " + shown + ": " +
+                                      system_reason(durable ? errno : code));
+        }
+    }
+    if (!written) {
+        ::unlink(temporary.c_str());
+    }
+    return written;
 }
 
 Gathered<void> write_new_file(const std::filesystem::path& path,

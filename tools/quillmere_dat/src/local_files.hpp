@@ -71,6 +71,13 @@ class LocalFile {
                                             std::span<const std::uint8_t> contents,
                                             const std::string& shown);
 
+/// Writes `contents` to `path` whole or not at all: into a new file beside it, flushed to the
+/// disk, then renamed over `path` (an existing file is replaced, never left half written).
+/// Errors: "cannot write {shown}: {reason}"; the new file is then removed.
+[[nodiscard]] Gathered<void> replace_file(const std::filesystem::path& path,
+                                          std::span<const std::uint8_t> contents,
+                                          const std::string& shown);
+
 /// Makes a write past the process's file-size limit (RLIMIT_FSIZE) fail with "File too large"
 /// like any other failed write, instead of killing the process with SIGXFSZ before it could
 /// remove its temporary files.

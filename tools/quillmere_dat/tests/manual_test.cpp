@@ -27,9 +27,9 @@ std::string help_of(std::vector<std::string> args) {
     return out.str();
 }
 
-// The "--option" words of a text.
+// The "--option" and "-o" words of a text.
 std::set<std::string> options_in(const std::string& text) {
-    static const std::regex option("(^|[\\s\\[(,'])(--[a-z][a-z-]*)");
+    static const std::regex option("(^|[\\s\\[(,'|])(--?[a-z][a-z-]*)");
     std::set<std::string> found;
     for (auto it = std::sregex_iterator(text.begin(), text.end(), option);
          it != std::sregex_iterator(); ++it) {
@@ -74,7 +74,7 @@ TEST(ManualTest, CompletionOffersEveryCommandAndOptionOfTheHelp) {
         std::set<std::string> in_help = options_in(help);
         in_help.insert("--help");
         EXPECT_EQ(in_help, in_table) << command->name;
-        EXPECT_EQ(completed(script, std::string(command->name) + " --"), in_table) << command->name;
+        EXPECT_EQ(completed(script, std::string(command->name) + " -"), in_table) << command->name;
     }
     EXPECT_EQ(completed(script, "''"), names);
 }

@@ -2,6 +2,7 @@
 // standard output and standard error to the byte; --json output goes through a parser.
 #include "command.hpp"
 #include "command_line.hpp"
+#include "manifest.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/dat/dat_database.hpp"
 #include "quillmere/testkit/archive_builder.hpp"
@@ -10,6 +11,7 @@
 #include "sample_archive.hpp"
 #include "tool_run.hpp"
 
+#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -234,6 +236,20 @@ TEST_F(QuillmereDatE2eTest, CatTakesSeveralIdsAndListsOfThem) {
     const std::vector<std::string> args = {"cat", archive_, "--ids-from", "-"};
     EXPECT_EQ(run(args, Streams{.out = out, .err = err, .in = &input}), kExitOk) << err.str();
     EXPECT_EQ(out.str(), bytes(sample::kAnimation));
+
+    // To one file, or each to its own under a directory, as extract names them.
+    const auto one = (dir_->path() / "one.bin").string();
+    const auto many = dir_->path() / "many";
+    EXPECT_EQ(tool({"cat", archive_, plain, "--ids-from", list, "-o", one}).status, 0);
+    EXPECT_EQ(tool({"cat", archive_, plain, "--ids-from", list, "-d", many.string()}).status, 0);
+    const auto read_text = [](const std::filesystem::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(read_text(one), both);
+    EXPECT_EQ(read_text(many / content_path(sample::kPlainBlob)), bytes(sample::kPlainBlob));
+    EXPECT_EQ(read_text(many / content_path(sample::kAnimation)), bytes(sample::kAnimation));
+    EXPECT_EQ(tool({"cat", archive_, plain, "-o", one, "-d", many.string()}).status, 2);
 
     const auto bad = (dir_->path() / "bad.txt").string();
     testkit::write_file(bad, std::vector<std::uint8_t>{'1', '\n', 'x', 'y', '\n'});
