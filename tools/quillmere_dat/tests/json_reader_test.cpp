@@ -90,6 +90,7 @@ TEST(JsonReaderTest, MalformedDocumentsAreRefusedAtTheirFirstBadByte) {
         {"\"\\udc00\"", Read::String, "unpaired surrogate escape at byte 1"},
         {"\"\\ud800x\"", Read::String, "unpaired surrogate escape at byte 1"},
         {"\"\\ud800\\u0041\"", Read::String, "unpaired surrogate escape at byte 1"},
+        {"\"\\ud800\\ue000\"", Read::String, "unpaired surrogate escape at byte 1"},
         {"\"a\xC3\x28\"", Read::String, "invalid UTF-8 in a string at byte 2"},
         {"\"\xED\xA0\x80\"", Read::String, "invalid UTF-8 in a string at byte 1"},
     };
