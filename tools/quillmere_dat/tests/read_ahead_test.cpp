@@ -1,0 +1,105 @@
+// The read-ahead of the writing commands: every input handed out in order whichever thread read
+// it, the reading never further ahead of the taking than its window, and an input that cannot
+// be read handed out as its error after every input before it. Each check runs in a child
+// process that an alarm ends, so a reading that stalls fails quickly instead of hanging.
+#include "quillmere/testkit/process.hpp"
+#include "read_ahead.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+namespace quillmere::inspect {
+namespace {
+
+constexpr std::size_t kMiB = std::size_t{1} << 20;
+
+// Input `index`: `size` bytes plus index % 3, each of value index % 251.
+ReadAhead::ReadInto inputs_of(std::size_t size, std::atomic<std::size_t>& read_bytes,
+                              std::optional<std::size_t> failing = std::nullopt) {
+    return [size, &read_bytes, failing](std::size_t index, std::vector<std::uint8_t>& buffer,
+                                        std::size_t at) -> Gathered<std::size_t> {
+        if (index == failing) {
+            return std::unexpected("input " + std::to_string(index) + " cannot be read");
+        }
+        const std::size_t length = size + index % 3;
+        buffer.resize(std::max(buffer.size(), at + length));
+        std::fill_n(buffer.begin() + static_cast<std::ptrdiff_t>(at), length,
+                    static_cast<std::uint8_t>(index % 251));
+        read_bytes += length;
+        return length;
+    };
+}
+
+bool is_input(const Gathered<std::span<const std::uint8_t>>& input, std::size_t size,
+              std::size_t index) {
+    const auto value = static_cast<std::uint8_t>(index % 251);
+    return input && input->size() == size + index % 3 &&
+           std::all_of(input->begin(), input->end(), [value](auto b) { return b == value; });
+}
+
+int in_child(const std::function<bool()>& check) {
+    return testkit::run_with_memory_budget(std::uint64_t{1} << 32, 60, [&] {
+        ::alarm(20);
+        return check();
+    });
+}
+
+// 2,000 inputs of 64 KiB (125 MiB in batches of 8 MiB), taken slowly: the reading fills its
+// window and waits there. At most under 16 MiB wait when each thread claims a batch, so the
+// reading is never more than that, those two batches and the one being taken ahead (40 MiB).
+TEST(ReadAheadTest, HandsOutEveryInputInOrderWithinItsWindow) {
+    constexpr std::size_t kCount = 2000;
+    constexpr std::size_t kSize = 64 << 10;
+    EXPECT_EQ(in_child([] {
+                  std::atomic<std::size_t> read_bytes{0};
+                  ReadAhead inputs(kCount, inputs_of(kSize, read_bytes));
+                  std::size_t taken_bytes = 0;
+                  for (std::size_t i = 0; i < kCount; ++i) {
+                      if (i % 500 == 0) {
+                          // A slow writer: the reading fills the window and waits there.
+                          while (read_bytes - taken_bytes < 16 * kMiB &&
+                                 read_bytes < kCount * kSize) {
+                              std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                          }
+                          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                          if (read_bytes - taken_bytes > 42 * kMiB) {
+                              return false;
+                          }
+                      }
+                      const auto input = inputs.next();
+                      if (!is_input(input, kSize, i)) {
+                          return false;
+                      }
+                      taken_bytes += input->size();
+                  }
+                  return true;
+              }),
+              0);
+}
+
+// A failed input is handed out as its error once every input before it has been; the read-ahead
+// then ends with most of its inputs never taken.
+TEST(ReadAheadTest, FailedInputComesAfterEveryInputBeforeIt) {
+    for (const std::size_t failing : {0U, 127U, 128U, 1000U}) {
+        EXPECT_EQ(in_child([failing] {
+                      std::atomic<std::size_t> read_bytes{0};
+                      ReadAhead inputs(100'000, inputs_of(10, read_bytes, failing));
+                      for (std::size_t i = 0; i < failing; ++i) {
+                          if (!is_input(inputs.next(), 10, i)) {
+                              return false;
+                          }
+                      }
+                      const auto failed = inputs.next();
+                      return !failed && failed.error() ==
+                                            "input " + std::to_string(failing) + " cannot be read";
+                  }),
+                  0)
+            << failing;
+    }
+}
+
+} // namespace
+} // namespace quillmere::inspect
