@@ -415,7 +415,8 @@ TEST(ArchiveWriterTest, ArchivePastThirtyTwoBitOffsetsIsRefusedBeforeWriting) {
     auto writer = ArchiveWriter::create(dir.path() / "out.dat", DatHeader{});
     ASSERT_TRUE(writer);
 
-    const std::size_t plain = 0xFFFFF000;
+    // Its last block would end at byte 4 GiB, one block past the reach.
+    const std::size_t plain = std::size_t{4194303} * 1020;
     const std::uint64_t plain_end = 1024 + (plain + 1019) / 1020 * 1024;
     EXPECT_EQ(writer->add_file(0x0A000001, huge.first(plain)).error().message(),
               "Other error: archive too large for 32-bit offsets: file 0x0A000001 of " +

@@ -605,6 +605,20 @@ TEST(VerifierTest, FiguresOfDamagedArchivesCountWhatWasRead) {
                   builder.archive_length() - 400 - 804 - (1716 + 2 * 4));
     }
     {
+        // Nine files share a 4096-byte chain: the first eight store exactly 4 times the
+        // archive's length, and are read; the ninth would store more.
+        ArchiveBuilder builder(1024);
+        const ChainRef shared = builder.add_chain(pattern(4096, 1));
+        for (std::uint32_t i = 0; i < 9; ++i) {
+            builder.add_entry(ArchiveBuilder::entry_for(shared, 0x06000001 + i));
+        }
+        const Buffer archive = builder.build();
+        ASSERT_EQ(4 * archive.size(), 8 * 4096U);
+        const VerifyReport report = verify(archive);
+        EXPECT_EQ(report.summary.files_read, 8U);
+        EXPECT_EQ(report.summary.stored_bytes, 8 * 4096U);
+    }
+    {
         ArchiveBuilder builder(1024);
         // A size word alone: an empty file. Too short for a size word: read as stored.
         builder.add_file(0x06000001, Bytes().u32(0).take(), {.bit_flags = 1});

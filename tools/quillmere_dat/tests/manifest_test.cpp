@@ -149,6 +149,10 @@ TEST(ManifestTest, AnythingButItsExactFormIsRefused) {
         {"\"timestamp\": 2, ", "", "file field 'timestamp' is missing", "{\"id\": \"0x03000001\""},
         {"0x0A000002", "0xA000002", "malformed file id (expected \"0x\" and eight hex digits)",
          "\"0xA000002\""},
+        {"0x0A000002", "1x0A000002", "malformed file id (expected \"0x\" and eight hex digits)",
+         "\"1x0A000002\""},
+        {"  \"files\": [", "  \"header\": {}, \"files\": [", "member 'header' given twice",
+         "{}, \"files\""},
         {"0x0A000002", "0x03000001",
          "file 0x03000001 listed again (first at byte " +
              std::to_string(kSampleText.find("{\"id\": \"0x03000001\"")) + ")",
