@@ -97,10 +97,11 @@ TEST(ReadAheadTest, EndsWhenLeftHalfWay) {
                   if (!is_input(inputs.next(), source.size, 0)) {
                       return false;
                   }
-                  while (source.read_bytes < 16 * kMiB) {
-                      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                  // The reading fills its window and stops: nothing more is read for a while.
+                  for (std::size_t seen = 0; seen < 16 * kMiB || seen != source.read_bytes;) {
+                      seen = source.read_bytes;
+                      std::this_thread::sleep_for(std::chrono::milliseconds(100));
                   }
-                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
                   return true;
               }),
               0);
