@@ -5,6 +5,7 @@
 #include "quillmere/dat/archive_writer.hpp"
 #include "quillmere/dat/dat_database.hpp"
 #include "quillmere/dat/lrs.hpp"
+#include "quillmere/dat/verifier.hpp"
 #include "quillmere/testkit/archive_builder.hpp"
 #include "quillmere/testkit/lrs_compressor.hpp"
 #include "quillmere/testkit/temp_file.hpp"
@@ -66,8 +67,9 @@ DatHeader template_header(std::uint32_t block_size) {
     DatHeader h;
     h.magic = 0x5442;
     h.block_size = block_size;
-    h.file_size = 77; // all four overwritten by the writer
+    h.file_size = 77; // all five overwritten by the writer
     h.free_head = 1;
+    h.free_tail = 2;
     h.free_count = 3;
     h.root_offset = 9;
     h.dataset = 2;
@@ -118,6 +120,8 @@ Buffer consecutive_chain(const Buffer& archive, std::uint32_t block_size, std::u
 struct Walked {
     std::map<std::uint32_t, std::pair<DatFileEntry, Buffer>> files;
     std::size_t depth = 0;
+    // Entries of each node, root first.
+    std::vector<std::uint32_t> node_entries;
 };
 
 // Walks the raw archive: header, a directory that is a balanced B-tree with ascending ids, and
@@ -142,6 +146,7 @@ Walked walk_layout(const Buffer& archive, const DatHeader& expected_header) {
         const Buffer node = consecutive_chain(archive, bs, offset, 1716, blocks);
         const auto count = load_le<std::uint32_t>(node.data() + 248);
         ASSERT_LE(count, 61U);
+        walked.node_entries.push_back(count);
         const bool leaf = load_le<std::uint32_t>(node.data()) == 0;
         for (std::uint32_t slot = 0; slot < 62; ++slot) {
             const auto branch = load_le<std::uint32_t>(node.data() + 4 * slot);
@@ -246,7 +251,7 @@ TEST_P(ArchiveWriterShapeTest, ArchivesReadBackAndKeepTheLayout) {
     DatHeader expected = template_header(shape.block_size == 0 ? 1024 : shape.block_size);
     const Buffer archive = read_all(path);
     expected.file_size = static_cast<std::uint32_t>(archive.size());
-    expected.free_head = expected.free_count = 0;
+    expected.free_head = expected.free_tail = expected.free_count = 0;
     expected.version_string.resize(16);
     expected.root_offset = header->root_offset;
     EXPECT_EQ(*header, expected);
@@ -279,6 +284,49 @@ INSTANTIATE_TEST_SUITE_P(Shapes, ArchiveWriterShapeTest,
                              return "block" + std::to_string(param_info.param.block_size) +
                                     "_files" + std::to_string(param_info.param.files);
                          });
+
+// The directory at each capacity boundary: a full leaf (61 entries), the first two-level tree
+// (62), two levels from 62 children of 61 entries (3,782) to full (3,843), the first three-level
+// tree (3,844), and four levels. Each walks as a balanced tree holding every id in order, with
+// every node but the root at least half full, and verifies clean.
+TEST(ArchiveWriterTest, DirectoryIsBalancedAtEveryCapacityBoundary) {
+    testkit::TempDir dir("writer");
+    const auto path = dir.path() / "out.dat";
+    std::vector<std::pair<std::size_t, std::size_t>> shapes = {{61, 1}, {62, 2}, {238'328, 4}};
+    for (std::size_t entries = 3782; entries <= 3844; ++entries) {
+        shapes.emplace_back(entries, entries < 3844 ? 2 : 3);
+    }
+    for (const auto& [entries, depth] : shapes) {
+        auto writer = ArchiveWriter::create(path, template_header(2048));
+        ASSERT_TRUE(writer);
+        std::vector<std::uint32_t> ids(entries);
+        for (std::size_t i = 0; i < entries; ++i) {
+            ids[i] = static_cast<std::uint32_t>(0x06000000 + 3 * i);
+        }
+        // Empty files take no block, so the archive is little but its directory. Added in
+        // descending order, so the writer must sort them.
+        for (auto id = ids.rbegin(); id != ids.rend(); ++id) {
+            ASSERT_TRUE(writer->add_file(*id, {}));
+        }
+        const auto header = writer->finish();
+        ASSERT_TRUE(header) << header.error().message();
+
+        const Walked walked = walk_layout(read_all(path), *header);
+        EXPECT_EQ(walked.depth, depth) << entries;
+        std::vector<std::uint32_t> walked_ids;
+        for (const auto& [id, file] : walked.files) {
+            walked_ids.push_back(id);
+        }
+        EXPECT_EQ(walked_ids, ids) << entries;
+        ASSERT_FALSE(walked.node_entries.empty());
+        EXPECT_TRUE(std::all_of(walked.node_entries.begin() + 1, walked.node_entries.end(),
+                                [](std::uint32_t count) { return count >= 30; }))
+            << entries;
+        const auto report = verify_archive(path);
+        ASSERT_TRUE(report);
+        EXPECT_EQ(report->problems, std::vector<Problem>{}) << entries;
+    }
+}
 
 TEST(ArchiveWriterTest, SameCallsGiveSameBytes) {
     testkit::TempDir dir("writer");
@@ -401,7 +449,8 @@ TEST(ArchiveWriterTest, ArchivePastThirtyTwoBitOffsetsIsRefusedBeforeWriting) {
     auto writer = ArchiveWriter::create(dir.path() / "out.dat", DatHeader{});
     ASSERT_TRUE(writer);
 
-    const std::size_t plain = 0xFFFFF000;
+    // Its last block would end at byte 4 GiB, one block past the reach.
+    const std::size_t plain = std::size_t{4194303} * 1020;
     const std::uint64_t plain_end = 1024 + (plain + 1019) / 1020 * 1024;
     EXPECT_EQ(writer->add_file(0x0A000001, huge.first(plain)).error().message(),
               "Other error: archive too large for 32-bit offsets: file 0x0A000001 of " +

@@ -3,6 +3,7 @@
 // checked clean with their summary figures; and reports that do not depend on how the file list
 // is cut or how many problems are kept.
 #include "quillmere/common/byte_cursor.hpp"
+#include "quillmere/common/le.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/dat/file_type/animation.hpp"
 #include "quillmere/dat/file_type/file_type.hpp"
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <tuple>
 
@@ -307,6 +309,29 @@ std::vector<Case> damaged_archives() {
                                        "leaf at depth 3, while the first leaf lies at depth 2: the "
                                        "tree is not balanced")};
         }));
+    cases.push_back(tree_case(
+        "below the separator",
+        [](ArchiveBuilder& b, NodeRef, NodeRef, NodeRef right) {
+            b.node(right).entries = {entry(0x08), entry(0x20)};
+        },
+        [&](ArchiveBuilder& b, std::uint64_t) {
+            return std::vector{problem(ProblemKind::KeyOrder, 0x08, b.resolve(NodeRef{1}),
+                                       "outside the ids its place in the tree allows: above "
+                                       "0x00000010")};
+        }));
+    cases.push_back(tree_case(
+        "overlong node block",
+        // The root's first block ends its chain, so the node's 1716 bytes are read from it.
+        [](ArchiveBuilder& b, NodeRef root, NodeRef, NodeRef) {
+            b.node(root).links = {{0, Word{0U}}};
+        },
+        [&](ArchiveBuilder& b, std::uint64_t) {
+            const std::uint64_t root = b.resolve(NodeRef{2});
+            return std::vector{problem(ProblemKind::OverlongLastBlock, {}, root,
+                                       "directory node at offset " + std::to_string(root) +
+                                           ": its last block supplies 1716 bytes, more than the "
+                                           "1020 a block holds")};
+        }));
     {
         ArchiveBuilder builder(1024);
         const ChainRef broken = builder.add_file(0x06000001, pattern(3000, 1));
@@ -519,6 +544,99 @@ TEST(VerifierTest, SoundArchivesVerifyCleanWithTheirFigures) {
         EXPECT_EQ(report.error_count + report.warning_count, 0U) << block_size;
         EXPECT_EQ(report.summary, sound.expected) << block_size;
         EXPECT_EQ(report.summary.directory_nodes, 3U);
+    }
+}
+
+// Two blocks appended after everything else and put on the free list: its last block ends
+// exactly where the archive does, and is there to be read.
+TEST(VerifierTest, FreeListEndingAtTheArchivesEndIsSound) {
+    ArchiveBuilder builder(1024);
+    builder.add_file(0x06000001, pattern(2000, 1));
+    Buffer archive = builder.build();
+    const auto first = static_cast<std::uint32_t>(archive.size());
+    archive.resize(archive.size() + 2 * 1024, 0);
+    common::store_le(archive.data() + first, first + 1024);
+    const auto set_header_word = [&](std::size_t field_offset, std::uint32_t value) {
+        common::store_le(archive.data() + 320 + field_offset, value);
+    };
+    set_header_word(8, static_cast<std::uint32_t>(archive.size())); // file_size
+    set_header_word(20, first);                                     // free_head
+    set_header_word(24, first + 1024);                              // free_tail
+    set_header_word(28, 2);                                         // free_count
+    const VerifyReport report = verify(archive);
+    EXPECT_EQ(report.problems, std::vector<Problem>{});
+    EXPECT_EQ(report.summary.free_blocks, 2U);
+}
+
+// On damaged archives the figures count what was read: nodes and files read in full, their
+// bytes as a reader gets them, and each unread byte once however many chains share the rest.
+TEST(VerifierTest, FiguresOfDamagedArchivesCountWhatWasRead) {
+    using ::testing::Contains;
+    using ::testing::Field;
+    {
+        // The root (0x10) and its right leaf (0x20) are read; the left leaf cannot be.
+        const Case c = tree_case(
+            "unreadable node",
+            [](ArchiveBuilder& b, NodeRef root, NodeRef, NodeRef) {
+                b.node(root).branches[0] = Word{kFar};
+            },
+            [](ArchiveBuilder&, std::uint64_t) { return std::vector<Problem>{}; });
+        const VerifyReport report = verify(c.archive);
+        EXPECT_THAT(report.problems, Contains(Field(&Problem::kind, ProblemKind::NodeUnreadable)));
+        EXPECT_EQ(report.summary.directory_nodes, 2U);
+        EXPECT_EQ(report.summary.tree_height, 2U);
+        EXPECT_EQ(report.summary.entries, 2U);
+    }
+    {
+        // File 2 starts 500 bytes into file 1's one block, where a 0 link word lies, and reads
+        // on past file 1's end: 804 bytes of that block are read, 300 of them twice.
+        ArchiveBuilder builder(1024);
+        Buffer first = pattern(600, 1);
+        std::fill_n(first.begin() + 496, 4, 0);
+        const ChainRef chain = builder.add_file(0x06000001, first);
+        static_cast<void>(builder.build());
+        builder.add_entry(entry(0x06000002, Word{builder.resolve(chain) + 500}, 300));
+        const VerifyReport report = verify(builder.build());
+        EXPECT_THAT(report.problems, Contains(Field(&Problem::kind, ProblemKind::Overlap)));
+        EXPECT_EQ(report.summary.files_read, 2U);
+        EXPECT_EQ(report.summary.stored_bytes, 900U);
+        // And the node's two blocks, each with its link word.
+        EXPECT_EQ(report.summary.unread_bytes,
+                  builder.archive_length() - 400 - 804 - (1716 + 2 * 4));
+    }
+    {
+        // Nine files share a 4096-byte chain: the first eight store exactly 4 times the
+        // archive's length, and are read; the ninth would store more.
+        ArchiveBuilder builder(1024);
+        const ChainRef shared = builder.add_chain(pattern(4096, 1));
+        for (std::uint32_t i = 0; i < 9; ++i) {
+            builder.add_entry(ArchiveBuilder::entry_for(shared, 0x06000001 + i));
+        }
+        const Buffer archive = builder.build();
+        ASSERT_EQ(4 * archive.size(), 8 * 4096U);
+        const VerifyReport report = verify(archive);
+        EXPECT_EQ(report.summary.files_read, 8U);
+        EXPECT_EQ(report.summary.stored_bytes, 8 * 4096U);
+    }
+    {
+        ArchiveBuilder builder(1024);
+        // A size word alone: an empty file. Too short for a size word: read as stored.
+        builder.add_file(0x06000001, Bytes().u32(0).take(), {.bit_flags = 1});
+        builder.add_file(0x06000002, Buffer{1, 2}, {.bit_flags = 1});
+        Buffer overstated = testkit::lrs_compress(pattern(500, 1));
+        overstated[0] = 0x58; // 600
+        overstated[1] = 0x02;
+        builder.add_file(0x06000003, overstated, {.bit_flags = 1});
+        const ChainRef sound = builder.add_file(0x06000004, pattern(300, 2), {.compress = true});
+        builder.add_file(0x06000005, pattern(70, 3));
+        const VerifyReport report = verify(builder.build());
+        EXPECT_THAT(report.problems,
+                    Contains(Field(&Problem::kind, ProblemKind::CompressedStream)));
+        EXPECT_EQ(report.summary.files_read, 5U);
+        EXPECT_EQ(report.summary.compressed_files, 4U);
+        EXPECT_EQ(report.summary.stored_bytes,
+                  4 + 2 + overstated.size() + builder.chain_length(sound) + 70);
+        EXPECT_EQ(report.summary.decompressed_bytes, 0 + 2 + 500 + 300 + 70U);
     }
 }
 

@@ -8,7 +8,9 @@ namespace quillmere::inspect {
 namespace {
 
 TEST(JsonReaderTest, ContainersAndValuesReadInOrder) {
-    const std::string text = R"( {"n": 4294967295, "list": [0, 17], "s": "a\"\\\/\b\f\n\r\t\u00e9)"
+    const std::string text = "\t{\"n\":\r\n4294967295, " +
+                             std::string(R"("list": [0, 17], "s": "a\"\\\/\b\f\n\r\t\u00e9)") +
+                             R"(\u007f\u0080\u07FF\u0800\uffff\udbff\udfff)" +
                              R"(\u20AC\ud83d\ude00 é", "empty": {}} )";
     JsonReader reader(text);
     ASSERT_TRUE(reader.begin_object());
@@ -23,7 +25,8 @@ TEST(JsonReaderTest, ContainersAndValuesReadInOrder) {
     EXPECT_EQ(list, (std::vector<std::uint32_t>{0, 17}));
     EXPECT_EQ(reader.next_member(), "s");
     EXPECT_EQ(reader.read_string(),
-              "a\"\\/\b\f\n\r\t\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80 \xC3\xA9");
+              "a\"\\/\b\f\n\r\t\xC3\xA9\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF4\x8F\xBF\xBF"
+              "\xE2\x82\xAC\xF0\x9F\x98\x80 \xC3\xA9");
     EXPECT_EQ(reader.next_member(), "empty");
     EXPECT_EQ(reader.offset(), text.find("{}"));
     ASSERT_TRUE(reader.begin_object());
@@ -84,12 +87,14 @@ TEST(JsonReaderTest, MalformedDocumentsAreRefusedAtTheirFirstBadByte) {
         {"\"abc", Read::String, "unterminated string at byte 0"},
         {"\"ab\\", Read::String, "unterminated string at byte 0"},
         {"\"a\x01\"", Read::String, "control character in a string at byte 2"},
+        {"\"a\x1F\"", Read::String, "control character in a string at byte 2"},
         {"\"a\\x\"", Read::String, "invalid escape at byte 2"},
         {"\"\\u12G4\"", Read::String, "malformed \\u escape at byte 1"},
         {"\"\\u12\"", Read::String, "malformed \\u escape at byte 1"},
         {"\"\\udc00\"", Read::String, "unpaired surrogate escape at byte 1"},
         {"\"\\ud800x\"", Read::String, "unpaired surrogate escape at byte 1"},
         {"\"\\ud800\\u0041\"", Read::String, "unpaired surrogate escape at byte 1"},
+        {"\"\\ud800\\ue000\"", Read::String, "unpaired surrogate escape at byte 1"},
         {"\"a\xC3\x28\"", Read::String, "invalid UTF-8 in a string at byte 2"},
         {"\"\xED\xA0\x80\"", Read::String, "invalid UTF-8 in a string at byte 1"},
     };

@@ -139,14 +139,23 @@ TEST(ManifestTest, AnythingButItsExactFormIsRefused) {
         {"\"magic\": 19537", "\"colour\": 17", "unknown header field 'colour'",
          "17,\n    \"block_size\""},
         {"\"dataset\": 1,", "", "header field 'dataset' is missing", "{\n    \"magic\""},
+        {",\n    \"version_minor\": 9", "", "header field 'version_minor' is missing",
+         "{\n    \"magic\""},
         {"1E1F\"", "1E\"", "version_string is not 32 hex digits", "\"101112"},
         {"1E1F\"", "1E1G\"", "version_string is not 32 hex digits", "\"101112"},
         {"\"version_minor\": 9", "\"version_minor\": 4294967296", "number above 4294967295",
          "4294967296"},
         {"\"version\": 3}", "\"version\": 3, \"size\": 5}", "unknown file field 'size'", "5}"},
+        {"\"version\": 3}", "\"version\": 3, \"version\": 4}", "file field 'version' given twice",
+         "4}"},
         {"\"timestamp\": 2, ", "", "file field 'timestamp' is missing", "{\"id\": \"0x03000001\""},
+        {", \"version\": 3}", "}", "file field 'version' is missing", "{\"id\": \"0x03000001\""},
         {"0x0A000002", "0xA000002", "malformed file id (expected \"0x\" and eight hex digits)",
          "\"0xA000002\""},
+        {"0x0A000002", "1x0A000002", "malformed file id (expected \"0x\" and eight hex digits)",
+         "\"1x0A000002\""},
+        {"  \"files\": [", "  \"header\": {}, \"files\": [", "member 'header' given twice",
+         "{}, \"files\""},
         {"0x0A000002", "0x03000001",
          "file 0x03000001 listed again (first at byte " +
              std::to_string(kSampleText.find("{\"id\": \"0x03000001\"")) + ")",
@@ -169,6 +178,12 @@ TEST(ManifestTest, AnythingButItsExactFormIsRefused) {
         EXPECT_EQ(read.error(), c.error + " at byte " + std::to_string(at)) << text;
     }
     EXPECT_EQ(read_manifest("[]").error(), "expected an object at byte 0");
+    const std::string header_only = kSampleText.substr(0, kSampleText.find(",\n  \"files\"")) + "}";
+    EXPECT_EQ(read_manifest(header_only).error(), "member 'files' is missing at byte 0");
+    EXPECT_EQ(read_manifest(R"({"format": 1, "files": []})").error(),
+              "member 'header' is missing at byte 0");
+    EXPECT_EQ(read_manifest(R"({"format": 1, "files": [], "files": []})").error(),
+              "member 'files' given twice at byte 36");
 }
 
 TEST(ManifestTest, ContentPathsAreTheTypeAndTheIdInUpperCaseHex) {

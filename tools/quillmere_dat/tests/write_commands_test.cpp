@@ -3,6 +3,7 @@
 // file as it was.
 #include "command_line.hpp"
 #include "manifest.hpp"
+#include "quillmere/common/le.hpp"
 #include "quillmere/common/random.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/dat/dat_database.hpp"
@@ -166,6 +167,9 @@ TEST_F(WriteCommandsTest, ExtractThenPackKeepsEveryFile) {
     EXPECT_EQ(names_in(at("only")), (std::vector<std::string>{"0A", "manifest.json"}));
     EXPECT_EQ(tool({"pack", at("only"), at("e.dat")}).status, 0);
     EXPECT_EQ(dat::DatDatabase::open(at("e.dat"))->files().size(), 2U);
+    EXPECT_EQ(tool({"extract", a_, at("lowest"), "--type", "1"}).status, 0);
+    EXPECT_EQ(names_in(at("lowest")), (std::vector<std::string>{"01", "manifest.json"}));
+    EXPECT_EQ(names_in(at("lowest/01")).size(), 26U);
 }
 
 TEST_F(WriteCommandsTest, PutDeleteAndCompressChangeOnlyWhatTheyName) {
@@ -173,7 +177,8 @@ TEST_F(WriteCommandsTest, PutDeleteAndCompressChangeOnlyWhatTheyName) {
     const std::vector<std::uint8_t> addition = {'n', 'e', 'w'};
     testkit::write_file(at("r.bin"), replacement);
     testkit::write_file(at("n.bin"), addition);
-    constexpr std::uint32_t kReplaced = 0x01000000; // compressed, flags 0x101, version 0
+    constexpr std::uint32_t kReplaced = 0x01000000;  // compressed, flags 0x101, version 0
+    constexpr std::uint32_t kVersioned = 0x04000015; // compressed, flags 0x101, version 21
     constexpr std::uint32_t kAdded = 0x0B000001;
     constexpr std::uint32_t kDeleted = 0x0A000002;
     auto a = dat::DatDatabase::open(a_);
@@ -182,6 +187,7 @@ TEST_F(WriteCommandsTest, PutDeleteAndCompressChangeOnlyWhatTheyName) {
         std::vector<std::string> args = {"repack",    a_,
                                          at("b.dat"), "--put=0x01000000=" + at("r.bin"),
                                          "--put",     "b000001=" + at("n.bin"),
+                                         "--put",     "4000015=" + at("r.bin"),
                                          "--delete",  "0x0A000002"};
         if (compress) {
             args.push_back("--compress");
@@ -200,9 +206,9 @@ TEST_F(WriteCommandsTest, PutDeleteAndCompressChangeOnlyWhatTheyName) {
             const auto stored = b->read_file_data(entry.offset, entry.size);
             ASSERT_TRUE(stored);
             dat::DatFileEntry expected = entry;
-            if (id == kReplaced || id == kAdded) {
-                const auto& contents = id == kReplaced ? replacement : addition;
-                const auto& old = id == kReplaced ? a->files().at(id) : dat::DatFileEntry{};
+            if (id == kReplaced || id == kVersioned || id == kAdded) {
+                const auto& contents = id == kAdded ? addition : replacement;
+                const auto& old = id == kAdded ? dat::DatFileEntry{} : a->files().at(id);
                 expected.bit_flags = (old.bit_flags & ~1U) | (compress ? 1U : 0U);
                 expected.timestamp = old.timestamp;
                 expected.version = old.version;
@@ -282,6 +288,37 @@ TEST_F(WriteCommandsTest, ExtractTakesIdsAndRehearses) {
     const auto unknown = tool({"extract", a_, at("other"), "--id", "0x0C000001"});
     EXPECT_EQ(unknown.status, 1);
     EXPECT_EQ(unknown.err, "error: cannot extract 0x0C000001: no such file in " + a_ + "\n");
+}
+
+// A tree four times the 16 MiB that the reading may run ahead of the writer, in files small
+// enough to fill several batches of reading: the reading keeps pace with the writer to the end.
+TEST_F(WriteCommandsTest, PackTakesATreeLargerThanItsReadAheadWindow) {
+    constexpr std::uint32_t kFiles = 512;
+    const auto contents = [](std::uint32_t index) {
+        std::vector<std::uint8_t> bytes(std::size_t{128} << 10, static_cast<std::uint8_t>(index));
+        common::store_le(bytes.data(), index);
+        return bytes;
+    };
+    Manifest manifest;
+    manifest.header.block_size = 4096;
+    fs::create_directories(at("big/06"));
+    for (std::uint32_t i = 0; i < kFiles; ++i) {
+        manifest.files.push_back({0x06000000 + i, 0, i, i});
+        testkit::write_file(at("big/" + content_path(0x06000000 + i)), contents(i));
+    }
+    const std::string text = render_manifest(manifest);
+    testkit::write_file(at("big/manifest.json"),
+                        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+
+    const auto packed = tool({"pack", at("big"), at("big.dat")});
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    auto db = dat::DatDatabase::open(at("big.dat"));
+    ASSERT_TRUE(db);
+    ASSERT_EQ(db->files().size(), kFiles);
+    for (std::uint32_t i = 0; i < kFiles; ++i) {
+        EXPECT_EQ(db->get_file(0x06000000 + i), contents(i)) << i;
+        EXPECT_EQ(db->files().at(0x06000000 + i).version, i);
+    }
 }
 
 TEST_F(WriteCommandsTest, RefusalsLeaveEveryFileAsItWas) {
