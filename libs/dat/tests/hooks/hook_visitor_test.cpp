@@ -60,13 +60,13 @@ TEST(HookVisitorTest, AnimationHooksComeFrameByFrame) {
 
 // A key stored twice: only its last placement is visited, as the decoded model keeps it.
 TEST(HookVisitorTest, SetupModelHooksComeByPlacementKey) {
-    auto spec = testkit::make_setup_model_spec(5, 0, 2, 3, 2);
+    auto plan = testkit::make_setup_model_spec(5, 0, 2, 3, 2);
     testkit::AnimationFrameSpec later;
     later.frames = {testkit::make_frame(1), testkit::make_frame(2)};
     later.hooks = {testkit::make_hook(1, 1, 3)};
-    spec.placement_frames.push_back({spec.placement_frames.front().key, later});
-    spec.num_placements = static_cast<std::int32_t>(spec.placement_frames.size());
-    const auto bytes = testkit::build_setup_model(spec);
+    plan.placement_frames.push_back({plan.placement_frames.front().key, later});
+    plan.num_placements = static_cast<std::int32_t>(plan.placement_frames.size());
+    const auto bytes = testkit::build_setup_model(plan);
     auto model = file_type::setup_model::SetupModel::read(bytes);
     ASSERT_TRUE(model);
     std::vector<std::int32_t> keys;
