@@ -10,6 +10,14 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# A shared quillmere_dat finds quillmere_common beside itself: a program that calls no function of
+# quillmere_common does not name it (under --as-needed), and its own run path does not serve the
+# libraries it loads.
+get_target_property(dat_type quillmere_dat TYPE)
+if(dat_type STREQUAL "SHARED_LIBRARY")
+    set_target_properties(quillmere_dat PROPERTIES INSTALL_RPATH "$ORIGIN")
+endif()
+
 set_target_properties(quillmere_common PROPERTIES EXPORT_NAME common)
 set_target_properties(quillmere_dat PROPERTIES EXPORT_NAME dat)
 install(TARGETS quillmere_common quillmere_dat EXPORT quillmereTargets

@@ -43,8 +43,9 @@ std::string file_name(std::uint32_t id) {
 }
 
 DatError too_large(const std::string& what, std::uint64_t end) {
-    return DatError::other("archive too large for 32-bit offsets: " + what + " would end at byte " +
-                           std::to_string(end));
+    return DatError::refused(WriteRefusal::ArchiveTooLarge,
+                             "archive too large for 32-bit offsets: " + what +
+                                 " would end at byte " + std::to_string(end));
 }
 
 // The directory's shape: nodes in pre-order (root first, each subtree complete before the
@@ -143,11 +144,13 @@ struct ArchiveWriter::State {
         case Phase::Open:
             return {};
         case Phase::Finished:
-            return std::unexpected(DatError::other("the archive writer has already finished"));
+            return std::unexpected(DatError::refused(WriteRefusal::Finished,
+                                                     "the archive writer has already finished"));
         case Phase::Failed:
             break;
         }
-        return std::unexpected(DatError::other("the archive writer stopped at an earlier error"));
+        return std::unexpected(DatError::refused(WriteRefusal::StoppedAtError,
+                                                 "the archive writer stopped at an earlier error"));
     }
 
     // Ends the writer after a failed write: the temporary file goes, the output stays as it was.
@@ -344,14 +347,16 @@ DatResult<ArchiveWriter> ArchiveWriter::create(const std::filesystem::path& outp
     const std::uint32_t block_size =
         header_template.block_size == 0 ? kDefaultBlockSize : header_template.block_size;
     if (!layout::block_payload_size(block_size) || block_size > kMaxBlockSize) {
-        return std::unexpected(DatError::other(
-            "block size " + std::to_string(block_size) +
-            " is not supported: it must be above 4 and at most " + std::to_string(kMaxBlockSize)));
+        return std::unexpected(DatError::refused(
+            WriteRefusal::BlockSize, "block size " + std::to_string(block_size) +
+                                         " is not supported: it must be above 4 and at most " +
+                                         std::to_string(kMaxBlockSize)));
     }
     if (header_template.version_string.size() > 16) {
-        return std::unexpected(DatError::other(
-            "version string of " + std::to_string(header_template.version_string.size()) +
-            " bytes does not fit the header's 16"));
+        return std::unexpected(DatError::refused(
+            WriteRefusal::VersionString, "version string of " +
+                                             std::to_string(header_template.version_string.size()) +
+                                             " bytes does not fit the header's 16"));
     }
     QM_TRY(auto output, detail::AtomicOutput::create(output_path));
 
@@ -378,15 +383,17 @@ DatResult<DatFileEntry> ArchiveWriter::add_file(std::uint32_t id,
     if (storage == Storage::Plain) {
         if (entry.is_compressed()) {
             return std::unexpected(
-                DatError::other(file_name(id) + " is stored plain but its bit_flags 0x" +
-                                common::hex8(fields.bit_flags) + " mark it compressed"));
+                DatError::refused(WriteRefusal::FlagsContradictStorage,
+                                  file_name(id) + " is stored plain but its bit_flags 0x" +
+                                      common::hex8(fields.bit_flags) + " mark it compressed"));
         }
         return state_->place(entry, contents);
     }
     if (contents.size() > std::numeric_limits<std::uint32_t>::max()) {
-        return std::unexpected(DatError::other(file_name(id) + " of " +
-                                               std::to_string(contents.size()) +
-                                               " bytes is too long to compress (4 GiB or more)"));
+        return std::unexpected(
+            DatError::refused(WriteRefusal::ContentsTooLong,
+                              file_name(id) + " of " + std::to_string(contents.size()) +
+                                  " bytes is too long to compress (4 GiB or more)"));
     }
     entry.bit_flags |= 1U;
     const std::vector<std::uint8_t> stored = utils::compress_lrs(contents);
@@ -417,9 +424,10 @@ DatResult<DatFileEntry> ArchiveWriter::add_stored(const DatFileEntry& entry,
                                                   std::span<const std::uint8_t> stored_bytes) {
     QM_TRY_VOID(state_->check_new_id(entry.id));
     if (stored_bytes.size() != entry.size) {
-        return std::unexpected(
-            DatError::other(file_name(entry.id) + " has " + std::to_string(stored_bytes.size()) +
-                            " stored bytes but its entry says " + std::to_string(entry.size)));
+        return std::unexpected(DatError::refused(
+            WriteRefusal::StoredSizeMismatch,
+            file_name(entry.id) + " has " + std::to_string(stored_bytes.size()) +
+                " stored bytes but its entry says " + std::to_string(entry.size)));
     }
     return state_->place(entry, stored_bytes);
 }

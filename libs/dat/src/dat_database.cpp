@@ -9,6 +9,7 @@
 #include "quillmere/common/le.hpp"
 #include "quillmere/common/try.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -31,6 +32,15 @@ DecodeError with_io_error(const DecodeError& decoded, common::IoError io_error) 
         replaced.add_context(context.message, context.location);
     }
     return replaced;
+}
+
+// `error` naming the file or directory node whose chain it failed in, when it records the block
+// that failed (errors of other kinds have no place to add to).
+DatError in_chain_of(DatError error, const DatError::ReadPlace& owner) {
+    if (error.read_place()) {
+        error.add_read_place(owner);
+    }
+    return error;
 }
 
 } // namespace
@@ -129,7 +139,7 @@ DatResult<void> DatDatabase::read_node(std::uint32_t offset, OpenOptions options
             if (skip) {
                 continue;
             }
-            return std::unexpected(std::move(read).error());
+            return std::unexpected(in_chain_of(std::move(read).error(), {0, std::nullopt, at}));
         }
         if (visited.size() > max_nodes) {
             if (skip) {
@@ -220,6 +230,28 @@ DatResult<std::vector<std::uint8_t>> DatDatabase::read_file_data(std::uint32_t o
     return buffer;
 }
 
+std::vector<std::uint32_t> DatDatabase::sorted_ids() const {
+    std::vector<std::uint32_t> ids;
+    ids.reserve(files_.size());
+    for (const auto& [id, entry] : files_) {
+        ids.push_back(id);
+    }
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+DatResult<std::vector<std::uint8_t>> DatDatabase::read_stored(std::uint32_t id) const {
+    const auto found = files_.find(id);
+    if (found == files_.end()) {
+        return std::unexpected(DatError::not_found(id));
+    }
+    auto stored = read_file_data(found->second.offset, found->second.size);
+    if (!stored) {
+        return std::unexpected(in_chain_of(std::move(stored).error(), {0, id, std::nullopt}));
+    }
+    return std::move(*stored);
+}
+
 DatResult<std::vector<std::uint8_t>> DatDatabase::get_file(std::uint32_t id) const {
     std::vector<std::uint8_t> bytes;
     QM_TRY_VOID(get_file(id, bytes));
@@ -262,7 +294,9 @@ DatResult<void> DatDatabase::fetch(std::uint32_t id, std::vector<std::uint8_t>& 
     QM_TRY_VOID(check_file_data(entry.offset, entry.size));
     const std::size_t stored = entry.size;
     out.resize(stored);
-    QM_TRY_VOID(read_chain_into(entry.offset, out));
+    if (auto read = read_chain_into(entry.offset, out); !read) {
+        return std::unexpected(in_chain_of(std::move(read).error(), {0, id, std::nullopt}));
+    }
     if (!entry.is_compressed()) {
         return {};
     }

@@ -3,6 +3,8 @@
 
 #include "quillmere/common/text.hpp"
 
+#include <algorithm>
+
 namespace quillmere::dat {
 
 using common::hex8;
@@ -49,6 +51,46 @@ DatError DatError::path_error(std::filesystem::path path, common::IoError source
 
 DatError DatError::other(std::string what) {
     return {Kind::Other, std::move(what)};
+}
+
+DatError DatError::refused(WriteRefusal reason, std::string what) {
+    DatError error = other(std::move(what));
+    error.refusal_ = reason;
+    return error;
+}
+
+void DatError::add_read_place(const ReadPlace& place) {
+    if (!read_place_) {
+        read_place_ = place;
+        return;
+    }
+    if (!read_place_->file_id) {
+        read_place_->file_id = place.file_id;
+    }
+    if (!read_place_->node_offset) {
+        read_place_->node_offset = place.node_offset;
+    }
+}
+
+std::string DatError::one_line() const {
+    std::string out;
+    if (const auto* decode = decode_error()) {
+        out = "Binary read error: " + decode->one_line();
+    } else {
+        out = message();
+        std::replace(out.begin(), out.end(), '\n', ' ');
+    }
+    if (read_place_) {
+        out += " (";
+        if (read_place_->file_id) {
+            out += "file " + hex8(*read_place_->file_id) + ", ";
+        }
+        if (read_place_->node_offset) {
+            out += "directory node at offset " + std::to_string(*read_place_->node_offset) + ", ";
+        }
+        out += "block at offset " + std::to_string(read_place_->block_offset) + ")";
+    }
+    return out;
 }
 
 const common::IoError* DatError::io_error() const noexcept {

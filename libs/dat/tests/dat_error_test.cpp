@@ -130,5 +130,34 @@ TEST(DatErrorTest, AccessorsAnswerOnlyForTheirKinds) {
     EXPECT_EQ(kind_name(DatError::Kind::DuplicateNamespacedId), "DuplicateNamespacedId");
 }
 
+// The one-line form: a decoding error without its source locations, the place of a failed read
+// appended, every other kind its message; the message itself keeps its several lines.
+TEST(DatErrorTest, OneLineFormDropsSourcePathsAndAddsTheReadPlace) {
+    const DatError decode = header_field_error();
+    EXPECT_NE(decode.message().find('\n'), std::string::npos);
+    EXPECT_EQ(
+        decode.one_line(),
+        "Binary read error: failed to fill whole buffer; While parsing field 'root_offset' in "
+        "DatHeader");
+
+    DatError io = IoError::unexpected_eof();
+    io.add_read_place({5120, std::nullopt, std::nullopt});
+    io.add_read_place({0, 0x06000001, std::nullopt});
+    EXPECT_EQ(io.message(), "IO error: failed to fill whole buffer");
+    EXPECT_EQ(io.one_line(),
+              "IO error: failed to fill whole buffer (file 06000001, block at offset 5120)");
+    DatError node = IoError::unexpected_eof();
+    node.add_read_place({2048, std::nullopt, 1024});
+    EXPECT_EQ(
+        node.one_line(),
+        "IO error: failed to fill whole buffer (directory node at offset 1024, block at offset "
+        "2048)");
+    EXPECT_EQ(DatError::not_found(0x0A).one_line(), DatError::not_found(0x0A).message());
+    EXPECT_EQ(DatError::refused(WriteRefusal::Finished, "done").message(), "Other error: done");
+    EXPECT_EQ(DatError::refused(WriteRefusal::Finished, "done").write_refusal(),
+              WriteRefusal::Finished);
+    EXPECT_EQ(DatError::other("done").write_refusal(), std::nullopt);
+}
+
 } // namespace
 } // namespace quillmere::dat

@@ -51,6 +51,13 @@ std::size_t fetch_run(const ArchiveFile& file, std::uint64_t block, std::uint32_
     return got;
 }
 
+// A failed read of block `block`, with the block recorded as the place it failed.
+DatError failed_at(common::IoError error, std::uint64_t block) {
+    DatError failed(std::move(error));
+    failed.add_read_place({block, std::nullopt, std::nullopt});
+    return failed;
+}
+
 // One step of the block-by-block walk: the link word, then the block's share of `out` from
 // `filled` on; `block` becomes the link word and `filled` grows by the share.
 DatResult<void> read_block_exactly(const ArchiveFile& file, std::uint64_t& block,
@@ -62,7 +69,7 @@ DatResult<void> read_block_exactly(const ArchiveFile& file, std::uint64_t& block
         if (trace != nullptr) {
             trace->fail(block);
         }
-        return std::unexpected(std::move(link).error());
+        return std::unexpected(failed_at(std::move(link).error(), block));
     }
     const auto next = load_le<std::uint32_t>(link_bytes.data());
     const auto length =
@@ -72,7 +79,7 @@ DatResult<void> read_block_exactly(const ArchiveFile& file, std::uint64_t& block
         if (trace != nullptr) {
             trace->fail(block);
         }
-        return std::unexpected(std::move(payload).error());
+        return std::unexpected(failed_at(std::move(payload).error(), block));
     }
     if (trace != nullptr) {
         trace->take(block, length, next == 0);
@@ -192,7 +199,7 @@ DatResult<void> read_chain(const ArchiveFile& file, std::uint32_t block_size, st
                     if (trace != nullptr) {
                         trace->fail(block);
                     }
-                    return std::unexpected(std::move(tail).error());
+                    return std::unexpected(failed_at(std::move(tail).error(), block));
                 }
                 if (trace != nullptr) {
                     trace->take(block, length + rest, true);

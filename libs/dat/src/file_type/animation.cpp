@@ -62,4 +62,14 @@ DecodeResult<Animation> Animation::read(ByteCursor& cursor) {
     return animation;
 }
 
+DecodeResult<Animation> Animation::read(std::span<const std::uint8_t> data,
+                                        std::uint64_t* consumed) {
+    ByteCursor cursor(data);
+    auto decoded = read(cursor);
+    if (decoded && consumed != nullptr) {
+        *consumed = cursor.position();
+    }
+    return decoded;
+}
+
 } // namespace quillmere::dat::file_type::animation

@@ -15,12 +15,15 @@ using common::DecodeResult;
 
 namespace {
 
-// Fixed payload sizes by type number; kVariable marks ReplaceObject.
+// Fixed payload sizes by type number, from the hook type table; kVariable marks ReplaceObject.
 constexpr std::uint32_t kVariable = 0xFFFFFFFF;
-constexpr std::array<std::uint32_t, kHookTypeCount> kPayloadSizes = {
-    0, 4, 4, 28, 0, kVariable, 4,  16, 12, 16, 12, 16, 8,  40,
-    4, 4, 4, 0,  4, 8,         12, 16, 12, 8,  12, 4,  40,
-};
+constexpr std::array<std::uint32_t, kHookTypeCount> kPayloadSizes = [] {
+    std::array<std::uint32_t, kHookTypeCount> sizes{};
+    for (std::uint32_t type = 0; type < kHookTypeCount; ++type) {
+        sizes[type] = hooks::kHookTypes[type].payload_size.value_or(kVariable);
+    }
+    return sizes;
+}();
 
 // Reads a ReplaceObject payload, as stored: a part byte, a word, and a second word when bit 15 of
 // the first is set (3 or 5 bytes). `Io` on a short read.

@@ -147,4 +147,14 @@ DecodeResult<void> PhysicsScript::write(ByteWriter& writer) const {
     return write_script(writer, id, script_data, script_data.size());
 }
 
+DecodeResult<PhysicsScript> PhysicsScript::read(std::span<const std::uint8_t> data,
+                                                std::uint64_t* consumed) {
+    ByteCursor cursor(data);
+    auto decoded = read(cursor);
+    if (decoded && consumed != nullptr) {
+        *consumed = cursor.position();
+    }
+    return decoded;
+}
+
 } // namespace quillmere::dat::file_type::physics_script

@@ -283,4 +283,14 @@ DecodeResult<SetupModel> SetupModel::unpack(ByteCursor& cursor) {
     return model;
 }
 
+DecodeResult<SetupModel> SetupModel::read(std::span<const std::uint8_t> data,
+                                          std::uint64_t* consumed) {
+    ByteCursor cursor(data);
+    auto decoded = read(cursor);
+    if (decoded && consumed != nullptr) {
+        *consumed = cursor.position();
+    }
+    return decoded;
+}
+
 } // namespace quillmere::dat::file_type::setup_model

@@ -294,5 +294,78 @@ TEST(HookPayloadTest, DecodedHooksOfEveryTypeViewWithoutChange) {
     }
 }
 
+// The public table of hook types says what the decoders do: each type's payload record, its
+// fields in order and its size.
+TEST(HookPayloadTest, HookTypeTableMatchesTheDecoders) {
+    for (const auto& row : hook_table()) {
+        const hooks::HookTypeInfo& info = hooks::kHookTypes[row.type];
+        EXPECT_EQ(hooks::hook_type_number(info.type), row.type);
+        EXPECT_EQ(hooks::hook_type_of(row.type), info.type);
+        EXPECT_EQ(info.payload_size, fixed_payload_size(row.type)) << row.type;
+        std::vector<std::string> names;
+        for (const auto& [start, name] : row.fields) {
+            names.push_back(name);
+        }
+        EXPECT_EQ(std::vector<std::string>(info.fields.begin(), info.fields.end()), names);
+        EXPECT_EQ(info.payload_record, row.record.empty() ? "EmptyPayload" : row.record);
+    }
+    EXPECT_EQ(hooks::hook_type_name(hooks::HookType::CallPES), "CallPES");
+    EXPECT_EQ(hooks::hook_type_name(27U), "");
+    EXPECT_FALSE(hooks::hook_type_of(27));
+}
+
+// Every payload kind encodes to its wire bytes, padded with zeros to a multiple of 4, and the
+// encoded bytes decode to the payload again.
+TEST(HookPayloadTest, EveryTypeEncodesBackToItsBytes) {
+    for (const auto& row : hook_table()) {
+        auto packed = pack_payload(row.type, row.expected);
+        ASSERT_TRUE(packed) << row.type << ": " << packed.error().message();
+        auto padded = row.payload;
+        padded.resize((padded.size() + 3) / 4 * 4, 0);
+        EXPECT_EQ(*packed, padded) << row.type;
+        EXPECT_EQ(unpack_payload(row.type, *packed), row.expected) << row.type;
+    }
+}
+
+// The packed id takes one word below 0x8000 and two from there on; the padding follows suit.
+TEST(HookPayloadTest, ReplaceObjectEncodesEitherWidth) {
+    const std::pair<AnimPartChange, std::vector<std::uint8_t>> cases[] = {
+        {{3, 0x1234}, Bytes().u8(3).u16(0x1234).u8(0).take()},
+        {{0, 0x7FFF}, Bytes().u8(0).u16(0x7FFF).u8(0).take()},
+        {{1, 0x8000}, Bytes().u8(1).u16(0x8000).u16(0x8000).raw({0, 0, 0}).take()},
+        {{3, 0x00010002}, Bytes().u8(3).u16(0x8001).u16(0x0002).raw({0, 0, 0}).take()},
+        {{255, 0x7FFFFFFF}, Bytes().u8(255).u16(0xFFFF).u16(0xFFFF).raw({0, 0, 0}).take()},
+    };
+    for (const auto& [payload, bytes] : cases) {
+        EXPECT_EQ(pack_payload(5, payload), bytes) << payload.part_id;
+    }
+    auto too_wide = pack_payload(5, AnimPartChange{1, 0x80000000});
+    ASSERT_FALSE(too_wide);
+    EXPECT_EQ(too_wide.error().message(), "part_id 0x80000000 does not fit a packed id at 0x0");
+}
+
+// An edit: the payload decoded, a field changed, written back; a payload of another layout or
+// a hook of an unknown type is refused and leaves the hook as it was.
+TEST(HookPayloadTest, SetPayloadWritesAnEditAndRefusesMismatches) {
+    auto hook = testkit::make_replace_object_long(-1, 2, 0x8001, 0x0002, {9, 9, 9});
+    auto payload = unpack_payload(hook);
+    ASSERT_TRUE(payload);
+    std::get<AnimPartChange>(*payload).part_id = 0x0042;
+    ASSERT_TRUE(set_payload(hook, *payload));
+    EXPECT_EQ(hook.data, Bytes().u8(2).u16(0x0042).u8(0).take());
+    EXPECT_EQ(hook.direction, -1);
+    EXPECT_EQ(hook.type(), HookType::ReplaceObject);
+
+    const auto before = hook;
+    auto mismatch = set_payload(hook, SoundPayload{7});
+    ASSERT_FALSE(mismatch);
+    EXPECT_EQ(mismatch.error().message(),
+              "SoundPayload is not the payload of a ReplaceObject hook at 0x0");
+    hook.hook_type = 27;
+    EXPECT_FALSE(set_payload(hook, *payload));
+    EXPECT_EQ(hook.data, before.data);
+    EXPECT_EQ(hook.type(), std::nullopt);
+}
+
 } // namespace
 } // namespace quillmere::dat::file_type::setup_model

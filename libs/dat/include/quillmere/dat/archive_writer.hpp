@@ -14,6 +14,8 @@
 
 namespace quillmere::dat {
 
+class DatDatabase;
+
 /// The directory fields of a file given as plain contents (its id and place are the writer's).
 struct FileFields {
     /// Bit 0 says whether the stored bytes are compressed; see `Storage`.
@@ -82,6 +84,10 @@ enum class Storage : std::uint8_t {
 /// - an application with its own handlers calls `remove_pending_temporaries` from them.
 /// The writer opens nothing but its temporary file and the output's directory.
 ///
+/// Every `Other` error the writer raises itself carries its reason (`DatError::write_refusal`,
+/// see `WriteRefusal`), so that a caller can tell a duplicate id (`DuplicateId`), contents that
+/// contradict their flags, an archive grown too large and a writer already closed apart.
+///
 /// Once `finish` has succeeded, or any write has failed (the temporary file is then gone),
 /// every further call fails with `Other`. Errors that write nothing (a duplicate id, flags
 /// that contradict the storage, an archive that would grow too large) leave the writer as it
@@ -104,6 +110,11 @@ class QUILLMERE_DAT_EXPORT ArchiveWriter {
     [[nodiscard]] static DatResult<ArchiveWriter>
     create(const std::filesystem::path& output_path, const DatHeader& header_template,
            std::span<const std::uint8_t, kPreambleSize> preamble);
+
+    /// `create` with `source`'s header as the template and its preamble (`read_preamble`), for
+    /// a copy or an edited copy of `source`. Errors: those of `read_preamble`, then `create`'s.
+    [[nodiscard]] static DatResult<ArchiveWriter>
+    create_from(const std::filesystem::path& output_path, const DatDatabase& source);
 
     ArchiveWriter(ArchiveWriter&&) noexcept;
     ArchiveWriter& operator=(ArchiveWriter&&) noexcept;
@@ -150,6 +161,17 @@ class QUILLMERE_DAT_EXPORT ArchiveWriter {
     /// fails.
     [[nodiscard]] DatResult<DatFileEntry> add_stored(const DatFileEntry& entry,
                                                      std::span<const std::uint8_t> stored_bytes);
+
+    /// Copies file `id` of `source` as it is stored there: `add_stored` of its entry and its
+    /// stored bytes (`DatDatabase::read_stored`), nothing decompressed or recompressed.
+    /// Errors: those of `read_stored` (nothing is written then), then those of `add_stored`.
+    [[nodiscard]] DatResult<DatFileEntry> copy_file(const DatDatabase& source, std::uint32_t id);
+
+    /// Stores new `contents` as file `like.id` with `like`'s `bit_flags`, `timestamp` and
+    /// `version`, compressed when `like` is flagged compressed and plain otherwise: the way to
+    /// put edited contents in place of a file of another archive. Errors as for `add_file`.
+    [[nodiscard]] DatResult<DatFileEntry> add_file_like(const DatFileEntry& like,
+                                                        std::span<const std::uint8_t> contents);
 
     /// Writes the directory and the header, then puts the archive in place (see above).
     /// Returns the header as written.

@@ -72,6 +72,10 @@ class QUILLMERE_DAT_EXPORT DatDatabase {
     [[nodiscard]] const std::unordered_map<std::uint32_t, DatFileEntry>& files() const noexcept {
         return files_;
     }
+    /// Every file id of the directory in ascending order: the order to list or copy files in,
+    /// which `files()` does not have.
+    [[nodiscard]] std::vector<std::uint32_t> sorted_ids() const;
+
     /// The archive file's length in bytes when it was opened.
     [[nodiscard]] std::uint64_t archive_length() const noexcept;
 
@@ -95,6 +99,12 @@ class QUILLMERE_DAT_EXPORT DatDatabase {
     /// `get_file_checked` into `out`, reusing its capacity as `get_file(id, out)` does.
     [[nodiscard]] DatResult<void> get_file_checked(std::uint32_t id,
                                                    std::vector<std::uint8_t>& out) const;
+
+    /// The bytes file `id` is stored as, without decompressing them: for a file flagged
+    /// compressed, its compressed stream (what `ArchiveWriter::add_stored` takes back).
+    /// Errors: `NotFound(id)`; those of `read_file_data`, a failed read naming the file in its
+    /// `read_place`.
+    [[nodiscard]] DatResult<std::vector<std::uint8_t>> read_stored(std::uint32_t id) const;
 
     /// The `kPreambleSize` bytes before the header, as stored (`open` does not read them).
     /// Errors: `Io` when they cannot be read.

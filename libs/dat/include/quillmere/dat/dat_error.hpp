@@ -14,6 +14,29 @@
 
 namespace quillmere::dat {
 
+/// Why an `ArchiveWriter` refused a call: the errors of kind `Other` it raises carry one
+/// (`DatError::write_refusal`), so a caller can tell them apart without reading their text.
+enum class WriteRefusal : std::uint8_t {
+    /// `create`: a block size of 4 or less, or above 1048576.
+    BlockSize,
+    /// `create`: a version string longer than 16 bytes.
+    VersionString,
+    /// `add_file`: `Storage::Plain` with bit 0 of the flags set.
+    FlagsContradictStorage,
+    /// `add_file`: contents of 4 GiB or more to compress.
+    ContentsTooLong,
+    /// `add_stored`: stored bytes of another length than the entry's `size`.
+    StoredSizeMismatch,
+    /// A file or the directory would end the archive past the reach of 32-bit offsets.
+    ArchiveTooLarge,
+    /// A call after `finish` succeeded.
+    Finished,
+    /// A call after a write failed.
+    StoppedAtError,
+    /// `copy_archive`: a file both put and deleted.
+    EditConflict,
+};
+
 /// One failure of an archive operation (opening, loading the directory, reading a block chain,
 /// looking a file up). A plain value: it owns its fields and is moved to the caller.
 ///
@@ -62,6 +85,19 @@ class QUILLMERE_DAT_EXPORT DatError {
         common::IoError source;
     };
 
+    /// Where a read of the archive failed: the block being read, and the file or directory node
+    /// whose chain it belonged to when the reader knew it.
+    struct ReadPlace {
+        /// Offset of the block whose link word or payload could not be read.
+        std::uint64_t block_offset = 0;
+        /// The file whose chain was read (`get_file`, `read_stored`).
+        std::optional<std::uint32_t> file_id;
+        /// Offset of the directory node whose chain was read (`open`).
+        std::optional<std::uint32_t> node_offset;
+
+        friend bool operator==(const ReadPlace&, const ReadPlace&) = default;
+    };
+
     /// `Io` carrying `error`.
     DatError(common::IoError error); // NOLINT(google-explicit-constructor): implicit by design
     /// `BinRead` carrying `error` unchanged, field contexts included.
@@ -81,6 +117,8 @@ class QUILLMERE_DAT_EXPORT DatError {
     [[nodiscard]] static DatError decompression_failed(std::uint32_t file_id);
     [[nodiscard]] static DatError path_error(std::filesystem::path path, common::IoError source);
     [[nodiscard]] static DatError other(std::string what);
+    /// `Other` with `what` as its text, raised by the archive writer for `reason`.
+    [[nodiscard]] static DatError refused(WriteRefusal reason, std::string what);
 
     /// Which of the twelve kinds this is.
     [[nodiscard]] Kind kind() const noexcept { return kind_; }
@@ -101,6 +139,23 @@ class QUILLMERE_DAT_EXPORT DatError {
     /// The fields of `PathError`, else null.
     [[nodiscard]] const PathFailure* path_failure() const noexcept;
 
+    /// Where the archive read that failed was: set on the `Io` errors of chain reads (file
+    /// contents, stored bytes, directory nodes), else nothing.
+    [[nodiscard]] const std::optional<ReadPlace>& read_place() const noexcept {
+        return read_place_;
+    }
+    /// Records where a read failed. A place already recorded keeps its block and gains the file
+    /// id or node offset it lacked, so each layer adds what it knows.
+    void add_read_place(const ReadPlace& place);
+    /// The writer's reason for an `Other` error it raised, else nothing.
+    [[nodiscard]] std::optional<WriteRefusal> write_refusal() const noexcept { return refusal_; }
+
+    /// The error on one line, for a caller to print: `message()` with a decoding error in its
+    /// one-line form (no source locations, contexts after "; ") and line breaks turned into
+    /// spaces; then, for a failed read whose place is known, where it was: " (file 06000001,
+    /// block at offset 5120)" or " (directory node at offset 1024, block at offset 2048)".
+    [[nodiscard]] std::string one_line() const;
+
     /// The display text from the kind's template; a wrapped error is inserted as its own
     /// `message()` renders it (a backtrace of a `DecodeError` spans several lines).
     [[nodiscard]] std::string message() const;
@@ -118,6 +173,8 @@ class QUILLMERE_DAT_EXPORT DatError {
 
     Kind kind_;
     Payload payload_;
+    std::optional<ReadPlace> read_place_;
+    std::optional<WriteRefusal> refusal_;
 };
 
 /// The name of a kind as the diagnostic form writes it (`NotFound`).

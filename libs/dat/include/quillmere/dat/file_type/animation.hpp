@@ -69,6 +69,12 @@ struct QUILLMERE_DAT_EXPORT Animation {
     /// input can satisfy fails with the short-read error of the first element that does not fit,
     /// without reserving room for the stored count.
     [[nodiscard]] static common::DecodeResult<Animation> read(common::ByteCursor& cursor);
+    /// Decodes the animation held in `data`, from its first byte: `read` at a cursor over `data`,
+    /// same errors. `consumed`, when given, receives on success the number of bytes the animation
+    /// occupies; fewer than `data.size()` means the file has bytes after it, which no encoder
+    /// writes back.
+    [[nodiscard]] static common::DecodeResult<Animation> read(std::span<const std::uint8_t> data,
+                                                              std::uint64_t* consumed = nullptr);
 
     friend bool operator==(const Animation&, const Animation&) = default;
 };

@@ -4,6 +4,7 @@
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/common/byte_writer.hpp"
 #include "quillmere/dat/export.hpp"
+#include "quillmere/dat/hooks/hook_type.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -13,44 +14,11 @@
 
 namespace quillmere::dat::file_type::setup_model {
 
-/// Hook type numbers. The decoder accepts 0 to 26.
-enum class HookType : std::uint32_t {
-    NoOp = 0,
-    Sound = 1,
-    SoundTable = 2,
-    Attack = 3,
-    AnimationDone = 4,
-    ReplaceObject = 5,
-    Ethereal = 6,
-    TransparentPart = 7,
-    Luminous = 8,
-    LuminousPart = 9,
-    Diffuse = 10,
-    DiffusePart = 11,
-    Scale = 12,
-    CreateParticle = 13,
-    DestroyParticle = 14,
-    StopParticle = 15,
-    NoDraw = 16,
-    DefaultScript = 17,
-    DefaultScriptPart = 18,
-    CallPES = 19,
-    Transparent = 20,
-    SoundTweaked = 21,
-    SetOmega = 22,
-    TextureVelocity = 23,
-    TextureVelocityPart = 24,
-    SetLight = 25,
-    CreateBlockingParticle = 26,
-};
-
-/// Number of hook types; type numbers run from 0 to kHookTypeCount - 1.
-inline constexpr std::uint32_t kHookTypeCount = 27;
-
-/// The number of a hook type, as stored in a hook and used to index per-type tables.
-[[nodiscard]] constexpr std::uint32_t hook_type_number(HookType type) noexcept {
-    return std::to_underlying(type);
-}
+// The hook types live in `quillmere::dat::hooks` (hooks/hook_type.hpp); these names stay here
+// for the callers that know them from this namespace.
+using hooks::hook_type_number;
+using hooks::HookType;
+using hooks::kHookTypeCount;
 
 /// Payload size in bytes (before padding) of a fixed-size hook type; empty for ReplaceObject
 /// (3 or 5 bytes, decided by the data) and for unknown types.
@@ -92,6 +60,11 @@ struct QUILLMERE_DAT_EXPORT AnimationHook {
     /// Bytes the hook occupies when written: 8 + size of `data`.
     [[nodiscard]] std::size_t encoded_size() const noexcept { return 8 + data.size(); }
 
+    /// The hook's type, or nothing for a number above 26 (which no decoded hook has).
+    [[nodiscard]] constexpr std::optional<HookType> type() const noexcept {
+        return hooks::hook_type_of(hook_type);
+    }
+
     friend bool operator==(const AnimationHook&, const AnimationHook&) = default;
 };
 
@@ -117,6 +90,11 @@ struct QUILLMERE_DAT_EXPORT HookView {
     /// Bytes the hook occupies: 8 + size of `data`.
     [[nodiscard]] std::size_t encoded_size() const noexcept { return 8 + data.size(); }
 
+    /// The hook's type, or nothing for a number above 26 (which no decoded hook has).
+    [[nodiscard]] constexpr std::optional<HookType> type() const noexcept {
+        return hooks::hook_type_of(hook_type);
+    }
+
     /// The hook as an owned value.
     [[nodiscard]] AnimationHook to_owned() const {
         return AnimationHook{hook_type, direction, {data.begin(), data.end()}};
@@ -132,3 +110,10 @@ struct QUILLMERE_DAT_EXPORT HookStep {
 };
 
 } // namespace quillmere::dat::file_type::setup_model
+
+namespace quillmere::dat::hooks {
+// The hooks themselves, under the namespace that says what they are.
+using file_type::setup_model::AnimationHook;
+using file_type::setup_model::fixed_payload_size;
+using file_type::setup_model::HookView;
+} // namespace quillmere::dat::hooks

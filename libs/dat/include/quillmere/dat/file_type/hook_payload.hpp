@@ -1,6 +1,7 @@
 // Typed views of animation hook payloads: what the bytes an `AnimationHook` keeps mean, decoded
-// for display and inspection. Decoding a view reads the hook's `data` and never changes the hook;
-// the hook decoder and encoder do not use these views.
+// for display and inspection, and encoded back for edits (`pack_payload`, `set_payload`).
+// Decoding a view reads the hook's `data` and never changes the hook; the hook decoder and
+// encoder do not use these views.
 #pragma once
 
 #include "quillmere/common/byte_cursor.hpp"
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <span>
 #include <variant>
+#include <vector>
 
 namespace quillmere::dat::file_type::setup_model {
 
@@ -330,4 +332,54 @@ unpack_payload(std::uint32_t hook_type, std::span<const std::uint8_t> data);
 [[nodiscard]] QUILLMERE_DAT_EXPORT common::DecodeResult<HookPayload>
 unpack_payload(const AnimationHook& hook);
 
+/// The bytes a hook of type `hook_type` keeps for `payload` (its `data`): the payload's fields in
+/// the order of its table, then zero bytes up to a multiple of 4. ReplaceObject's `part_id` is
+/// packed in one word when it is below 0x8000, else in two (3 or 5 payload bytes, so 1 or 3
+/// padding bytes); a two-word id stored for a number below 0x8000 is written back in one word.
+/// `unpack_payload` of the result gives `payload` again.
+///
+/// Errors (`Custom` at 0x0):
+/// - `hook_type` above 26: "Unsupported AnimationHook type: 0x{type:08X}";
+/// - a payload of another layout than the type's: "{Record} is not the payload of a {Name}
+///   hook", such as "SoundPayload is not the payload of a Scale hook";
+/// - a ReplaceObject `part_id` above 0x7FFFFFFF: "part_id 0x{id:08X} does not fit a packed id".
+[[nodiscard]] QUILLMERE_DAT_EXPORT common::DecodeResult<std::vector<std::uint8_t>>
+pack_payload(std::uint32_t hook_type, const HookPayload& payload);
+
+/// Replaces `hook.data` with `pack_payload(hook.hook_type, payload)`; type and direction are
+/// kept. On an error (those of `pack_payload`) the hook is left as it was.
+///
+///     QM_TRY(auto payload, unpack_payload(hook));
+///     std::get<SoundPayload>(payload).id = new_id;
+///     QM_TRY_VOID(set_payload(hook, payload));
+[[nodiscard]] QUILLMERE_DAT_EXPORT common::DecodeResult<void>
+set_payload(AnimationHook& hook, const HookPayload& payload);
+
 } // namespace quillmere::dat::file_type::setup_model
+
+namespace quillmere::dat::hooks {
+// The payload records and their coding, under the namespace that says what they are.
+using file_type::setup_model::AnimPartChange;
+using file_type::setup_model::AttackCone;
+using file_type::setup_model::CallPesPayload;
+using file_type::setup_model::CreateParticleHookPayload;
+using file_type::setup_model::DefaultScriptPartPayload;
+using file_type::setup_model::EmptyPayload;
+using file_type::setup_model::EtherealPayload;
+using file_type::setup_model::HookPayload;
+using file_type::setup_model::NoDrawPayload;
+using file_type::setup_model::pack_payload;
+using file_type::setup_model::ParticleEmitterPayload;
+using file_type::setup_model::PartRamp;
+using file_type::setup_model::Ramp;
+using file_type::setup_model::ScalePayload;
+using file_type::setup_model::set_payload;
+using file_type::setup_model::SetLightPayload;
+using file_type::setup_model::SetOmegaPayload;
+using file_type::setup_model::SoundPayload;
+using file_type::setup_model::SoundTablePayload;
+using file_type::setup_model::SoundTweakedPayload;
+using file_type::setup_model::TextureVelocityPartPayload;
+using file_type::setup_model::TextureVelocityPayload;
+using file_type::setup_model::unpack_payload;
+} // namespace quillmere::dat::hooks

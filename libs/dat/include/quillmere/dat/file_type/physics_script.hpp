@@ -56,6 +56,12 @@ struct QUILLMERE_DAT_EXPORT PhysicsScript {
     /// larger than the input can satisfy fails with the short-read error of the first entry that
     /// does not fit, without reserving room for the stored count.
     [[nodiscard]] static common::DecodeResult<PhysicsScript> read(common::ByteCursor& cursor);
+    /// Decodes the script held in `data`, from its first byte: `read` at a cursor over `data`,
+    /// same errors. `consumed`, when given, receives on success the number of bytes the script
+    /// occupies; fewer than `data.size()` means the file has bytes after it, which no encoder
+    /// writes back.
+    [[nodiscard]] static common::DecodeResult<PhysicsScript>
+    read(std::span<const std::uint8_t> data, std::uint64_t* consumed = nullptr);
 
     /// The encoded script; for a decoded script, exactly the bytes it came from (without any
     /// trailing bytes). Fails only as `write` does.

@@ -150,6 +150,12 @@ struct QUILLMERE_DAT_EXPORT SetupModel {
 
     /// The public entry: decodes one setup model (see `unpack`).
     [[nodiscard]] static common::DecodeResult<SetupModel> read(common::ByteCursor& cursor);
+    /// Decodes the setup model held in `data`, from its first byte: `read` at a cursor over `data`,
+    /// same errors. `consumed`, when given, receives on success the number of bytes the setup model
+    /// occupies; fewer than `data.size()` means the file has bytes after it, which no encoder
+    /// writes back.
+    [[nodiscard]] static common::DecodeResult<SetupModel> read(std::span<const std::uint8_t> data,
+                                                               std::uint64_t* consumed = nullptr);
 
     /// Decodes one setup model from the cursor's position; trailing bytes are ignored. The first
     /// error is returned unchanged and no model survives it:
