@@ -5,14 +5,12 @@
 #include "archive.hpp"
 
 #include "decoded.hpp"
-
 #include "quillmere/dat/dat_database.hpp"
-
-#include <pybind11/stl.h>
-#include <pybind11/stl/filesystem.h>
 
 #include <algorithm>
 #include <cctype>
+#include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
 
 namespace quillmere::python {
 
@@ -25,17 +23,55 @@ using dat::file_type::FileType;
 using EntryList = std::vector<DatFileEntry>;
 
 /// Iterates a snapshot of the directory, so that closing the archive meanwhile is harmless.
+/// Written against the C API: a pybind11 __next__ would cost more than the Entry it returns.
 struct EntryIterator {
-    std::shared_ptr<const EntryList> entries;
-    std::size_t next = 0;
-
-    DatFileEntry step() {
-        if (next >= entries->size()) {
-            throw py::stop_iteration();
-        }
-        return (*entries)[next++];
-    }
+    PyObject_HEAD std::shared_ptr<const EntryList> entries;
+    std::size_t next;
 };
+
+PyTypeObject* entry_iterator_type = nullptr;
+
+void entry_iterator_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    reinterpret_cast<EntryIterator*>(self)->entries.~shared_ptr();
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyObject* entry_iterator_next(PyObject* self) {
+    auto* it = reinterpret_cast<EntryIterator*>(self);
+    if (it->next >= it->entries->size()) {
+        return nullptr; // the end, no error set
+    }
+    try {
+        return make_entry((*it->entries)[it->next++]).release().ptr();
+    } catch (py::error_already_set& error) {
+        error.restore();
+        return nullptr;
+    }
+}
+
+PyType_Slot entry_iterator_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(&entry_iterator_dealloc)},
+    {Py_tp_iter, reinterpret_cast<void*>(&PyObject_SelfIter)},
+    {Py_tp_iternext, reinterpret_cast<void*>(&entry_iterator_next)},
+    {0, nullptr},
+};
+
+PyType_Spec entry_iterator_spec = {"quillmere._EntryIterator", sizeof(EntryIterator), 0,
+                                   Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+                                   entry_iterator_slots};
+
+py::object iterate(std::shared_ptr<const EntryList> entries) {
+    PyObject* self = entry_iterator_type->tp_alloc(entry_iterator_type, 0);
+    if (self == nullptr) {
+        throw py::error_already_set();
+    }
+    auto* it = reinterpret_cast<EntryIterator*>(self);
+    new (&it->entries) std::shared_ptr<const EntryList>(std::move(entries));
+    it->next = 0;
+    return py::reinterpret_steal<py::object>(self);
+}
 
 class Archive {
   public:
@@ -123,8 +159,7 @@ std::optional<std::uint32_t> as_file_id(const py::handle& value) {
 FileType hook_file_type(std::uint32_t id) {
     const auto type = dat::file_type::of(id);
     if (!type) {
-        throw py::value_error(id_text(id) +
-                              " is not an animation, setup model or physics script");
+        throw py::value_error(id_text(id) + " is not an animation, setup model or physics script");
     }
     return *type;
 }
@@ -135,16 +170,16 @@ py::object decode_entry(Archive& archive, std::uint32_t id) {
 }
 
 void bind_archive_class(py::module_& module) {
-    py::class_<EntryIterator>(module, "_EntryIterator")
-        .def("__iter__", [](EntryIterator& it) -> EntryIterator& { return it; })
-        .def("__next__", &EntryIterator::step);
+    entry_iterator_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&entry_iterator_spec));
+    if (entry_iterator_type == nullptr) {
+        throw py::error_already_set();
+    }
 
     py::class_<Archive>(module, "Archive",
                         "An opened archive; also a context manager that closes it.")
         .def_property_readonly("path", &Archive::path)
         .def_property_readonly("closed", &Archive::closed)
-        .def_property_readonly("header",
-                               [](const Archive& a) { return a.database()->header(); })
+        .def_property_readonly("header", [](const Archive& a) { return a.database()->header(); })
         .def_property_readonly("preamble",
                                [](const Archive& a) {
                                    const auto bytes = value_or_raise(a.database()->read_preamble());
@@ -156,8 +191,11 @@ void bind_archive_class(py::module_& module) {
                  const auto file_id = as_file_id(id);
                  return file_id && a.database()->files().contains(*file_id);
              })
-        .def("__iter__", [](Archive& a) { return EntryIterator{a.sorted(), 0}; })
-        .def("__getitem__", &Archive::entry, py::arg("id"))
+        .def("__iter__", [](Archive& a) { return iterate(a.sorted()); })
+        .def(
+            "__getitem__",
+            [](const Archive& a, std::uint32_t id) { return make_entry(a.entry(id)); },
+            py::arg("id"))
         .def(
             "read",
             [](const Archive& a, std::uint32_t id, bool checked) {
@@ -199,7 +237,8 @@ FileType parse_file_type(const py::handle& value) {
             text = text.substr(2);
         }
         if (!text.empty() && text.size() <= 2 &&
-            std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c); })) {
+            std::all_of(text.begin(), text.end(),
+                        [](unsigned char c) { return std::isxdigit(c); })) {
             return hook_file_type(static_cast<std::uint32_t>(std::stoul(text, nullptr, 16)) << 24);
         }
     }

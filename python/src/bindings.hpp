@@ -4,10 +4,10 @@
 
 #include "quillmere/common/decode_error.hpp"
 #include "quillmere/dat/dat_error.hpp"
-
-#include <pybind11/pybind11.h>
+#include "quillmere/dat/dat_file_entry.hpp"
 
 #include <cstdint>
+#include <pybind11/pybind11.h>
 #include <string>
 #include <utility>
 
@@ -48,6 +48,9 @@ T value_or_raise(common::DecodeResult<T>&& result) {
         return std::move(*result);
     }
 }
+
+/// A quillmere.Entry holding the fields of `entry`.
+[[nodiscard]] py::object make_entry(const dat::DatFileEntry& entry);
 
 /// A file id as the tools print it: "0x" and eight upper-case hex digits.
 [[nodiscard]] std::string id_text(std::uint32_t id);

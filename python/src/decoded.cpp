@@ -9,10 +9,9 @@
 #include "quillmere/dat/file_type/physics_script.hpp"
 #include "quillmere/dat/file_type/setup_model.hpp"
 
-#include <pybind11/stl.h>
-
 #include <map>
 #include <memory>
+#include <pybind11/stl.h>
 
 namespace quillmere::python {
 
@@ -33,7 +32,8 @@ Hook make_hook(const setup::AnimationHook& hook) {
 py::list hooks_list(const std::vector<Hook>& hooks) {
     py::list out(hooks.size());
     for (std::size_t i = 0; i < hooks.size(); ++i) {
-        out[i] = py::cast(hooks[i], py::return_value_policy::copy);
+        PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i),
+                        make_hook_object(hooks[i]).release().ptr());
     }
     return out;
 }
@@ -171,7 +171,8 @@ void bind_frame_and_animation(py::module_& module) {
         .def_readonly("flags", &AnimationObject::flags)
         .def_readonly("num_parts", &AnimationObject::num_parts)
         .def_readonly("num_frames", &AnimationObject::num_frames)
-        .def_property_readonly("hooks", [](const AnimationObject& a) { return hooks_list(a.hooks); })
+        .def_property_readonly("hooks",
+                               [](const AnimationObject& a) { return hooks_list(a.hooks); })
         .def_property_readonly("pos_frames",
                                [](AnimationObject& a) { return copy_of(a.decoded().pos_frames); })
         .def_property_readonly("part_frames", [](AnimationObject& a) {
@@ -211,13 +212,13 @@ void bind_setup_model(py::module_& module) {
                                    return keyed_dict(s.decoded().connection_points,
                                                      [](const auto& v) { return copy_of(v); });
                                })
-        .def_property_readonly("placement_frames",
-                               [](S& s) {
-                                   return keyed_dict(s.decoded().placement_frames,
-                                                     [](const setup::PlacementType& p) {
-                                                         return py::cast(frame_object(p.anim_frame));
-                                                     });
-                               })
+        .def_property_readonly(
+            "placement_frames",
+            [](S& s) {
+                return keyed_dict(s.decoded().placement_frames, [](const setup::PlacementType& p) {
+                    return py::cast(frame_object(p.anim_frame));
+                });
+            })
         .def_property_readonly("cyl_spheres", [](S& s) { return copy_of(s.decoded().cyl_spheres); })
         .def_property_readonly("spheres", [](S& s) { return copy_of(s.decoded().spheres); })
         .def_property_readonly("height", [](S& s) { return s.decoded().height; })
@@ -235,15 +236,13 @@ void bind_setup_model(py::module_& module) {
                                })
         .def_property_readonly("default_animation",
                                [](S& s) { return s.decoded().default_animation; })
-        .def_property_readonly("default_script",
-                               [](S& s) { return s.decoded().default_script; })
+        .def_property_readonly("default_script", [](S& s) { return s.decoded().default_script; })
         .def_property_readonly("default_motion_table",
                                [](S& s) { return s.decoded().default_motion_table; })
         .def_property_readonly("default_sound_table",
                                [](S& s) { return s.decoded().default_sound_table; })
-        .def_property_readonly("default_script_table", [](S& s) {
-            return s.decoded().default_script_table;
-        });
+        .def_property_readonly("default_script_table",
+                               [](S& s) { return s.decoded().default_script_table; });
 }
 
 void bind_physics_script(py::module_& module) {
@@ -254,7 +253,7 @@ void bind_physics_script(py::module_& module) {
         .def_property_readonly("script_data", [](const PhysicsScriptObject& p) {
             py::list out;
             for (const auto& hook : p.hooks) {
-                out.append(py::make_tuple(*hook.start_time, copy_of(hook)));
+                out.append(py::make_tuple(*hook.start_time, make_hook_object(hook)));
             }
             return out;
         });

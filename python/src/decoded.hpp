@@ -3,7 +3,6 @@
 #pragma once
 
 #include "bindings.hpp"
-
 #include "quillmere/dat/file_type/file_type.hpp"
 
 #include <cstdint>
@@ -23,6 +22,9 @@ struct Hook {
     std::optional<std::int32_t> placement;
     std::optional<double> start_time;
 };
+
+/// A quillmere.Hook object holding `hook`.
+[[nodiscard]] py::object make_hook_object(Hook hook);
 
 /// Decodes `bytes` as a file of `type` (an Animation, SetupModel or PhysicsScript object that
 /// takes the bytes over); raises DecodeError with the decoder's error.

@@ -18,11 +18,7 @@ PyObject* dat_error_type = nullptr;
 PyObject* decode_error_type = nullptr;
 
 [[noreturn]] void raise(PyObject* type, const std::string& message, const py::dict& attributes) {
-    py::object exception = py::reinterpret_steal<py::object>(
-        PyObject_CallFunction(type, "s#", message.data(), static_cast<Py_ssize_t>(message.size())));
-    if (!exception) {
-        throw py::error_already_set();
-    }
+    py::object exception = py::handle(type)(py::str(message));
     for (const auto& [name, value] : attributes) {
         py::setattr(exception, name, value);
     }

@@ -1,18 +1,16 @@
 // Plain records as Python values: vectors, quaternions, frames, spheres, the records of a setup
 // model, the archive header and directory entries. Each is a copy, independent of any archive.
 #include "bindings.hpp"
-
 #include "quillmere/common/math.hpp"
 #include "quillmere/dat/dat_file_entry.hpp"
 #include "quillmere/dat/dat_header.hpp"
 #include "quillmere/dat/file_type/setup_model.hpp"
 #include "quillmere/dat/graphics.hpp"
 
-#include <pybind11/operators.h>
-#include <pybind11/stl.h>
-
 #include <array>
 #include <cstdio>
+#include <pybind11/operators.h>
+#include <pybind11/stl.h>
 
 namespace quillmere::python {
 
@@ -79,9 +77,10 @@ std::string header_repr(const DatHeader& header) {
         out += word.name;
         out += "=" + std::to_string(header.*word.field) + ", ";
     }
-    return out + "version_string=" + std::string(py::repr(py::bytes(
-                                         reinterpret_cast<const char*>(header.version_string.data()),
-                                         header.version_string.size()))) +
+    return out + "version_string=" +
+           std::string(
+               py::repr(py::bytes(reinterpret_cast<const char*>(header.version_string.data()),
+                                  header.version_string.size()))) +
            ")";
 }
 
@@ -107,30 +106,44 @@ void bind_header(py::module_& module) {
         .def("__repr__", &header_repr);
 }
 
-// The file type of an id as quillmere-dat info prints it: "0x" and two upper-case hex digits.
-std::string file_type_text(const DatFileEntry& entry) {
-    char text[5];
-    std::snprintf(text, sizeof text, "0x%02X", entry.id >> 24);
-    return text;
+// Entry is a struct sequence (a named tuple made by the C API): a census makes one per directory
+// entry, and these are the cheapest Python objects with named fields.
+PyStructSequence_Field entry_fields[] = {
+    {"id", "The file id."},
+    {"offset", "Where the file's first block lies."},
+    {"size", "The stored size (compressed, for a compressed file)."},
+    {"bit_flags", "The entry's flags; bit 0 marks a compressed file."},
+    {"timestamp", "As stored."},
+    {"version", "As stored."},
+    {"compressed", "Whether bit 0 of bit_flags is set."},
+    {"file_type", "The id's top byte as quillmere-dat info prints it ('0x03')."},
+    {nullptr, nullptr},
+};
+PyStructSequence_Desc entry_desc = {"quillmere.Entry", "One directory entry of an archive.",
+                                    entry_fields, 8};
+PyTypeObject* entry_type = nullptr;
+
+// The file type texts, "0x00" to "0xFF", made once.
+std::array<py::object, 256>& file_type_texts() {
+    static auto* texts = [] {
+        auto* out = new std::array<py::object, 256>;
+        for (std::size_t type = 0; type < out->size(); ++type) {
+            char text[5];
+            std::snprintf(text, sizeof text, "0x%02zX", type);
+            (*out)[type] = py::str(text);
+        }
+        return out;
+    }();
+    return *texts;
 }
 
 void bind_entry(py::module_& module) {
-    py::class_<DatFileEntry>(module, "Entry", "One directory entry of an archive.")
-        .def_readonly("id", &DatFileEntry::id)
-        .def_readonly("offset", &DatFileEntry::offset)
-        .def_readonly("size", &DatFileEntry::size)
-        .def_readonly("bit_flags", &DatFileEntry::bit_flags)
-        .def_readonly("timestamp", &DatFileEntry::timestamp)
-        .def_readonly("version", &DatFileEntry::version)
-        .def_property_readonly("compressed", &DatFileEntry::is_compressed)
-        .def_property_readonly("file_type", &file_type_text)
-        .def(py::self == py::self)
-        .def("__repr__", [](const DatFileEntry& e) {
-            return "Entry(id=" + id_text(e.id) + ", offset=" + std::to_string(e.offset) +
-                   ", size=" + std::to_string(e.size) + ", bit_flags=" +
-                   std::to_string(e.bit_flags) + ", timestamp=" + std::to_string(e.timestamp) +
-                   ", version=" + std::to_string(e.version) + ")";
-        });
+    entry_type = PyStructSequence_NewType(&entry_desc);
+    if (entry_type == nullptr) {
+        throw py::error_already_set();
+    }
+    file_type_texts();
+    module.add_object("Entry", reinterpret_cast<PyObject*>(entry_type));
 }
 
 std::string floats_repr(const char* name, std::initializer_list<float> values) {
@@ -148,7 +161,9 @@ void bind_geometry(py::module_& module) {
         .def_readonly("y", &Vector3::y)
         .def_readonly("z", &Vector3::z)
         .def(py::self == py::self)
-        .def("__repr__", [](const Vector3& v) { return floats_repr("Vector3", {v.x, v.y, v.z}); });
+        .def("__repr__", [](const Vector3& v) {
+            return floats_repr("Vector3", {v.x, v.y, v.z});
+        });
     py::class_<Quaternion>(module, "Quaternion")
         .def_readonly("w", &Quaternion::w)
         .def_readonly("x", &Quaternion::x)
@@ -189,6 +204,25 @@ void bind_setup_records(py::module_& module) {
 }
 
 } // namespace
+
+py::object make_entry(const DatFileEntry& e) {
+    auto entry = py::reinterpret_steal<py::object>(PyStructSequence_New(entry_type));
+    if (!entry) {
+        throw py::error_already_set();
+    }
+    const py::object items[] = {py::int_(e.id),
+                                py::int_(e.offset),
+                                py::int_(e.size),
+                                py::int_(e.bit_flags),
+                                py::int_(e.timestamp),
+                                py::int_(e.version),
+                                py::bool_(e.is_compressed()),
+                                file_type_texts()[e.id >> 24]};
+    for (Py_ssize_t i = 0; i < 8; ++i) {
+        PyStructSequence_SetItem(entry.ptr(), i, py::object(items[i]).release().ptr());
+    }
+    return entry;
+}
 
 void bind_values(py::module_& module) {
     bind_header(module);

@@ -1,7 +1,6 @@
 // quillmere.verify and the Report: the library's verifier, its summary as a dict and its
 // problems as objects.
 #include "archive.hpp"
-
 #include "quillmere/dat/verifier.hpp"
 
 #include <pybind11/stl.h>
@@ -59,8 +58,7 @@ void bind_report(py::module_& module) {
                              "The result of a check: counts, summary figures and problems.")
         .def_readonly("errors", &VerifyReport::error_count)
         .def_readonly("warnings", &VerifyReport::warning_count)
-        .def_property_readonly("summary",
-                               [](const VerifyReport& r) { return summary_dict(r); })
+        .def_property_readonly("summary", [](const VerifyReport& r) { return summary_dict(r); })
         .def_property_readonly("problems",
                                [](const VerifyReport& r) {
                                    return py::cast(r.problems, py::return_value_policy::copy);

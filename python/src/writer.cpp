@@ -2,13 +2,11 @@
 // its path when the `with` block ends without an exception (finish), and not at all when one
 // escapes it (abort: the temporary file is removed, an existing file at the path is untouched).
 #include "bindings.hpp"
-
 #include "quillmere/dat/archive_writer.hpp"
 
+#include <optional>
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
-
-#include <optional>
 
 namespace quillmere::python {
 
@@ -35,9 +33,9 @@ class Writer {
             path, header_template, std::span<const std::uint8_t, dat::kPreambleSize>(first, 320))));
     }
 
-    dat::DatFileEntry add(std::uint32_t id, const py::buffer& data, bool compress,
-                          std::optional<std::uint32_t> bit_flags, std::uint32_t timestamp,
-                          std::uint32_t version) {
+    py::object add(std::uint32_t id, const py::buffer& data, bool compress,
+                   std::optional<std::uint32_t> bit_flags, std::uint32_t timestamp,
+                   std::uint32_t version) {
         ArchiveWriter& writer = open_writer();
         const py::buffer_info info = data.request();
         if (info.ndim != 1 || info.itemsize != 1 || info.strides[0] != 1) {
@@ -54,7 +52,7 @@ class Writer {
         if (!added && writer.temporary_path().empty()) {
             writer_.reset(); // a failed write removed the temporary file: nothing more to do
         }
-        return value_or_raise(std::move(added));
+        return make_entry(value_or_raise(std::move(added)));
     }
 
     dat::DatHeader finish() {
@@ -103,17 +101,17 @@ void bind_writer(py::module_& module) {
         .def_property_readonly("closed", &Writer::closed)
         .def("__len__", &Writer::file_count)
         .def("__enter__", [](Writer& w) -> Writer& { return w; })
-        .def("__exit__", [](Writer& w, const py::object& type, const py::object&,
-                            const py::object&) {
-            if (type.is_none()) {
-                if (!w.closed()) {
-                    w.finish();
-                }
-            } else {
-                w.abort();
-            }
-            return false;
-        });
+        .def("__exit__",
+             [](Writer& w, const py::object& type, const py::object&, const py::object&) {
+                 if (type.is_none()) {
+                     if (!w.closed()) {
+                         w.finish();
+                     }
+                 } else {
+                     w.abort();
+                 }
+                 return false;
+             });
 }
 
 } // namespace quillmere::python

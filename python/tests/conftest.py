@@ -7,7 +7,7 @@ import subprocess
 
 import pytest
 
-DEMO_FILES = 600
+DEMO_FILES = 2000
 
 
 def program(variable):

@@ -29,7 +29,7 @@ def test_archives_that_do_not_open(tmp_path):
 
     broken = tmp_path / "broken.dat"
     header = bytearray(400)
-    struct.pack_into("<II", header, 320, 0x4C51, 1024)
+    struct.pack_into("<III", header, 320, 0x4C51, 1024, 2048)
     struct.pack_into("<I", header, 352, 1024)  # the root node's chain runs past the end
     broken.write_bytes(bytes(header) + bytes(624) + struct.pack("<I", 1 << 20) + bytes(1020))
     with pytest.raises(quillmere.DatError, match="failed to fill whole buffer") as damaged:
