@@ -1,5 +1,6 @@
 # Type stubs of the package quillmere (the extension module _quillmere re-exported).
 import os
+import pathlib
 from typing import Iterator, Optional, Union
 
 _Path = Union[str, "os.PathLike[str]"]
@@ -33,7 +34,8 @@ class Header:
     version_minor: int
     def __init__(self, **fields: Union[int, bytes]) -> None: ...
 
-class Entry:
+class Entry(tuple[int, int, int, int, int, int, bool, str]):
+    """A named tuple: (id, offset, size, bit_flags, timestamp, version, compressed, file_type)."""
     @property
     def id(self) -> int: ...
     @property
@@ -179,7 +181,7 @@ class Report:
 
 class Archive:
     @property
-    def path(self) -> str: ...
+    def path(self) -> pathlib.Path: ...
     @property
     def closed(self) -> bool: ...
     @property

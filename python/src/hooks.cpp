@@ -4,7 +4,6 @@
 #include "quillmere/dat/file_type/hook_payload.hpp"
 #include "quillmere/tools/hook_type_names.hpp"
 
-#include <pybind11/stl.h>
 #include <string_view>
 #include <variant>
 
