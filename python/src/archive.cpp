@@ -219,31 +219,47 @@ void bind_archive_class(py::module_& module) {
         });
 }
 
-// "0x03", "03", 3 (the top byte of the ids, as Entry.file_type gives it), or the type's name.
-FileType parse_file_type(const py::handle& value) {
+// The type byte a file_type argument names: "0x03", "03" or 3 (the top byte of the ids, as
+// Entry.file_type gives it), or a name ("Animation", "setup model", "physics_script", ...).
+std::optional<std::uint32_t> file_type_byte(const py::handle& value) {
     if (const auto number = as_file_id(value)) {
-        return hook_file_type(*number << 24);
+        return *number <= 0xFF ? number : std::nullopt;
     }
-    if (py::isinstance<py::str>(value)) {
-        std::string text = value.cast<std::string>();
-        for (const auto& [name, type] : {std::pair{"Animation", FileType::Animation},
-                                         std::pair{"SetupModel", FileType::SetupModel},
-                                         std::pair{"PhysicsScript", FileType::PhysicsScript}}) {
-            if (text == name) {
-                return type;
-            }
-        }
-        if (text.starts_with("0x") || text.starts_with("0X")) {
-            text = text.substr(2);
-        }
-        if (!text.empty() && text.size() <= 2 &&
-            std::all_of(text.begin(), text.end(),
-                        [](unsigned char c) { return std::isxdigit(c); })) {
-            return hook_file_type(static_cast<std::uint32_t>(std::stoul(text, nullptr, 16)) << 24);
+    if (!py::isinstance<py::str>(value)) {
+        return std::nullopt;
+    }
+    std::string text;
+    for (const char c : value.cast<std::string>()) {
+        if (c != ' ' && c != '_') {
+            text.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
         }
     }
-    throw py::value_error("file_type must be 0x03, 0x02 or 0x33 (as Entry.file_type gives it) or "
-                          "'Animation', 'SetupModel' or 'PhysicsScript'");
+    for (const auto& [name, first_id] :
+         {std::pair{"animation", 0x03U}, std::pair{"setupmodel", 0x02U},
+          std::pair{"physicsscript", 0x33U}}) {
+        if (text == name) {
+            return first_id;
+        }
+    }
+    if (text.starts_with("0x")) {
+        text = text.substr(2);
+    }
+    if (text.empty() || text.size() > 2 ||
+        !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c); })) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(std::stoul(text, nullptr, 16));
+}
+
+FileType parse_file_type(const py::handle& value) {
+    const auto byte = file_type_byte(value);
+    const auto type = byte ? dat::file_type::of(*byte << 24) : std::nullopt;
+    if (!type) {
+        throw py::value_error("file_type must name an animation, setup model or physics script: "
+                              "0x03, 0x02 or 0x33 (as Entry.file_type gives it), or 'Animation', "
+                              "'SetupModel' or 'PhysicsScript'");
+    }
+    return *type;
 }
 
 } // namespace

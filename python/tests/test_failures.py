@@ -70,10 +70,10 @@ def test_wrong_ids_types_and_bytes(demo_archive):
             archive.read("0x03000001")
         with pytest.raises(TypeError):
             archive.read(1 << 40)
-    for file_type in ("0x03", 0x02, "33", "PhysicsScript"):
+    for file_type in ("0x03", 0x02, "33", "PhysicsScript", "setup model"):
         with pytest.raises(quillmere.DecodeError):
             quillmere.decode(b"\x01\x00\x00\x00\xff\xff\xff\xff\xff\xff\xff\xff" * 2, file_type)
-    for bad in ("0x0A", 0x0A, "animation", None, -1):
+    for bad in ("0x0A", 0x0A, 0x103, "sound", "0x", None, -1):
         with pytest.raises((ValueError, TypeError)):
             quillmere.decode(b"", bad)
     script = quillmere.decode(struct.pack("<IIdII", 0x33000001, 1, 0.5, 1, 0) + struct.pack("<I", 0x0A000001), "0x33")
