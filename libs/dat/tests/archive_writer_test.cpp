@@ -592,6 +592,7 @@ TEST(ArchiveWriterTest, TerminationSignalRemovesTheTemporaryFile) {
     const ChildOutcome outcome = in_child(
         [&](int report) {
             std::signal(SIGTERM, SIG_DFL);
+            install_termination_cleanup();
             auto writer = ArchiveWriter::create(out, DatHeader{});
             for (std::uint32_t id = 0; id < 2000; ++id) {
                 (void)writer->add_file(id, pattern(20'000, id), {}, Storage::Compressed);
@@ -611,6 +612,26 @@ TEST(ArchiveWriterTest, TerminationSignalRemovesTheTemporaryFile) {
     EXPECT_TRUE(listing(dir.path()).empty());
 }
 
+// A library takes over no signal: a writer leaves every disposition as it was.
+TEST(ArchiveWriterTest, AWriterLeavesTheProcessSignalsAsTheyWere) {
+    testkit::TempDir dir("writer");
+    const ChildOutcome outcome = in_child([&](int report) {
+        for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+            std::signal(signal_number, SIG_DFL);
+        }
+        auto writer = ArchiveWriter::create(dir.path() / "out.dat", DatHeader{});
+        (void)writer->add_file(1, pattern(100, 1));
+        std::string dispositions;
+        for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+            struct sigaction now {};
+            ::sigaction(signal_number, nullptr, &now);
+            dispositions += now.sa_handler == SIG_DFL ? "default " : "taken ";
+        }
+        send(report, dispositions);
+    });
+    EXPECT_EQ(outcome.report, "default default default default ");
+}
+
 TEST(ArchiveWriterTest, AnApplicationsOwnHandlerIsKeptAndCanRemoveTemporaries) {
     testkit::TempDir dir("writer");
     const ChildOutcome outcome = in_child([&](int report) {
@@ -618,6 +639,7 @@ TEST(ArchiveWriterTest, AnApplicationsOwnHandlerIsKeptAndCanRemoveTemporaries) {
         own.sa_handler = [](int) {};
         ::sigaction(SIGTERM, &own, nullptr);
         ::signal(SIGINT, SIG_IGN);
+        install_termination_cleanup();
         auto writer = ArchiveWriter::create(dir.path() / "out.dat", DatHeader{});
         struct sigaction term {};
         struct sigaction interrupt {};

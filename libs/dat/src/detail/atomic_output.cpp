@@ -74,10 +74,9 @@ extern "C" void remove_pending_and_reraise(int signal_number) {
 // terminal, Ctrl-\.
 constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// Installs the handler for the termination signals where the disposition is the default. Checked
-// at every new output, so the first one installs it, and an application that later puts its
-// own handler in place (or ignores a signal) is never overridden: it calls
-// `remove_pending_temporaries` itself if it wants the cleanup.
+// Installs the handler for the termination signals where the disposition is the default, so an
+// application's own handler (or an ignored signal) is never overridden. Only on request
+// (`install_termination_cleanup`): a library takes over no signal of its own accord.
 void install_signal_cleanup() noexcept {
     for (const int signal_number : kTerminationSignals) {
         struct sigaction current {};
@@ -167,6 +166,10 @@ void remove_pending_temporaries() noexcept {
     }
 }
 
+void install_termination_cleanup() noexcept {
+    install_signal_cleanup();
+}
+
 namespace detail {
 
 const FileOperations& system_file_operations() noexcept {
@@ -195,7 +198,6 @@ DatResult<AtomicOutput> AtomicOutput::create(const std::filesystem::path& output
     if (!output.has_filename() || std::filesystem::is_directory(output, ec)) {
         return path_error(EISDIR);
     }
-    install_signal_cleanup();
     const FileOperations& ops = *g_operations.load();
 
     // Appended piece by piece: GCC 12 warns (-Wrestrict, a false alarm) on "." + std::string.

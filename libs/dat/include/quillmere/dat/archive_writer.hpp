@@ -76,11 +76,12 @@ enum class Storage : std::uint8_t {
 /// on it keeps reading the old file). The temporary file is removed when any write fails, when
 /// the writer is destroyed unfinished (an exception unwinding through its owner, say), and when
 /// the process is ended by SIGINT, SIGTERM, SIGHUP or SIGQUIT:
-/// - creating a writer installs a handler for each of the four signals whose disposition is the
-///   default (so the first writer of the process does), never replacing an application's own
-///   handler or an ignored signal; the handler removes every pending temporary file (see
-///   `remove_pending_temporaries`), restores the default disposition and raises the signal
-///   again, so the process ends as it would have;
+/// - the library installs no signal handler of its own accord: a program that wants the
+///   clean-up without handlers of its own calls `install_termination_cleanup` once, which puts
+///   in a handler for each of the four signals whose disposition is the default (never replacing
+///   an application's own handler or an ignored signal); the handler removes every pending
+///   temporary file (see `remove_pending_temporaries`), restores the default disposition and
+///   raises the signal again, so the process ends as it would have;
 /// - an application with its own handlers calls `remove_pending_temporaries` from them.
 /// The writer opens nothing but its temporary file and the output's directory.
 ///
@@ -204,5 +205,10 @@ class QUILLMERE_DAT_EXPORT ArchiveWriter {
 /// handle these signals themselves. The writers stay registered: one that goes on writing
 /// fails when it finishes, since its temporary file is gone.
 QUILLMERE_DAT_EXPORT void remove_pending_temporaries() noexcept;
+
+/// For SIGINT, SIGTERM, SIGHUP and SIGQUIT, where the disposition is the default, installs a
+/// handler that removes every pending temporary file and then ends the process by the signal as
+/// it would have. The library never calls it: a program asks for it, once, before writing.
+QUILLMERE_DAT_EXPORT void install_termination_cleanup() noexcept;
 
 } // namespace quillmere::dat
