@@ -47,7 +47,8 @@ constexpr std::string_view kMainHelpHead =
 constexpr std::string_view kMainHelpTail =
     "\n"
     "options:\n"
-    "  --json                     one JSON document (info, ls, hooks, verify, diff)\n"
+    "  --json                     one JSON document (info, ls, hooks, verify, diff; what\n"
+    "                             extract, pack and repack wrote), a failure included\n"
     "  -h, --help                 this help, or after a command that command's help\n"
     "  --version                  the program's version\n"
     "\n"
