@@ -214,9 +214,9 @@ std::expected<Arguments, std::string> parse_arguments(const Command& command,
         return std::unexpected("unexpected argument '" + positional[wanted.size()] + "'");
     }
     for (std::size_t i = 0; i < positional.size(); ++i) {
-        const ArgumentSpec& spec = wanted[std::min(i, wanted.size() - 1)];
-        if (spec.check != nullptr) {
-            if (auto problem = spec.check(positional[i])) {
+        const ArgumentSpec& argument = wanted[std::min(i, wanted.size() - 1)];
+        if (argument.check != nullptr) {
+            if (auto problem = argument.check(positional[i])) {
                 return std::unexpected(std::move(*problem));
             }
         }
