@@ -1,6 +1,7 @@
 // The Python Hook: its type, name, direction and place, and its payload's fields as attributes
 // (hook.id, hook.emitter_info_id, ...), decoded from its bytes when asked for.
 #include "decoded.hpp"
+#include "quillmere/common/overloaded.hpp"
 #include "quillmere/dat/file_type/hook_payload.hpp"
 #include "quillmere/tools/hook_type_names.hpp"
 
@@ -12,11 +13,6 @@ namespace quillmere::python {
 namespace {
 
 namespace setup = dat::file_type::setup_model;
-
-template <class... Ts>
-struct Overloaded : Ts... {
-    using Ts::operator()...;
-};
 
 // File ids are plain ints in Python, so they need no kind of their own.
 using FieldValue =
@@ -32,7 +28,7 @@ using Fields = std::vector<Field>;
 // The fields of a payload in wire order, named as in its record.
 Fields payload_fields(const setup::HookPayload& payload) {
     return std::visit(
-        Overloaded{
+        quillmere::common::Overloaded{
             [](const setup::EmptyPayload&) { return Fields{}; },
             [](const setup::SoundPayload& p) {
                 return Fields{{"id", p.id}};

@@ -2,6 +2,7 @@
 #include "payload_fields.hpp"
 
 #include "command.hpp"
+#include "quillmere/common/overloaded.hpp"
 #include "quillmere/common/text.hpp"
 
 #include <initializer_list>
@@ -11,14 +12,6 @@ namespace quillmere::inspect {
 namespace setup = dat::file_type::setup_model;
 
 namespace {
-
-template <class... Ts>
-struct Overloaded : Ts... {
-    using Ts::operator()...;
-};
-// Spelled out for compilers without aggregate deduction (clang before 17, used for fuzzing).
-template <class... Ts>
-Overloaded(Ts...) -> Overloaded<Ts...>;
 
 // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on "(" + std::string&&.
 std::string tuple_text(std::initializer_list<float> values) {
@@ -70,7 +63,7 @@ Json frame_json(const dat::graphics::Frame& f) {
 std::vector<PayloadField> payload_fields(const setup::HookPayload& payload) {
     using Fields = std::vector<PayloadField>;
     return std::visit(
-        Overloaded{
+        common::Overloaded{
             [](const setup::EmptyPayload&) { return Fields{}; },
             [](const setup::SoundPayload& p) {
                 return Fields{{"id", FileIdValue{p.id}}};
@@ -149,7 +142,7 @@ std::string fields_text(const std::vector<PayloadField>& fields) {
             out.push_back(' ');
         }
         out.append(field.name).push_back('=');
-        out += std::visit(Overloaded{
+        out += std::visit(common::Overloaded{
                               [](FileIdValue v) { return id_text(v.id); },
                               [](std::uint32_t v) { return std::to_string(v); },
                               [](std::int32_t v) { return std::to_string(v); },
@@ -166,7 +159,7 @@ Json fields_json(const std::vector<PayloadField>& fields) {
     auto out = Json::object();
     for (const auto& field : fields) {
         out.set(field.name,
-                std::visit(Overloaded{
+                std::visit(common::Overloaded{
                                [](FileIdValue v) { return Json::string(id_text(v.id)); },
                                [](std::uint32_t v) { return Json::number(v); },
                                [](std::int32_t v) { return Json::number(v); },

@@ -24,18 +24,8 @@ using testing::bytes_of;
 using testing::expect_clean;
 using testing::names_in;
 
-struct Result {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Result tool(std::vector<std::string> args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = run(args, Streams{out, err});
-    return {status, out.str(), err.str()};
-}
+using Result = testing::InProcessRun;
+constexpr auto tool = &testing::run_here;
 
 // Offsets within a directory node's payload (the node's first block holds them all for the
 // entries patched here, with 1024-byte blocks).

@@ -2,6 +2,7 @@
 // same files, an archive the verifier finds clean, and the files left in a directory.
 #pragma once
 
+#include "command_line.hpp"
 #include "quillmere/dat/dat_database.hpp"
 #include "quillmere/dat/verifier.hpp"
 
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -20,6 +22,21 @@ namespace quillmere::inspect::testing {
 inline std::vector<std::uint8_t> bytes_of(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+/// What a command run in this process gave: its exit status and both output streams.
+struct InProcessRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+/// Runs one quillmere-dat command line (`args` without the program name) in this process.
+inline InProcessRun run_here(std::vector<std::string> args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = run(args, Streams{out, err});
+    return {status, out.str(), err.str()};
 }
 
 /// The names in a directory, hidden ones included, sorted.

@@ -27,18 +27,8 @@ using testing::expect_clean;
 using testing::expect_same_files;
 using testing::names_in;
 
-struct Result {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Result tool(std::vector<std::string> args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = run(args, Streams{out, err});
-    return {status, out.str(), err.str()};
-}
+using Result = testing::InProcessRun;
+constexpr auto tool = &testing::run_here;
 
 // A clean archive with what a copy could lose: blocks in shuffled order, a free block (a chain no
 // entry uses, listed as the free list), plain and compressed files (compressed by the test kit's

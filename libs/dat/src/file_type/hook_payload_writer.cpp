@@ -1,5 +1,6 @@
 // Encoding typed hook payloads back into the bytes a hook keeps, one writer per payload layout.
 #include "quillmere/common/byte_writer.hpp"
+#include "quillmere/common/overloaded.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/dat/file_type/hook_payload.hpp"
 
@@ -12,14 +13,6 @@ using common::DecodeError;
 using common::DecodeResult;
 
 namespace {
-
-template <class... Ts>
-struct Overloaded : Ts... {
-    using Ts::operator()...;
-};
-// Spelled out for compilers without aggregate deduction (clang before 17, used for fuzzing).
-template <class... Ts>
-Overloaded(Ts...) -> Overloaded<Ts...>;
 
 // The largest id a packed id holds: 15 bits of upper word, 16 of lower.
 constexpr std::uint32_t kMaxPackedId = 0x7FFFFFFF;
@@ -35,7 +28,7 @@ void write_packed_id(ByteWriter& w, std::uint32_t id) {
 
 void write_fields(ByteWriter& w, const HookPayload& payload) {
     std::visit(
-        Overloaded{
+        common::Overloaded{
             [](const EmptyPayload&) {},
             [&](const SoundPayload& p) { w.write_u32(p.id); },
             [&](const SoundTablePayload& p) { w.write_u32(p.sound_type); },
