@@ -4,6 +4,7 @@
 
 #include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
+#include "quillmere/dat/lrs.hpp"
 
 #include <algorithm>
 
@@ -53,37 +54,107 @@ std::vector<std::uint32_t> copy_ids(const DatDatabase& source, const ArchiveEdit
             ids.push_back(id);
         }
     }
-    for (const auto& [id, contents] : edits.puts) {
+    for (const auto& [id, put] : edits.puts) {
         ids.push_back(id);
     }
     std::sort(ids.begin(), ids.end());
     return ids;
 }
 
+// An untouched file's stored bytes; nothing when `options` leaves it out.
+DatResult<std::optional<std::vector<std::uint8_t>>>
+read_untouched(const DatDatabase& source, const DatFileEntry& entry, const CopyOptions& options) {
+    if (options.admit && !options.admit(entry)) {
+        return std::nullopt;
+    }
+    auto stored = source.read_stored(entry.id);
+    if (stored && options.check_streams && entry.is_compressed() &&
+        !utils::stream_is_whole(*stored)) {
+        stored = std::unexpected(DatError::decompression_failed(entry.id));
+    }
+    if (stored) {
+        return std::optional(std::move(*stored));
+    }
+    if (options.leave_out && options.leave_out(entry, stored.error())) {
+        return std::nullopt;
+    }
+    return std::unexpected(std::move(stored).error());
+}
+
+void count(CopySummary& summary, std::uint64_t stored_bytes, bool compressed) {
+    ++summary.files;
+    summary.stored_bytes += stored_bytes;
+    summary.compressed += compressed ? 1U : 0U;
+}
+
+// Adds (or with no writer, sizes) the new contents of file `id`, with the fields of the source's
+// file of that id when there is one.
+DatResult<void> put_file(const DatDatabase& source, ArchiveWriter* writer, std::uint32_t id,
+                         const PutContents& put, Storage storage, CopySummary& summary) {
+    FileFields fields;
+    if (const auto old = source.files().find(id); old != source.files().end()) {
+        fields = {old->second.bit_flags & ~1U, old->second.timestamp, old->second.version};
+    }
+    const bool compressed = storage == Storage::Compressed;
+    if (put.fd >= 0 && compressed) {
+        return std::unexpected(
+            DatError::refused(WriteRefusal::FlagsContradictStorage,
+                              "file 0x" + common::hex8(id) +
+                                  " is streamed from a descriptor, so it is stored plain"));
+    }
+    std::uint64_t stored_bytes = 0;
+    if (writer == nullptr) {
+        stored_bytes = put.fd >= 0  ? put.size
+                       : compressed ? utils::compress_lrs(put.bytes).size()
+                                    : put.bytes.size();
+    } else {
+        QM_TRY(const DatFileEntry added, put.fd >= 0
+                                             ? writer->add_file_from(id, put.fd, put.size, fields)
+                                             : writer->add_file(id, put.bytes, fields, storage));
+        stored_bytes = added.size;
+    }
+    count(summary, stored_bytes, compressed);
+    return {};
+}
+
 } // namespace
 
-DatResult<DatHeader> copy_archive(const DatDatabase& source,
-                                  const std::filesystem::path& output_path,
-                                  const ArchiveEdits& edits) {
+DatResult<CopySummary> copy_files(const DatDatabase& source, ArchiveWriter* writer,
+                                  const ArchiveEdits& edits, const CopyOptions& options) {
+    QM_TRY_VOID(check_edits(source, edits));
+    const std::vector<std::uint32_t> ids = copy_ids(source, edits);
+    CopySummary summary;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (const auto put = edits.puts.find(ids[i]); put != edits.puts.end()) {
+            QM_TRY_VOID(put_file(source, writer, ids[i], put->second,
+                                 put->second.storage.value_or(edits.put_storage), summary));
+        } else {
+            const DatFileEntry& entry = source.files().at(ids[i]);
+            QM_TRY(const auto stored, read_untouched(source, entry, options));
+            if (!stored) {
+                summary.left_out.push_back(entry.id);
+            } else {
+                if (writer != nullptr) {
+                    QM_TRY_VOID(writer->add_stored(entry, *stored));
+                }
+                count(summary, entry.size, entry.is_compressed());
+            }
+        }
+        if (options.progress) {
+            options.progress(i + 1, ids.size());
+        }
+    }
+    return summary;
+}
+
+DatResult<CopySummary> copy_archive(const DatDatabase& source,
+                                    const std::filesystem::path& output_path,
+                                    const ArchiveEdits& edits, const CopyOptions& options) {
     QM_TRY_VOID(check_edits(source, edits));
     QM_TRY(ArchiveWriter writer, ArchiveWriter::create_from(output_path, source));
-    for (const std::uint32_t id : copy_ids(source, edits)) {
-        const auto put = edits.puts.find(id);
-        if (put == edits.puts.end()) {
-            QM_TRY_VOID(writer.copy_file(source, id));
-            continue;
-        }
-        const auto old = source.files().find(id);
-        DatFileEntry like;
-        like.id = id;
-        if (old != source.files().end()) {
-            like = old->second;
-        }
-        like.bit_flags =
-            (like.bit_flags & ~1U) | (edits.put_storage == Storage::Compressed ? 1U : 0U);
-        QM_TRY_VOID(writer.add_file_like(like, put->second));
-    }
-    return writer.finish();
+    QM_TRY(CopySummary summary, copy_files(source, &writer, edits, options));
+    QM_TRY(summary.header, writer.finish());
+    return summary;
 }
 
 } // namespace quillmere::dat

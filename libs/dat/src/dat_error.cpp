@@ -72,14 +72,17 @@ void DatError::add_read_place(const ReadPlace& place) {
     }
 }
 
-std::string DatError::one_line() const {
-    std::string out;
+std::string DatError::message_line() const {
     if (const auto* decode = decode_error()) {
-        out = "Binary read error: " + decode->one_line();
-    } else {
-        out = message();
-        std::replace(out.begin(), out.end(), '\n', ' ');
+        return "Binary read error: " + decode->one_line();
     }
+    std::string out = message();
+    std::replace(out.begin(), out.end(), '\n', ' ');
+    return out;
+}
+
+std::string DatError::one_line() const {
+    std::string out = message_line();
     if (read_place_) {
         out += " (";
         if (read_place_->file_id) {

@@ -4,8 +4,11 @@
 #include "quillmere/testkit/archive_builder.hpp"
 #include "quillmere/testkit/temp_file.hpp"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <tuple>
+#include <unistd.h>
 #include <vector>
 
 namespace quillmere::dat {
@@ -92,6 +95,58 @@ TEST(ArchiveCopyTest, CopyArchivePutsAndDeletesOrRefusesBeforeWriting) {
     auto conflict = copy_archive(*source, out, {{{kPlain, {}}}, {kPlain}, Storage::Plain});
     EXPECT_EQ(conflict.error().write_refusal(), WriteRefusal::EditConflict);
     EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+// The options a caller steers the copy with: a rehearsal writes nothing and counts what a copy
+// would; an unreadable file ends the copy unless `leave_out` takes it; a put streamed from a
+// descriptor is stored plain, and asking for it compressed is refused.
+TEST(ArchiveCopyTest, CopyFilesRehearsesLeavesOutAndStreamsAsAsked) {
+    testkit::TempDir dir("copy");
+    testkit::ArchiveBuilder builder(512);
+    builder.add_file(kPlain, Buffer(100, 1));
+    builder.add_entry({0, kCompressed, 0x10000U, 10, 0, 0});
+    builder.add_file(kScript, Buffer(300, 3), {true, 0, 0, 0});
+    builder.write_to(dir.path() / "damaged.dat");
+    auto source = DatDatabase::open(dir.path() / "damaged.dat");
+    ASSERT_TRUE(source);
+    const auto put_path = dir.path() / "put.bin";
+    testkit::write_file(put_path, Buffer(5000, 7));
+    const int fd = ::open(put_path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ArchiveEdits edits;
+    edits.puts[0x07000001] = PutContents::from_descriptor(fd, 5000);
+
+    auto failed = copy_files(*source, nullptr, edits);
+    EXPECT_EQ(failed.error().read_place()->file_id, kCompressed);
+    std::vector<std::size_t> progress;
+    CopyOptions options;
+    options.leave_out = [](const DatFileEntry& entry, const DatError&) {
+        return entry.id == kCompressed;
+    };
+    options.progress = [&](std::size_t done, std::size_t total) {
+        progress.push_back(done * 10 + total);
+    };
+    auto rehearsed = copy_files(*source, nullptr, edits, options);
+    ASSERT_TRUE(rehearsed) << rehearsed.error().one_line();
+    EXPECT_EQ(std::tie(rehearsed->files, rehearsed->compressed, rehearsed->left_out),
+              std::tuple(std::size_t{3}, std::size_t{1}, std::vector<std::uint32_t>{kCompressed}));
+    EXPECT_EQ(progress, (std::vector<std::size_t>{14, 24, 34, 44}));
+    EXPECT_FALSE(rehearsed->header);
+
+    const auto out = dir.path() / "out.dat";
+    auto copied = copy_archive(*source, out, edits, options);
+    ASSERT_TRUE(copied) << copied.error().one_line();
+    EXPECT_EQ(copied->stored_bytes, rehearsed->stored_bytes);
+    auto copy = DatDatabase::open(out);
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(value(copy->get_file(0x07000001)), Buffer(5000, 7));
+    EXPECT_EQ(copy->files().size(), 3U);
+    EXPECT_EQ(copy->header().file_size, copied->header->file_size);
+
+    edits.puts[0x07000001].storage = Storage::Compressed;
+    EXPECT_EQ(copy_files(*source, nullptr, edits, options).error().write_refusal(),
+              WriteRefusal::FlagsContradictStorage);
+    ::close(fd);
 }
 
 TEST(ArchiveCopyTest, WriterRefusalsAreToldApart) {

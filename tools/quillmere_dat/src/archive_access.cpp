@@ -93,12 +93,7 @@ void ForcedReads::leave_out(const dat::DatFileEntry& entry, std::string_view why
 }
 
 std::string one_line(const dat::DatError& error) {
-    if (const auto* decode = error.decode_error()) {
-        return "Binary read error: " + decode->one_line();
-    }
-    std::string out = error.message();
-    std::replace(out.begin(), out.end(), '\n', ' ');
-    return out;
+    return error.message_line();
 }
 
 } // namespace quillmere::inspect

@@ -6,12 +6,10 @@
 #include "output_lock.hpp"
 #include "progress.hpp"
 #include "quillmere/common/try.hpp"
-#include "quillmere/dat/archive_writer.hpp"
-#include "quillmere/dat/lrs.hpp"
+#include "quillmere/dat/archive_copy.hpp"
 #include "verification.hpp"
 #include "write_summary.hpp"
 
-#include <algorithm>
 #include <fcntl.h>
 #include <map>
 #include <ostream>
@@ -94,30 +92,7 @@ std::expected<Changes, std::string> changes_of(const Arguments& args) {
     return changes;
 }
 
-// Every id of the new archive in ascending order: the old ones less those deleted, and those
-// put. Each deleted id must be in the old archive.
-Gathered<std::vector<std::uint32_t>> new_ids(const dat::DatDatabase& db, const Changes& changes,
-                                             const std::string& in) {
-    for (const std::uint32_t id : changes.deletes) {
-        if (!db.files().contains(id)) {
-            return std::unexpected("cannot delete " + id_text(id) + ": no such file in " + in);
-        }
-    }
-    std::vector<std::uint32_t> ids;
-    ids.reserve(db.files().size() + changes.puts.size());
-    for (const auto& [id, entry] : db.files()) {
-        if (!changes.deletes.contains(id) && !changes.puts.contains(id)) {
-            ids.push_back(id);
-        }
-    }
-    for (const auto& [id, put] : changes.puts) {
-        ids.push_back(id);
-    }
-    std::sort(ids.begin(), ids.end());
-    return ids;
-}
-
-// Opens every --put file, reading those to be compressed.
+// Opens every --put file; those to be compressed are read whole, the others streamed.
 Gathered<void> open_puts(Changes& changes) {
     for (auto& [id, put] : changes.puts) {
         QM_TRY(put.source, LocalFile::open(AT_FDCWD, put.file.c_str(), put.file, true));
@@ -126,6 +101,20 @@ Gathered<void> open_puts(Changes& changes) {
         }
     }
     return {};
+}
+
+// The edits for the library's copy, the put files opened.
+dat::ArchiveEdits edits_of(Changes& changes) {
+    dat::ArchiveEdits edits;
+    edits.deletes = changes.deletes;
+    for (auto& [id, put] : changes.puts) {
+        dat::PutContents contents =
+            put.compress ? dat::PutContents(std::move(put.contents))
+                         : dat::PutContents::from_descriptor(put.source->fd(), put.source->size());
+        contents.storage = put.compress ? dat::Storage::Compressed : dat::Storage::Plain;
+        edits.puts.emplace(id, std::move(contents));
+    }
+    return edits;
 }
 
 // Whether `in` and `out` name the same file: the same path, or the same device and inode.
@@ -139,50 +128,83 @@ bool same_file(const std::string& in, const std::string& out) {
            a.st_ino == b.st_ino;
 }
 
-// The stored bytes of `entry` for the copy; nothing when `forced` left it out (a chain that does
-// not read, a compressed stream that falls short). Without --force a failed read ends the copy:
-// the check before it makes that a fault of the system rather than of the archive.
-Gathered<std::optional<std::vector<std::uint8_t>>> read_stored(const dat::DatDatabase& db,
-                                                               const dat::DatFileEntry& entry,
-                                                               const std::string& in,
-                                                               std::optional<ForcedReads>& forced) {
-    if (forced && !forced->admit(entry)) {
-        return std::nullopt;
+// How the copy meets the files of IN that do not read whole: with --force each is left out and
+// named; without, the first ends the copy, and it is kept to be named in the error (the check
+// before writing makes that a fault of the system rather than of the archive).
+struct UnreadableFiles {
+    std::optional<ForcedReads> forced;
+    std::optional<std::pair<dat::DatFileEntry, dat::DatError>> failure;
+
+    dat::CopyOptions options(Progress& progress) {
+        dat::CopyOptions options;
+        options.check_streams = forced.has_value();
+        if (forced) {
+            options.admit = [this](const dat::DatFileEntry& entry) { return forced->admit(entry); };
+        }
+        options.leave_out = [this](const dat::DatFileEntry& entry, const dat::DatError& error) {
+            if (forced) {
+                forced->leave_out(entry, error);
+                return true;
+            }
+            failure.emplace(entry, error);
+            return false;
+        };
+        options.progress = [&progress](std::size_t done, std::size_t) { progress.update(done); };
+        return options;
     }
-    auto stored = db.read_file_data(entry.offset, entry.size);
-    if (stored && forced && entry.is_compressed() && !dat::utils::stream_is_whole(*stored)) {
-        stored = std::unexpected(dat::DatError::decompression_failed(entry.id));
+};
+
+// How many files the copy has: IN's, less those deleted, and those put that IN lacks.
+std::size_t files_to_copy(const dat::DatDatabase& db, const Changes& changes) {
+    std::size_t count = db.files().size() - changes.deletes.size();
+    for (const auto& [id, put] : changes.puts) {
+        count += db.files().contains(id) ? 0U : 1U;
     }
-    if (!stored && forced) {
-        forced->leave_out(entry, stored.error());
-        return std::nullopt;
-    }
-    if (!stored) {
-        return std::unexpected(read_failure(entry, stored.error(), in));
-    }
-    return std::optional(std::move(*stored));
+    return count;
 }
 
-// The bytes a put file is stored as: as it is, or compressed.
-std::uint64_t stored_size(const Put& put) {
-    return put.compress ? dat::utils::compress_lrs(put.contents).size() : put.source->size();
-}
-
-// A dry run: everything checked and read as the copy would, nothing written.
-Gathered<WriteSummary> rehearse(const dat::DatDatabase& db, std::span<const std::uint32_t> ids,
-                                const Changes& changes, const std::string& in,
-                                std::optional<ForcedReads>& forced, WriteSummary summary) {
-    for (const std::uint32_t id : ids) {
-        if (const auto put = changes.puts.find(id); put != changes.puts.end()) {
-            summary.count(stored_size(put->second), put->second.compress);
-            continue;
+// IN copied to OUT by the library (or with --dry-run, rehearsed), the changes made on the way.
+Gathered<WriteSummary> copy(const dat::DatDatabase& db, const std::string& in,
+                            const std::string& out, Changes& changes, const Streams& streams) {
+    std::optional<dat::ArchiveWriter> writer;
+    if (!changes.dry_run) {
+        const auto preamble = db.read_preamble();
+        if (!preamble) {
+            return std::unexpected("cannot read the bytes before the header of " + in + ": " +
+                                   one_line(preamble.error()));
         }
-        const dat::DatFileEntry& entry = db.files().at(id);
-        QM_TRY(const auto stored, read_stored(db, entry, in, forced));
-        if (stored) {
-            summary.count(entry.size, entry.is_compressed());
+        auto created = dat::ArchiveWriter::create(out, db.header(), *preamble);
+        if (!created) {
+            return std::unexpected(one_line(created.error()));
+        }
+        writer.emplace(std::move(*created));
+    }
+    UnreadableFiles unreadable;
+    if (changes.force) {
+        unreadable.forced.emplace(db, streams);
+    }
+    Progress progress(streams, "repack", files_to_copy(db, changes));
+    auto copied = dat::copy_files(db, writer ? &*writer : nullptr, edits_of(changes),
+                                  unreadable.options(progress));
+    if (copied && writer) {
+        if (auto finished = writer->finish(); !finished) {
+            copied = std::unexpected(std::move(finished).error());
         }
     }
+    if (!copied && unreadable.failure) {
+        return std::unexpected(
+            read_failure(unreadable.failure->first, unreadable.failure->second, in));
+    }
+    if (!copied) {
+        return std::unexpected("cannot write " + out + ": " + one_line(copied.error()));
+    }
+    WriteSummary summary{"repack",
+                         out,
+                         changes.dry_run,
+                         copied->files,
+                         copied->stored_bytes,
+                         copied->compressed,
+                         std::move(copied->left_out)};
     return summary;
 }
 
@@ -205,71 +227,13 @@ Gathered<WriteSummary> repack(const std::string& in, const std::string& out, Cha
     if (!db) {
         return std::unexpected(std::move(db.error()));
     }
-    QM_TRY(const std::vector<std::uint32_t> ids, new_ids(*db, changes, in));
-    QM_TRY_VOID(open_puts(changes));
-    const auto preamble = db->read_preamble();
-    if (!preamble) {
-        return std::unexpected("cannot read the bytes before the header of " + in + ": " +
-                               one_line(preamble.error()));
-    }
-
-    std::optional<ForcedReads> forced;
-    if (changes.force) {
-        forced.emplace(*db, streams);
-    }
-    WriteSummary summary;
-    summary.command = "repack";
-    summary.output = out;
-    summary.dry_run = changes.dry_run;
-    if (changes.dry_run) {
-        QM_TRY(summary, rehearse(*db, ids, changes, in, forced, std::move(summary)));
-        summary.left_out = forced ? forced->left_out() : std::vector<std::uint32_t>{};
-        return summary;
-    }
-
-    auto writer = dat::ArchiveWriter::create(out, db->header(), *preamble);
-    if (!writer) {
-        return std::unexpected(one_line(writer.error()));
-    }
-    const auto write_failed = [&](const dat::DatError& error) {
-        return std::unexpected("cannot write " + out + ": " + one_line(error));
-    };
-    Progress progress(streams, "repack", ids.size());
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-        const std::uint32_t id = ids[i];
-        const auto old = db->files().find(id);
-        if (const auto put = changes.puts.find(id); put != changes.puts.end()) {
-            // A replaced file keeps its fields but for the compression bit, which says how the
-            // new contents are stored.
-            dat::FileFields fields;
-            if (old != db->files().end()) {
-                fields = {old->second.bit_flags & ~1U, old->second.timestamp, old->second.version};
-            }
-            const LocalFile& source = *put->second.source;
-            const auto added =
-                put->second.compress
-                    ? writer->add_file(id, put->second.contents, fields, dat::Storage::Compressed)
-                    : writer->add_file_from(id, source.fd(), source.size(), fields);
-            if (!added) {
-                return write_failed(added.error());
-            }
-            summary.count(added->size, put->second.compress);
-        } else {
-            QM_TRY(const auto stored, read_stored(*db, old->second, in, forced));
-            if (stored) {
-                if (auto added = writer->add_stored(old->second, *stored); !added) {
-                    return write_failed(added.error());
-                }
-                summary.count(old->second.size, old->second.is_compressed());
-            }
+    for (const std::uint32_t id : changes.deletes) {
+        if (!db->files().contains(id)) {
+            return std::unexpected("cannot delete " + id_text(id) + ": no such file in " + in);
         }
-        progress.update(i + 1);
     }
-    if (auto finished = writer->finish(); !finished) {
-        return write_failed(finished.error());
-    }
-    summary.left_out = forced ? forced->left_out() : std::vector<std::uint32_t>{};
-    return summary;
+    QM_TRY_VOID(open_puts(changes));
+    return copy(*db, in, out, changes, streams);
 }
 
 constexpr std::string_view kSynopsis =

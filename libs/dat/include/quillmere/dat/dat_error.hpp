@@ -155,6 +155,8 @@ class QUILLMERE_DAT_EXPORT DatError {
     /// spaces; then, for a failed read whose place is known, where it was: " (file 06000001,
     /// block at offset 5120)" or " (directory node at offset 1024, block at offset 2048)".
     [[nodiscard]] std::string one_line() const;
+    /// `one_line` without the place: the message alone, on one line.
+    [[nodiscard]] std::string message_line() const;
 
     /// The display text from the kind's template; a wrapped error is inserted as its own
     /// `message()` renders it (a backtrace of a `DecodeError` spans several lines).
