@@ -5,6 +5,7 @@
 
 #include "payload_fields.hpp"
 #include "quillmere/common/byte_writer.hpp"
+#include "quillmere/common/le.hpp"
 #include "quillmere/common/overloaded.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
@@ -1216,6 +1217,27 @@ Gathered<EncodedFile> encode_text_form(std::string_view text) {
         return std::unexpected((refusal.path.empty() ? std::string("the document") : refusal.path) +
                                ": " + refusal.what);
     }
+}
+
+std::string text_form_path(std::uint32_t id) {
+    const std::string digits = common::hex8(id);
+    return digits.substr(0, 2) + "/" + digits + ".json";
+}
+
+std::optional<std::string> text_form_for(std::uint32_t id, std::span<const std::uint8_t> bytes) {
+    const auto type = ft::of(id);
+    if (!type || bytes.size() < 4 || common::load_le<std::uint32_t>(bytes.data()) != id) {
+        return std::nullopt;
+    }
+    auto text = decode_text_form(*type, bytes);
+    if (!text) {
+        return std::nullopt;
+    }
+    const auto back = encode_text_form(*text);
+    if (!back || back->type != *type || !std::ranges::equal(back->bytes, bytes)) {
+        return std::nullopt;
+    }
+    return std::move(*text);
 }
 
 } // namespace quillmere::inspect

@@ -7,6 +7,7 @@
 #include "quillmere/dat/file_type/file_type.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -52,5 +53,15 @@ struct EncodedFile {
 /// document of the value at fault such as "part_frames[3].hooks[1].payload.id" (empty for the
 /// document itself), or a syntax error with its byte offset.
 [[nodiscard]] Gathered<EncodedFile> encode_text_form(std::string_view text);
+
+/// Where extract --decode puts file `id`'s text form under the tree: "TT/XXXXXXXX.json" (see
+/// `content_path`, whose ".bin" it replaces).
+[[nodiscard]] std::string text_form_path(std::uint32_t id);
+
+/// The text form extract --decode writes for file `id` holding `bytes`: the document, when `id`
+/// is of a hook-carrying type, its decoder accepts the bytes, the id word the file stores is
+/// `id`, and the document encodes back to `bytes` exactly; else nothing (the file stays .bin).
+[[nodiscard]] std::optional<std::string> text_form_for(std::uint32_t id,
+                                                       std::span<const std::uint8_t> bytes);
 
 } // namespace quillmere::inspect
