@@ -138,9 +138,9 @@ constinit const Command kEncodeCommand{
     .description =
         "Writes the bytes of the file the document JSON ('-' for standard input) describes, in\n"
         "the form 'quillmere-dat decode' writes, to standard output: unedited, the bytes the\n"
-        "document was decoded from; edited, the file with the new values. 'quillmere-dat repack\n"
-        "IN OUT --put ID=FILE' puts the file into an archive. Refuses to write to a terminal:\n"
-        "redirect standard output to a file or a pipe, or use -o.\n"
+        "document was decoded from; edited, the file with the new values, which 'quillmere-dat\n"
+        "repack' puts into an archive. Refuses to write to a terminal: redirect standard output\n"
+        "to a file or a pipe, or use -o.\n"
         "\n"
         "Every member is required but \"name\" (checked against hook_type when given),\n"
         "\"padding\", \"wide_part_id\" and \"trailing\"; no other member is taken. Counts must\n"
