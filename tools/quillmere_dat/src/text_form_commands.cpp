@@ -119,7 +119,7 @@ constinit const Command kDecodeCommand{
         "as lists of {\"key\", \"value\"} items, a key stored twice giving two. File ids as \"0x\"\n"
         "and eight hex digits, an absent default resource as null. Floats as the shortest\n"
         "decimal that reads back to the same bits (negative zero as -0.0); one that is not\n"
-        "finite as its bits, {\"bits\": \"0x7FC00001\"}. Hooks as 'hooks --json' shows them:\n"
+        "finite as its bits, {\"bits\": \"0x7FC00001\"}. Hooks as 'hooks' shows them in JSON:\n"
         "hook_type, name, direction and payload, plus \"padding\" (hex) when the padding bytes\n"
         "are not zero and \"wide_part_id\": true for a ReplaceObject part id below 0x8000 stored\n"
         "in two words. Bytes after the decoded file as \"trailing\" (hex).\n"
