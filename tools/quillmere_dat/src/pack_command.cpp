@@ -165,8 +165,7 @@ Gathered<Manifest> read_tree_manifest(const fs::path& manifest_path, PackPlan& p
 
 // Where the member of `id` lies under the tree: its bytes, or its text form when `encoded`
 // holds a value.
-std::string member_path(std::uint32_t id,
-                        const std::optional<std::vector<std::uint8_t>>& encoded) {
+std::string member_path(std::uint32_t id, const std::optional<std::vector<std::uint8_t>>& encoded) {
     return encoded ? text_form_path(id) : content_path(id);
 }
 
@@ -213,9 +212,9 @@ Gathered<PackPlan> plan(const std::string& dir_text) {
         }
         at += bin ? 1 : 0;
         json_at += json ? 1 : 0;
-        result.encoded.emplace_back(json ? std::optional<std::vector<std::uint8_t>>(
-                                               std::vector<std::uint8_t>())
-                                         : std::nullopt);
+        result.encoded.emplace_back(
+            json ? std::optional<std::vector<std::uint8_t>>(std::vector<std::uint8_t>())
+                 : std::nullopt);
     }
     while (at < bins.ids.size()) {
         unnamed.push_back(content_path(bins.ids[at++]));
@@ -250,10 +249,9 @@ Gathered<void> check_output_apart(const PackPlan& plan, const std::string& dir,
         return {};
     }
     const auto index = static_cast<std::size_t>(found - plan.read.begin());
-    const fs::path read =
-        fs::path(dir) / (index == 0 ? std::string("manifest.json")
-                                    : member_path(plan.files[index - 1].id,
-                                                  plan.encoded[index - 1]));
+    const fs::path read = fs::path(dir) / (index == 0 ? std::string("manifest.json")
+                                                      : member_path(plan.files[index - 1].id,
+                                                                    plan.encoded[index - 1]));
     return std::unexpected("cannot write " + out + ": it is " + read.string() +
                            ", which pack reads");
 }

@@ -15,13 +15,12 @@
 #include "quillmere/dat/file_type/setup_model.hpp"
 #include "quillmere/tools/hook_type_names.hpp"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <optional>
 
 namespace quillmere::inspect {
@@ -355,14 +354,15 @@ Gathered<std::string> setup_model_text(std::span<const std::uint8_t> bytes) {
                          keyed<setup::LocationType>(put_location)));
     QM_TRY_VOID(doc.list("connection_points", model->connection_points,
                          keyed<setup::LocationType>(put_location)));
-    QM_TRY_VOID(doc.list("placement_frames", model->placement_frames,
-                         keyed<setup::PlacementType>(
-                             [](std::string& out, const setup::PlacementType& placement) -> Gathered<void> {
-                                 out += "{\"anim_frame\": ";
-                                 QM_TRY_VOID(put_anim_frame(out, placement.anim_frame));
-                                 out.push_back('}');
-                                 return Gathered<void>{};
-                             })));
+    QM_TRY_VOID(
+        doc.list("placement_frames", model->placement_frames,
+                 keyed<setup::PlacementType>(
+                     [](std::string& out, const setup::PlacementType& placement) -> Gathered<void> {
+                         out += "{\"anim_frame\": ";
+                         QM_TRY_VOID(put_anim_frame(out, placement.anim_frame));
+                         out.push_back('}');
+                         return Gathered<void>{};
+                     })));
     QM_TRY_VOID(doc.list("cyl_spheres", model->cyl_spheres,
                          infallible([](std::string& out, const setup::CylSphere& cyl) {
                              out += "{\"origin\": ";
@@ -405,16 +405,16 @@ Gathered<std::string> physics_script_text(std::span<const std::uint8_t> bytes) {
         return std::unexpected(script.error().one_line());
     }
     Document doc(script->id, ft::FileType::PhysicsScript);
-    QM_TRY_VOID(doc.list("script_data", script->script_data,
-                         [](std::string& out,
-                            const ft::physics_script::PhysicsScriptData& entry) -> Gathered<void> {
-                             out += "{\"start_time\": ";
-                             put_f64(out, entry.start_time);
-                             out += ", \"hook\": ";
-                             QM_TRY_VOID(put_hook(out, entry.hook));
-                             out.push_back('}');
-                             return Gathered<void>{};
-                         }));
+    QM_TRY_VOID(doc.list(
+        "script_data", script->script_data,
+        [](std::string& out, const ft::physics_script::PhysicsScriptData& entry) -> Gathered<void> {
+            out += "{\"start_time\": ";
+            put_f64(out, entry.start_time);
+            out += ", \"hook\": ";
+            QM_TRY_VOID(put_hook(out, entry.hook));
+            out.push_back('}');
+            return Gathered<void>{};
+        }));
     return doc.finish(bytes.subspan(consumed));
 }
 
@@ -422,7 +422,16 @@ Gathered<std::string> physics_script_text(std::span<const std::uint8_t> bytes) {
 
 // A JSON value as parsed, numbers kept as the kind and text the parser saw.
 struct Value {
-    enum class Kind : std::uint8_t { Null, Boolean, Integer, Unsigned, Float, String, Array, Object };
+    enum class Kind : std::uint8_t {
+        Null,
+        Boolean,
+        Integer,
+        Unsigned,
+        Float,
+        String,
+        Array,
+        Object
+    };
     Kind kind = Kind::Null;
     bool boolean = false;
     std::int64_t integer = 0;
@@ -577,8 +586,8 @@ std::string_view kind_name(Value::Kind kind) {
 }
 
 [[noreturn]] void wrong(const Value& value, const std::string& path, std::string_view expected) {
-    refuse(path, "expected " + std::string(expected) + ", found " +
-                     std::string(kind_name(value.kind)));
+    refuse(path,
+           "expected " + std::string(expected) + ", found " + std::string(kind_name(value.kind)));
 }
 
 // An object whose members are taken by name; `done` refuses any member not taken.
@@ -616,9 +625,7 @@ class Object {
         }
         return *found;
     }
-    [[nodiscard]] std::string path(std::string_view name) const {
-        return member_path(path_, name);
-    }
+    [[nodiscard]] std::string path(std::string_view name) const { return member_path(path_, name); }
     [[nodiscard]] const std::string& path() const { return path_; }
     void done() const {
         for (std::size_t i = 0; i < taken_.size(); ++i) {
@@ -813,8 +820,8 @@ common::Sphere read_sphere(const Value& value, const std::string& path) {
 }
 
 // Where each field of a payload lives, in the order `payload_fields` lists them.
-using FieldSlot = std::variant<std::uint32_t*, std::int32_t*, float*, common::Vector3*, Frame*,
-                               std::uint8_t*>;
+using FieldSlot =
+    std::variant<std::uint32_t*, std::int32_t*, float*, common::Vector3*, Frame*, std::uint8_t*>;
 struct FileIdSlot {
     std::uint32_t* id;
 };
@@ -841,8 +848,12 @@ std::vector<Slot> payload_slots(setup::HookPayload& payload) {
             [&](setup::PartRamp& p) {
                 return Slots{field(p.part), field(p.start), field(p.end), field(p.time)};
             },
-            [&](setup::Ramp& p) { return Slots{field(p.start), field(p.end), field(p.time)}; },
-            [&](setup::ScalePayload& p) { return Slots{field(p.end), field(p.time)}; },
+            [&](setup::Ramp& p) {
+                return Slots{field(p.start), field(p.end), field(p.time)};
+            },
+            [&](setup::ScalePayload& p) {
+                return Slots{field(p.end), field(p.time)};
+            },
             [&](setup::CreateParticleHookPayload& p) {
                 return Slots{id(p.emitter_info_id), field(p.part_index), field(p.offset),
                              field(p.emitter_id)};
@@ -850,7 +861,9 @@ std::vector<Slot> payload_slots(setup::HookPayload& payload) {
             [&](setup::ParticleEmitterPayload& p) { return Slots{field(p.emitter_id)}; },
             [&](setup::NoDrawPayload& p) { return Slots{field(p.no_draw)}; },
             [&](setup::DefaultScriptPartPayload& p) { return Slots{field(p.part_index)}; },
-            [&](setup::CallPesPayload& p) { return Slots{id(p.pes), field(p.pause)}; },
+            [&](setup::CallPesPayload& p) {
+                return Slots{id(p.pes), field(p.pause)};
+            },
             [&](setup::SoundTweakedPayload& p) {
                 return Slots{id(p.sound_id), field(p.probability), field(p.priority),
                              field(p.volume)};
@@ -907,20 +920,19 @@ setup::AnimationHook read_hook(const Value& value, const std::string& path) {
         std::visit(common::Overloaded{
                        [&](FileIdSlot slot) { *slot.id = read_id(field, field_path); },
                        [&](const FieldSlot& slot) {
-                           std::visit(common::Overloaded{
-                                          [&](std::uint32_t* v) { *v = read_u32(field, field_path); },
-                                          [&](std::int32_t* v) { *v = read_i32(field, field_path); },
-                                          [&](float* v) { *v = read_f32(field, field_path); },
-                                          [&](common::Vector3* v) {
-                                              *v = read_vector(field, field_path);
-                                          },
-                                          [&](Frame* v) { *v = read_frame(field, field_path); },
-                                          [&](std::uint8_t* v) {
-                                              *v = static_cast<std::uint8_t>(
-                                                  integer_in(field, field_path, 0, 255));
-                                          },
-                                      },
-                                      slot);
+                           std::visit(
+                               common::Overloaded{
+                                   [&](std::uint32_t* v) { *v = read_u32(field, field_path); },
+                                   [&](std::int32_t* v) { *v = read_i32(field, field_path); },
+                                   [&](float* v) { *v = read_f32(field, field_path); },
+                                   [&](common::Vector3* v) { *v = read_vector(field, field_path); },
+                                   [&](Frame* v) { *v = read_frame(field, field_path); },
+                                   [&](std::uint8_t* v) {
+                                       *v = static_cast<std::uint8_t>(
+                                           integer_in(field, field_path, 0, 255));
+                                   },
+                               },
+                               slot);
                        },
                    },
                    slots[i]);
@@ -943,9 +955,14 @@ setup::AnimationHook read_hook(const Value& value, const std::string& path) {
                    "out of range: a packed id is at most 0x7FFFFFFF");
         }
         if (wide && change.part_id < 0x8000) {
-            hook.data = {change.part_index, 0x00, 0x80,
+            hook.data = {change.part_index,
+                         0x00,
+                         0x80,
                          static_cast<std::uint8_t>(change.part_id & 0xFF),
-                         static_cast<std::uint8_t>(change.part_id >> 8), 0, 0, 0};
+                         static_cast<std::uint8_t>(change.part_id >> 8),
+                         0,
+                         0,
+                         0};
         }
     }
     if (hook.data.empty()) {
@@ -961,8 +978,7 @@ setup::AnimationHook read_hook(const Value& value, const std::string& path) {
         const std::size_t size = payload_size(hook.hook_type, hook.data);
         if (padding.size() != hook.data.size() - size) {
             refuse(padding_path, "expected " + std::to_string(hook.data.size() - size) +
-                                     " bytes of padding, found " +
-                                     std::to_string(padding.size()));
+                                     " bytes of padding, found " + std::to_string(padding.size()));
         }
         std::copy(padding.begin(), padding.end(), hook.data.begin() + static_cast<long>(size));
     }
@@ -1011,8 +1027,7 @@ std::vector<std::uint8_t> encode_animation(Object& doc, std::uint32_t id) {
     animation.pos_frames = read_list(doc.get("pos_frames"), "pos_frames", read_frame);
     const bool roots = animation.flags.contains(ft::animation::AnimationFlags::POS_FRAMES);
     if (roots) {
-        check_count("num_frames", animation.num_frames, animation.pos_frames.size(),
-                    "pos_frames");
+        check_count("num_frames", animation.num_frames, animation.pos_frames.size(), "pos_frames");
     } else if (!animation.pos_frames.empty()) {
         refuse("pos_frames", "must be empty: flags has no POS_FRAMES bit (0x1)");
     }
@@ -1068,10 +1083,10 @@ std::vector<std::uint8_t> encode_setup_model(Object& doc, std::uint32_t id) {
     };
     per_part("parent_index", model.parent_index.size(), setup::SetupModel::kHasParentIndex);
     per_part("default_scale", model.default_scale.size(), setup::SetupModel::kHasDefaultScale);
-    model.holding_locations = read_keyed<setup::LocationType>(doc, "holding_locations",
-                                                              read_location);
-    model.connection_points = read_keyed<setup::LocationType>(doc, "connection_points",
-                                                              read_location);
+    model.holding_locations =
+        read_keyed<setup::LocationType>(doc, "holding_locations", read_location);
+    model.connection_points =
+        read_keyed<setup::LocationType>(doc, "connection_points", read_location);
     model.placement_frames = read_keyed<setup::PlacementType>(
         doc, "placement_frames", [&](const Value& v, const std::string& path) {
             Object placement(v, path);
@@ -1097,8 +1112,8 @@ std::vector<std::uint8_t> encode_setup_model(Object& doc, std::uint32_t id) {
     model.step_down = read_f32(doc.get("step_down"), "step_down");
     model.sorting_sphere = read_sphere(doc.get("sorting_sphere"), "sorting_sphere");
     model.selection_sphere = read_sphere(doc.get("selection_sphere"), "selection_sphere");
-    model.lights = read_keyed<setup::LightInfo>(
-        doc, "lights", [](const Value& v, const std::string& path) {
+    model.lights =
+        read_keyed<setup::LightInfo>(doc, "lights", [](const Value& v, const std::string& path) {
             Object object(v, path);
             setup::LightInfo light;
             light.viewer_space_location = read_frame(object.get("viewer_space_location"),

@@ -35,7 +35,8 @@ Gathered<std::string> decode_from(const std::string& path, std::uint32_t id) {
     }
     auto text = decode_text_form(*type, *bytes);
     if (!text) {
-        const std::string_view article = *type == dat::file_type::FileType::Animation ? "an " : "a ";
+        const std::string_view article =
+            *type == dat::file_type::FileType::Animation ? "an " : "a ";
         return std::unexpected("cannot decode " + id_text(id) + " as " + std::string(article) +
                                std::string(dat::file_type::name(*type)) + ": " + text.error());
     }
@@ -49,7 +50,8 @@ int run_decode(const Arguments& args, const Streams& streams) {
         return fail(streams, text.error());
     }
     if (const auto output = args.value("-o")) {
-        const auto written = replace_file(std::string(*output), as_bytes(*text), std::string(*output));
+        const auto written =
+            replace_file(std::string(*output), as_bytes(*text), std::string(*output));
         return written ? kExitOk : fail(streams, written.error());
     }
     return emit(streams, *text);
@@ -82,8 +84,8 @@ int run_encode(const Arguments& args, const Streams& streams) {
     }
     const auto file = encode_text_form(*text);
     if (!file) {
-        return fail(streams, (path == "-" ? std::string("standard input") : path) + ": " +
-                                 file.error());
+        return fail(streams,
+                    (path == "-" ? std::string("standard input") : path) + ": " + file.error());
     }
     if (const auto output = args.value("-o")) {
         const auto written = replace_file(std::string(*output), file->bytes, std::string(*output));
@@ -116,7 +118,8 @@ constinit const Command kDecodeCommand{
         "\n"
         "The members are the fields of the library's records (Animation, StoredSetupModel,\n"
         "PhysicsScript), named as they are, lists in file order; a setup model's keyed entries\n"
-        "as lists of {\"key\", \"value\"} items, a key stored twice giving two. File ids as \"0x\"\n"
+        "as lists of {\"key\", \"value\"} items, a key stored twice giving two. File ids as "
+        "\"0x\"\n"
         "and eight hex digits, an absent default resource as null. Floats as the shortest\n"
         "decimal that reads back to the same bits (negative zero as -0.0); one that is not\n"
         "finite as its bits, {\"bits\": \"0x7FC00001\"}. Hooks as 'hooks' shows them in JSON:\n"

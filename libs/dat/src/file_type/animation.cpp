@@ -103,11 +103,10 @@ DecodeResult<void> Animation::write(common::ByteWriter& writer) const {
     for (std::size_t i = 0; i < part_frames.size(); ++i) {
         const auto& frame = part_frames[i];
         if (frame.frames.size() != num_parts) {
-            return std::unexpected(refused(pos, *this,
-                                           "frame " + std::to_string(i) + " has " +
-                                               std::to_string(frame.frames.size()) +
-                                               " placements for num_parts " +
-                                               std::to_string(num_parts)));
+            return std::unexpected(refused(
+                pos, *this,
+                "frame " + std::to_string(i) + " has " + std::to_string(frame.frames.size()) +
+                    " placements for num_parts " + std::to_string(num_parts)));
         }
         if (frame.hooks.size() > std::numeric_limits<std::uint32_t>::max()) {
             return std::unexpected(refused(pos, *this,

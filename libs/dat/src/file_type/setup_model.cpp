@@ -346,12 +346,12 @@ std::optional<std::string> unwritable(const StoredSetupModel& model) {
         }
         return std::nullopt;
     };
-    if (auto why = per_part("parent_index", model.parent_index.size(),
-                            SetupModel::kHasParentIndex)) {
+    if (auto why =
+            per_part("parent_index", model.parent_index.size(), SetupModel::kHasParentIndex)) {
         return why;
     }
-    if (auto why = per_part("default_scale", model.default_scale.size(),
-                            SetupModel::kHasDefaultScale)) {
+    if (auto why =
+            per_part("default_scale", model.default_scale.size(), SetupModel::kHasDefaultScale)) {
         return why;
     }
     const std::pair<std::string_view, std::size_t> lists[] = {
@@ -377,7 +377,8 @@ std::optional<std::string> unwritable(const StoredSetupModel& model) {
                    std::to_string(model.parts.size()) + " parts";
         }
         if (frame.hooks.size() > kU32Max) {
-            return "placement " + std::to_string(i) + " has more hooks than a 32-bit count can hold";
+            return "placement " + std::to_string(i) +
+                   " has more hooks than a 32-bit count can hold";
         }
     }
     return std::nullopt;
