@@ -295,6 +295,9 @@ int main(int argc, char** argv) {
         write_seeds(out / "sweeps", animation_seeds(), "seed-animation-");
         write_seeds(out / "sweeps", setup_model_seeds(), "seed-setup-model-");
         write_seeds(out / "sweeps", physics_script_seeds(), "seed-physics-script-");
+        write_seeds(out / "text_form", animation_seeds(), "seed-animation-");
+        write_seeds(out / "text_form", setup_model_seeds(), "seed-setup-model-");
+        write_seeds(out / "text_form", physics_script_seeds(), "seed-physics-script-");
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s: %s\n", argv[0], error.what());
         return 1;

@@ -25,6 +25,8 @@ constexpr const Command* kCommands[] = {
     &kLsCommand,
     &kCatCommand,
     &kHooksCommand,
+    &kDecodeCommand,
+    &kEncodeCommand,
     // Testing one: every file and every structural rule.
     &kVerifyCommand,
     // Changing one: out to a directory, back into an archive, a fresh copy.

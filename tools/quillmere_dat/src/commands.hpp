@@ -14,6 +14,10 @@ extern const Command kLsCommand;
 extern const Command kCatCommand;
 /// `hooks ARCHIVE ID [--json]`: the hooks of an animation, setup model or physics script.
 extern const Command kHooksCommand;
+/// `decode ARCHIVE ID [-o FILE]`: an animation, setup model or physics script as JSON.
+extern const Command kDecodeCommand;
+/// `encode JSON [-o FILE]`: the bytes of the file a decoded document describes.
+extern const Command kEncodeCommand;
 /// `verify ARCHIVE [--json] [--max-problems N]`: the whole archive checked, every problem listed.
 extern const Command kVerifyCommand;
 /// `extract ARCHIVE DIR [--type HEX]`: every file and manifest.json into a new directory.

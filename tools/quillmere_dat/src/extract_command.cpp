@@ -10,6 +10,7 @@
 #include "quillmere/common/random.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
+#include "text_form.hpp"
 #include "verification.hpp"
 #include "write_summary.hpp"
 
@@ -213,6 +214,8 @@ struct ExtractPlan {
     std::array<std::uint8_t, dat::kPreambleSize> preamble{};
     // Leave out the files that cannot be read whole, instead of failing.
     bool force = false;
+    // Hook-carrying files their decoder accepts as TT/XXXXXXXX.json, their text form.
+    bool decode = false;
 };
 
 // Which files to take: of one type, of the ids listed, or both (the files that are both).
@@ -290,7 +293,11 @@ Gathered<WriteSummary> write_tree(const ExtractPlan& plan, const fs::path* tree,
         if (tree == nullptr) {
             continue;
         }
-        const std::string relative = content_path(entry.id);
+        std::optional<std::string> text;
+        if (plan.decode) {
+            text = text_form_for(entry.id, *contents);
+        }
+        const std::string relative = text ? text_form_path(entry.id) : content_path(entry.id);
         const std::size_t type = entry.id >> 24;
         if (!type_made[type]) {
             const fs::path type_dir = *tree / relative.substr(0, 2);
@@ -300,8 +307,10 @@ Gathered<WriteSummary> write_tree(const ExtractPlan& plan, const fs::path* tree,
             }
             type_made[type] = true;
         }
-        QM_TRY_VOID(
-            write_new_file(*tree / relative, *contents, (fs::path(dir) / relative).string()));
+        const std::span<const std::uint8_t> written =
+            text ? std::span(reinterpret_cast<const std::uint8_t*>(text->data()), text->size())
+                 : std::span<const std::uint8_t>(*contents);
+        QM_TRY_VOID(write_new_file(*tree / relative, written, (fs::path(dir) / relative).string()));
         manifest.files.push_back({entry.id, entry.bit_flags, entry.timestamp, entry.version});
         progress.update(i + 1);
     }
@@ -345,6 +354,7 @@ int run_extract(const Arguments& args, const Streams& streams) {
     if (!extraction) {
         return fail(streams, extraction.error());
     }
+    extraction->decode = args.has("--decode");
     const auto target = extraction_target(dir);
     if (!target) {
         return fail(streams, target.error());
@@ -397,6 +407,7 @@ constexpr OptionSpec kOptions[] = {
     {.name = "--id", .takes_value = true, .repeatable = true, .check = check_file_id},
     {.name = "--ids-from", .takes_value = true},
     {.name = "--force"},
+    {.name = "--decode"},
     {.name = "--dry-run"},
     {.name = "--json"},
 };
@@ -406,7 +417,7 @@ constexpr OptionSpec kOptions[] = {
 constinit const Command kExtractCommand{
     .name = "extract",
     .synopsis = "quillmere-dat extract ARCHIVE DIR [--type TYPE] [--id ID]... [--ids-from FILE] "
-                "[--force] [--dry-run] [--json]",
+                "[--force] [--decode] [--dry-run] [--json]",
     .outline = "extract ARCHIVE DIR",
     .summary = "every file and a manifest into a new directory",
     .description =
@@ -438,6 +449,11 @@ constinit const Command kExtractCommand{
         "  --force           extract what can be read whatever the check found: each file\n"
         "                    that cannot be read whole is left out (of the tree and the\n"
         "                    manifest) and named on standard error\n"
+        "  --decode          each animation, setup model and physics script that its decoder\n"
+        "                    accepts as DIR/TT/XXXXXXXX.json instead, the document\n"
+        "                    'quillmere-dat decode' writes (when it encodes back to the very\n"
+        "                    bytes and the file stores its own id); every other file stays\n"
+        "                    .bin. pack takes either form\n"
         "  --dry-run         check everything a real run checks and say what it would write,\n"
         "                    writing nothing\n"
         "  --json            one JSON document on standard output saying what was written (or\n"

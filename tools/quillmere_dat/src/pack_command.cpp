@@ -10,6 +10,7 @@
 #include "quillmere/dat/archive_writer.hpp"
 #include "quillmere/dat/lrs.hpp"
 #include "read_ahead.hpp"
+#include "text_form.hpp"
 #include "write_summary.hpp"
 
 #include <algorithm>
@@ -35,6 +36,9 @@ struct PackPlan {
     // Every file read (the manifest, then each member in order), as (device, inode), so that
     // OUT can be refused when it is one of them.
     std::vector<std::pair<dev_t, ino_t>> read;
+    // For each file, in order: the bytes its text form (TT/XXXXXXXX.json) encodes to, or
+    // nothing for a member given as its bytes (TT/XXXXXXXX.bin).
+    std::vector<std::optional<std::vector<std::uint8_t>>> encoded;
 };
 
 // Members above this size and stored plain are streamed into the archive by the writer rather
@@ -43,10 +47,13 @@ constexpr std::size_t kStreamAbove = std::size_t{1} << 20;
 // The largest block size pack lays out: the writer's limit.
 constexpr std::uint32_t kMaxBlockSize = 1U << 20;
 
-// The .bin files under a directory: the ids of those at the place of a file
-// (TT/XXXXXXXX.bin, see content_path), and the paths, relative to the directory, of any other.
+// The members under a directory: the ids of the .bin files at the place of a file
+// (TT/XXXXXXXX.bin, see content_path) and of the .json files at the place of a file's text form
+// (TT/XXXXXXXX.json, see text_form_path), and the paths, relative to the directory, of any
+// other .bin file.
 struct BinFiles {
     std::vector<std::uint32_t> ids;
+    std::vector<std::uint32_t> json_ids;
     std::vector<std::string> strays;
 };
 
@@ -62,6 +69,18 @@ std::optional<std::uint32_t> id_at(std::string_view relative) {
     return id;
 }
 
+// The id whose text form lies at `relative`, if it is the place of one.
+std::optional<std::uint32_t> json_id_at(std::string_view relative) {
+    if (relative.size() != 16 || relative[2] != '/') {
+        return std::nullopt;
+    }
+    const auto id = parse_file_id(relative.substr(3, 8));
+    if (!id || text_form_path(*id) != relative) {
+        return std::nullopt;
+    }
+    return id;
+}
+
 Gathered<BinFiles> find_bin_files(const fs::path& dir) {
     BinFiles found;
     const std::size_t prefix = dir.native().size() + (dir.native().ends_with('/') ? 0 : 1);
@@ -72,6 +91,12 @@ Gathered<BinFiles> find_bin_files(const fs::path& dir) {
         // Every entry at a member's place counts (a link, a directory: `check_member` refuses
         // them by name); any other .bin file is unnamed, and any other directory ignored.
         std::error_code type_error;
+        if (path.ends_with(".json")) {
+            if (const auto id = json_id_at(std::string_view(path).substr(prefix))) {
+                found.json_ids.push_back(*id);
+            }
+            continue;
+        }
         if (!path.ends_with(".bin")) {
             continue;
         }
@@ -87,6 +112,7 @@ Gathered<BinFiles> find_bin_files(const fs::path& dir) {
         return std::unexpected("cannot read " + dir.string() + ": " + ec.message());
     }
     std::sort(found.ids.begin(), found.ids.end());
+    std::sort(found.json_ids.begin(), found.json_ids.end());
     return found;
 }
 
@@ -137,6 +163,12 @@ Gathered<Manifest> read_tree_manifest(const fs::path& manifest_path, PackPlan& p
     return std::move(*manifest);
 }
 
+// Where the member of `id` lies under the tree: its bytes, or its text form when `encoded`
+// holds a value.
+std::string member_path(std::uint32_t id, const std::optional<std::vector<std::uint8_t>>& encoded) {
+    return encoded ? text_form_path(id) : content_path(id);
+}
+
 // Why the member of `id` was not found under `dir`: its type directory is a symbolic link,
 // which is never followed, or it is missing.
 std::string missing_member(const fs::path& dir, std::uint32_t id) {
@@ -156,28 +188,46 @@ Gathered<PackPlan> plan(const std::string& dir_text) {
     auto& files = manifest.files;
     std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
     QM_TRY(BinFiles bins, find_bin_files(dir));
-    // Both lists ascend: walked side by side, the first id of either that the other lacks is
-    // a missing or an unnamed file.
+    // The lists ascend: walked side by side, the first id of either member list that the
+    // manifest lacks is an unnamed file, and a manifest id found in neither a missing one.
     std::vector<std::string> unnamed = std::move(bins.strays);
     std::size_t at = 0;
+    std::size_t json_at = 0;
     for (const ManifestFile& file : files) {
         while (at < bins.ids.size() && bins.ids[at] < file.id) {
             unnamed.push_back(content_path(bins.ids[at++]));
         }
-        if (at == bins.ids.size() || bins.ids[at] != file.id) {
+        while (json_at < bins.json_ids.size() && bins.json_ids[json_at] < file.id) {
+            unnamed.push_back(text_form_path(bins.json_ids[json_at++]));
+        }
+        const bool bin = at < bins.ids.size() && bins.ids[at] == file.id;
+        const bool json = json_at < bins.json_ids.size() && bins.json_ids[json_at] == file.id;
+        if (bin && json) {
+            return std::unexpected("both " + (dir / content_path(file.id)).string() + " and " +
+                                   (dir / text_form_path(file.id)).string() + " for file " +
+                                   id_text(file.id) + ": keep one of them");
+        }
+        if (!bin && !json) {
             return std::unexpected(missing_member(dir, file.id));
         }
-        ++at;
+        at += bin ? 1 : 0;
+        json_at += json ? 1 : 0;
+        result.encoded.emplace_back(
+            json ? std::optional<std::vector<std::uint8_t>>(std::vector<std::uint8_t>())
+                 : std::nullopt);
     }
     while (at < bins.ids.size()) {
         unnamed.push_back(content_path(bins.ids[at++]));
+    }
+    while (json_at < bins.json_ids.size()) {
+        unnamed.push_back(text_form_path(bins.json_ids[json_at++]));
     }
     if (!unnamed.empty()) {
         return std::unexpected((dir / *std::min_element(unnamed.begin(), unnamed.end())).string() +
                                " is not named in the manifest");
     }
-    for (const ManifestFile& file : files) {
-        QM_TRY(const auto inode, check_member(dir / content_path(file.id)));
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        QM_TRY(const auto inode, check_member(dir / member_path(files[i].id, result.encoded[i])));
         result.read.push_back(inode);
     }
     result.header = std::move(manifest.header);
@@ -200,7 +250,8 @@ Gathered<void> check_output_apart(const PackPlan& plan, const std::string& dir,
     }
     const auto index = static_cast<std::size_t>(found - plan.read.begin());
     const fs::path read = fs::path(dir) / (index == 0 ? std::string("manifest.json")
-                                                      : content_path(plan.files[index - 1].id));
+                                                      : member_path(plan.files[index - 1].id,
+                                                                    plan.encoded[index - 1]));
     return std::unexpected("cannot write " + out + ": it is " + read.string() +
                            ", which pack reads");
 }
@@ -238,10 +289,11 @@ class TypeDirectories {
         return {fds_[type], errors_[type]};
     }
 
-    // Opens the member of file `id` as it is (a symbolic link is refused).
-    [[nodiscard]] Gathered<LocalFile> open_member(const std::string& prefix,
-                                                  std::uint32_t id) const {
-        const std::string relative = content_path(id);
+    // Opens the member of file `id` as it is (a symbolic link is refused): its bytes, or with
+    // `text_form` its text form.
+    [[nodiscard]] Gathered<LocalFile> open_member(const std::string& prefix, std::uint32_t id,
+                                                  bool text_form = false) const {
+        const std::string relative = text_form ? text_form_path(id) : content_path(id);
         const auto [directory, error] = of(id >> 24);
         if (directory < 0) {
             return std::unexpected(
@@ -255,6 +307,47 @@ class TypeDirectories {
     std::array<int, 256> fds_{};
     std::array<int, 256> errors_{};
 };
+
+// Reads and encodes every member given as its text form, refusing one that does not describe
+// a file, or describes a file of another id or type than its manifest entry's.
+Gathered<void> encode_text_members(PackPlan& plan, const std::string& dir) {
+    const std::string prefix = (fs::path(dir) / "").string();
+    const TypeDirectories directories(prefix, plan.files);
+    for (std::size_t i = 0; i < plan.files.size(); ++i) {
+        if (!plan.encoded[i]) {
+            continue;
+        }
+        const std::uint32_t id = plan.files[i].id;
+        const std::string shown = prefix + text_form_path(id);
+        QM_TRY(LocalFile member, directories.open_member(prefix, id, true));
+        std::vector<std::uint8_t> text;
+        QM_TRY_VOID(member.read_into(text, 0));
+        auto file = encode_text_form(
+            std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
+        if (!file) {
+            return std::unexpected(shown + ": " + file.error());
+        }
+        const auto type = dat::file_type::of(id);
+        if (file->id != id) {
+            return std::unexpected(shown + ": id: " + id_text(file->id) +
+                                   " is not the id of its manifest entry, " + id_text(id));
+        }
+        if (!type || *type != file->type) {
+            return std::unexpected(
+                shown + ": file_type: \"" + std::string(dat::file_type::name(file->type)) +
+                "\" is not the type of " + id_text(id) + " (" +
+                (type ? "\"" + std::string(dat::file_type::name(*type)) + "\""
+                      : std::string("not an animation, setup model or physics script")) +
+                ")");
+        }
+        if (file->bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
+            return std::unexpected(shown + ": encodes to " + std::to_string(file->bytes.size()) +
+                                   " bytes, more than an archive file can hold");
+        }
+        plan.encoded[i] = std::move(file->bytes);
+    }
+    return {};
+}
 
 // Writes the archive, or for a dry run (`dry_run`) reads and compresses every member as the
 // writing would, counting what it would store.
@@ -283,6 +376,14 @@ Gathered<WriteSummary> write_archive(const PackPlan& plan, const std::string& di
                     [&](std::size_t index, std::vector<std::uint8_t>& buffer,
                         std::size_t at) -> Gathered<std::optional<std::size_t>> {
                         const ManifestFile& file = plan.files[index];
+                        if (const auto& encoded = plan.encoded[index]) {
+                            if (buffer.size() < at + encoded->size()) {
+                                buffer.resize(at + encoded->size());
+                            }
+                            std::copy(encoded->begin(), encoded->end(),
+                                      buffer.begin() + static_cast<std::ptrdiff_t>(at));
+                            return encoded->size();
+                        }
                         QM_TRY(LocalFile member, directories.open_member(prefix, file.id));
                         if ((file.bit_flags & 1U) == 0 && member.size() > kStreamAbove) {
                             return std::nullopt;
@@ -335,8 +436,9 @@ Gathered<WriteSummary> pack(const std::string& dir, const std::string& out, bool
         }
         lock.emplace(std::move(*taken));
     }
-    QM_TRY(const PackPlan packing, plan(dir));
+    QM_TRY(PackPlan packing, plan(dir));
     QM_TRY_VOID(check_output_apart(packing, dir, out));
+    QM_TRY_VOID(encode_text_members(packing, dir));
     return write_archive(packing, dir, out, dry_run, streams);
 }
 

@@ -2,7 +2,11 @@
 #include "quillmere/dat/file_type/animation.hpp"
 
 #include "file_type/detail/animation_frame.hpp"
+#include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
+
+#include <limits>
+#include <string>
 
 namespace quillmere::dat::file_type::animation {
 
@@ -70,6 +74,64 @@ DecodeResult<Animation> Animation::read(std::span<const std::uint8_t> data,
         *consumed = cursor.position();
     }
     return decoded;
+}
+
+namespace {
+
+common::DecodeError refused(std::uint64_t pos, const Animation& animation, const std::string& why) {
+    return common::DecodeError::custom(pos,
+                                       "Animation 0x" + common::hex8(animation.id) + " " + why);
+}
+
+} // namespace
+
+DecodeResult<void> Animation::write(common::ByteWriter& writer) const {
+    const std::uint64_t pos = writer.position();
+    if (part_frames.size() != num_frames) {
+        return std::unexpected(refused(pos, *this,
+                                       "has " + std::to_string(part_frames.size()) +
+                                           " part frames for num_frames " +
+                                           std::to_string(num_frames)));
+    }
+    const std::size_t roots = flags.contains(AnimationFlags::POS_FRAMES) ? num_frames : 0;
+    if (pos_frames.size() != roots) {
+        return std::unexpected(refused(pos, *this,
+                                       "has " + std::to_string(pos_frames.size()) +
+                                           " pos frames where its flags and num_frames call for " +
+                                           std::to_string(roots)));
+    }
+    for (std::size_t i = 0; i < part_frames.size(); ++i) {
+        const auto& frame = part_frames[i];
+        if (frame.frames.size() != num_parts) {
+            return std::unexpected(refused(
+                pos, *this,
+                "frame " + std::to_string(i) + " has " + std::to_string(frame.frames.size()) +
+                    " placements for num_parts " + std::to_string(num_parts)));
+        }
+        if (frame.hooks.size() > std::numeric_limits<std::uint32_t>::max()) {
+            return std::unexpected(refused(pos, *this,
+                                           "frame " + std::to_string(i) +
+                                               " has more hooks than a 32-bit count can hold"));
+        }
+    }
+    writer.write_u32(id);
+    writer.write_u32(flags.bits());
+    writer.write_u32(num_parts);
+    writer.write_u32(num_frames);
+    for (const graphics::Frame& frame : pos_frames) {
+        frame.write_le(writer);
+    }
+    for (const auto& frame : part_frames) {
+        QM_TRY_VOID(frame.write(writer));
+    }
+    return {};
+}
+
+DecodeResult<std::vector<std::uint8_t>> Animation::pack() const {
+    std::vector<std::uint8_t> out;
+    common::ByteWriter writer(out);
+    QM_TRY_VOID(write(writer));
+    return out;
 }
 
 } // namespace quillmere::dat::file_type::animation

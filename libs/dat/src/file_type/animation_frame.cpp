@@ -8,6 +8,8 @@
 #include "quillmere/common/try.hpp"
 
 #include <cassert>
+#include <limits>
+#include <string>
 
 namespace quillmere::dat::file_type::setup_model {
 
@@ -116,6 +118,22 @@ AnimationFrame FrameView::to_owned() const {
 DecodeResult<AnimationFrame> AnimationFrame::read(ByteCursor& cursor, std::uint32_t num_parts) {
     QM_TRY(const FrameView frame, FrameView::read(cursor, num_parts));
     return frame.to_owned();
+}
+
+DecodeResult<void> AnimationFrame::write(common::ByteWriter& writer) const {
+    if (hooks.size() > std::numeric_limits<std::uint32_t>::max()) {
+        return std::unexpected(common::DecodeError::custom(
+            writer.position(), "AnimationFrame has " + std::to_string(hooks.size()) +
+                                   " hooks, more than a 32-bit count can hold"));
+    }
+    for (const Frame& frame : frames) {
+        frame.write_le(writer);
+    }
+    writer.write_u32(static_cast<std::uint32_t>(hooks.size()));
+    for (const AnimationHook& hook : hooks) {
+        QM_TRY_VOID(hook.write(writer));
+    }
+    return {};
 }
 
 } // namespace quillmere::dat::file_type::setup_model

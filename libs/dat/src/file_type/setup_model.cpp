@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cassert>
 #include <functional>
+#include <limits>
+#include <optional>
 #include <string>
 
 namespace quillmere::dat::file_type::setup_model {
@@ -98,6 +100,36 @@ std::unordered_map<std::int32_t, Record> decode_keyed(std::span<const std::uint8
         map.insert_or_assign(*key, std::move(*value));
     }
     return map;
+}
+
+// The keyed entries of checked bytes, every one in file order.
+template <class Record>
+std::vector<Keyed<Record>> decode_keyed_list(std::span<const std::uint8_t> bytes) {
+    std::vector<Keyed<Record>> list;
+    list.reserve(static_cast<std::size_t>(bytes.size() / (kKeySize + Record::kWireSize)));
+    ByteCursor cursor(bytes);
+    while (cursor.remaining() != 0) {
+        auto key = cursor.read_i32();
+        auto value = Record::read_le(cursor);
+        assert(key && value && "a checked record decodes again");
+        if (!key || !value) {
+            break;
+        }
+        list.push_back({*key, std::move(*value)});
+    }
+    return list;
+}
+
+// A map's entries as a list in ascending key order.
+template <class Record>
+std::vector<Keyed<Record>> sorted_entries(const std::unordered_map<std::int32_t, Record>& map) {
+    std::vector<Keyed<Record>> list;
+    list.reserve(map.size());
+    for (const auto& [key, value] : map) {
+        list.push_back({key, value});
+    }
+    std::ranges::sort(list, {}, &Keyed<Record>::key);
+    return list;
 }
 
 } // namespace
@@ -291,6 +323,208 @@ DecodeResult<SetupModel> SetupModel::read(std::span<const std::uint8_t> data,
         *consumed = cursor.position();
     }
     return decoded;
+}
+
+namespace {
+
+// Why `model` cannot be written, or nothing when it can.
+std::optional<std::string> unwritable(const StoredSetupModel& model) {
+    constexpr std::uint64_t kU32Max = std::numeric_limits<std::uint32_t>::max();
+    const auto too_long = [](std::string_view name, std::uint64_t size, std::uint64_t most) {
+        return std::string(name) + " has " + std::to_string(size) + " entries, more than " +
+               std::to_string(most);
+    };
+    if (model.parts.size() > kU32Max) {
+        return too_long("parts", model.parts.size(), kU32Max);
+    }
+    const auto per_part = [&](std::string_view name, std::size_t size,
+                              std::uint32_t bit) -> std::optional<std::string> {
+        const std::size_t wanted = (model.flags & bit) != 0 ? model.parts.size() : 0;
+        if (size != wanted) {
+            return std::string(name) + " has " + std::to_string(size) +
+                   " entries where the flags and parts call for " + std::to_string(wanted);
+        }
+        return std::nullopt;
+    };
+    if (auto why =
+            per_part("parent_index", model.parent_index.size(), SetupModel::kHasParentIndex)) {
+        return why;
+    }
+    if (auto why =
+            per_part("default_scale", model.default_scale.size(), SetupModel::kHasDefaultScale)) {
+        return why;
+    }
+    const std::pair<std::string_view, std::size_t> lists[] = {
+        {"holding_locations", model.holding_locations.size()},
+        {"connection_points", model.connection_points.size()},
+        {"cyl_spheres", model.cyl_spheres.size()},
+        {"spheres", model.spheres.size()},
+        {"lights", model.lights.size()}};
+    for (const auto& [name, size] : lists) {
+        if (size > kU32Max) {
+            return too_long(name, size, kU32Max);
+        }
+    }
+    constexpr std::uint64_t kPlacementsMax = std::numeric_limits<std::int32_t>::max();
+    if (model.placement_frames.size() > kPlacementsMax) {
+        return too_long("placement_frames", model.placement_frames.size(), kPlacementsMax);
+    }
+    for (std::size_t i = 0; i < model.placement_frames.size(); ++i) {
+        const auto& frame = model.placement_frames[i].value.anim_frame;
+        if (frame.frames.size() != model.parts.size()) {
+            return "placement " + std::to_string(i) + " has " +
+                   std::to_string(frame.frames.size()) + " placements for " +
+                   std::to_string(model.parts.size()) + " parts";
+        }
+        if (frame.hooks.size() > kU32Max) {
+            return "placement " + std::to_string(i) +
+                   " has more hooks than a 32-bit count can hold";
+        }
+    }
+    return std::nullopt;
+}
+
+template <class Record>
+void write_keyed(common::ByteWriter& writer, const std::vector<Keyed<Record>>& list) {
+    writer.write_u32(static_cast<std::uint32_t>(list.size()));
+    for (const auto& entry : list) {
+        writer.write_i32(entry.key);
+        entry.value.write_le(writer);
+    }
+}
+
+} // namespace
+
+DecodeResult<StoredSetupModel> StoredSetupModel::read(std::span<const std::uint8_t> data,
+                                                      std::uint64_t* consumed) {
+    ByteCursor cursor(data);
+    QM_TRY(const SetupModelView view, SetupModelView::parse(cursor));
+    if (consumed != nullptr) {
+        *consumed = cursor.position();
+    }
+    return from_view(view);
+}
+
+StoredSetupModel StoredSetupModel::from_view(const SetupModelView& view) {
+    StoredSetupModel model;
+    model.id = view.id;
+    model.flags = view.flags;
+    model.parts = decode_records<std::uint32_t>(view.parts, kU32Size, &ByteCursor::read_u32);
+    model.parent_index =
+        decode_records<std::uint32_t>(view.parent_index, kU32Size, &ByteCursor::read_u32);
+    model.default_scale =
+        decode_records<Vector3>(view.default_scale, kVector3Size, Vector3::read_le);
+    model.holding_locations = decode_keyed_list<LocationType>(view.holding_locations);
+    model.connection_points = decode_keyed_list<LocationType>(view.connection_points);
+    model.placement_frames.reserve(view.placement_frames.size());
+    for (const PlacementView& placement : view.placement_frames) {
+        model.placement_frames.push_back(
+            {placement.key, PlacementType{placement.anim_frame.to_owned()}});
+    }
+    model.cyl_spheres =
+        decode_records<CylSphere>(view.cyl_spheres, CylSphere::kWireSize, CylSphere::read_le);
+    model.spheres = decode_records<Sphere>(view.spheres, kSphereSize, Sphere::read_le);
+    model.height = view.height;
+    model.radius = view.radius;
+    model.step_up = view.step_up;
+    model.step_down = view.step_down;
+    model.sorting_sphere = view.sorting_sphere;
+    model.selection_sphere = view.selection_sphere;
+    model.lights = decode_keyed_list<LightInfo>(view.lights);
+    model.default_animation = view.default_animation;
+    model.default_script = view.default_script;
+    model.default_motion_table = view.default_motion_table;
+    model.default_sound_table = view.default_sound_table;
+    model.default_script_table = view.default_script_table;
+    return model;
+}
+
+StoredSetupModel StoredSetupModel::from_model(const SetupModel& model) {
+    StoredSetupModel stored;
+    stored.id = model.id;
+    stored.flags = model.flags;
+    stored.parts = model.parts;
+    stored.parent_index = model.parent_index;
+    stored.default_scale = model.default_scale;
+    stored.holding_locations = sorted_entries(model.holding_locations);
+    stored.connection_points = sorted_entries(model.connection_points);
+    stored.placement_frames = sorted_entries(model.placement_frames);
+    stored.cyl_spheres = model.cyl_spheres;
+    stored.spheres = model.spheres;
+    stored.height = model.height;
+    stored.radius = model.radius;
+    stored.step_up = model.step_up;
+    stored.step_down = model.step_down;
+    stored.sorting_sphere = model.sorting_sphere;
+    stored.selection_sphere = model.selection_sphere;
+    stored.lights = sorted_entries(model.lights);
+    stored.default_animation = model.default_animation;
+    stored.default_script = model.default_script;
+    stored.default_motion_table = model.default_motion_table;
+    stored.default_sound_table = model.default_sound_table;
+    stored.default_script_table = model.default_script_table;
+    return stored;
+}
+
+DecodeResult<void> StoredSetupModel::write(common::ByteWriter& writer) const {
+    if (auto why = unwritable(*this)) {
+        return std::unexpected(DecodeError::custom(
+            writer.position(), "SetupModel 0x" + common::hex8(id) + " " + *why));
+    }
+    writer.write_u32(id);
+    writer.write_u32(flags);
+    writer.write_u32(static_cast<std::uint32_t>(parts.size()));
+    for (const std::uint32_t part : parts) {
+        writer.write_u32(part);
+    }
+    for (const std::uint32_t parent : parent_index) {
+        writer.write_u32(parent);
+    }
+    for (const Vector3& scale : default_scale) {
+        scale.write_le(writer);
+    }
+    write_keyed(writer, holding_locations);
+    write_keyed(writer, connection_points);
+    writer.write_i32(static_cast<std::int32_t>(placement_frames.size()));
+    for (const auto& placement : placement_frames) {
+        writer.write_i32(placement.key);
+        QM_TRY_VOID(placement.value.anim_frame.write(writer));
+    }
+    writer.write_u32(static_cast<std::uint32_t>(cyl_spheres.size()));
+    for (const CylSphere& cyl : cyl_spheres) {
+        cyl.write_le(writer);
+    }
+    writer.write_u32(static_cast<std::uint32_t>(spheres.size()));
+    for (const Sphere& sphere : spheres) {
+        sphere.write_le(writer);
+    }
+    writer.write_f32(height);
+    writer.write_f32(radius);
+    writer.write_f32(step_up);
+    writer.write_f32(step_down);
+    sorting_sphere.write_le(writer);
+    selection_sphere.write_le(writer);
+    write_keyed(writer, lights);
+    for (const auto* slot : {&default_animation, &default_script, &default_motion_table,
+                             &default_sound_table, &default_script_table}) {
+        writer.write_u32(slot->value_or(0));
+    }
+    return {};
+}
+
+DecodeResult<std::vector<std::uint8_t>> StoredSetupModel::pack() const {
+    std::vector<std::uint8_t> out;
+    common::ByteWriter writer(out);
+    QM_TRY_VOID(write(writer));
+    return out;
+}
+
+DecodeResult<void> SetupModel::write(common::ByteWriter& writer) const {
+    return StoredSetupModel::from_model(*this).write(writer);
+}
+
+DecodeResult<std::vector<std::uint8_t>> SetupModel::pack() const {
+    return StoredSetupModel::from_model(*this).pack();
 }
 
 } // namespace quillmere::dat::file_type::setup_model

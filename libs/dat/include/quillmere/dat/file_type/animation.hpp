@@ -1,7 +1,9 @@
-// Animation files: a header, optional root placements and one animation frame per frame.
+// Animation files: a header, optional root placements and one animation frame per frame; decoded,
+// and encoded back byte for byte.
 #pragma once
 
 #include "quillmere/common/byte_cursor.hpp"
+#include "quillmere/common/byte_writer.hpp"
 #include "quillmere/dat/export.hpp"
 #include "quillmere/dat/file_type/animation_frame.hpp"
 #include "quillmere/dat/graphics.hpp"
@@ -75,6 +77,15 @@ struct QUILLMERE_DAT_EXPORT Animation {
     /// writes back.
     [[nodiscard]] static common::DecodeResult<Animation> read(std::span<const std::uint8_t> data,
                                                               std::uint64_t* consumed = nullptr);
+
+    /// Writes the animation at the writer's position. Lossless: for a decoded animation these
+    /// are exactly the bytes it came from (without any trailing bytes). An animation whose
+    /// counts disagree with its lists is refused with a `Custom` error before anything is
+    /// written: `part_frames` must hold `num_frames` frames of `num_parts` placements each, and
+    /// `pos_frames` `num_frames` placements with `POS_FRAMES`, none without.
+    [[nodiscard]] common::DecodeResult<void> write(common::ByteWriter& writer) const;
+    /// The encoded animation; fails only as `write` does.
+    [[nodiscard]] common::DecodeResult<std::vector<std::uint8_t>> pack() const;
 
     friend bool operator==(const Animation&, const Animation&) = default;
 };

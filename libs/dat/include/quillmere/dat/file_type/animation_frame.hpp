@@ -3,6 +3,7 @@
 #pragma once
 
 #include "quillmere/common/byte_cursor.hpp"
+#include "quillmere/common/byte_writer.hpp"
 #include "quillmere/dat/export.hpp"
 #include "quillmere/dat/file_type/animation_hook.hpp"
 #include "quillmere/dat/file_type/checked_sequence.hpp"
@@ -34,6 +35,12 @@ struct QUILLMERE_DAT_EXPORT AnimationFrame {
     /// Reservations never exceed what the remaining bytes could hold, whatever the counts say.
     [[nodiscard]] static common::DecodeResult<AnimationFrame> read(common::ByteCursor& cursor,
                                                                    std::uint32_t num_parts);
+
+    /// Writes the placements, the hook count and the hooks (each as `AnimationHook::write`):
+    /// for a decoded frame, exactly the bytes it came from. The part count is the enclosing
+    /// file's to check. A frame with more hooks than a 32-bit count can hold is refused with a
+    /// `Custom` error before anything is written.
+    [[nodiscard]] common::DecodeResult<void> write(common::ByteWriter& writer) const;
 
     friend bool operator==(const AnimationFrame&, const AnimationFrame&) = default;
 };

@@ -1,5 +1,7 @@
 // Setup models: how an object is assembled from parts, with its placements (which carry animation
-// hooks), collision shapes, lights and default resources. Decoding only.
+// hooks), collision shapes, lights and default resources. Decoded, and encoded: losslessly from
+// `StoredSetupModel` (every entry in file order, taken from the view), in key order from
+// `SetupModel` (whose maps drop the order and any entry stored twice under one key).
 #pragma once
 
 #include "quillmere/common/byte_cursor.hpp"
@@ -169,6 +171,15 @@ struct QUILLMERE_DAT_EXPORT SetupModel {
     /// entry that does not fit, without reserving room for the stored count.
     [[nodiscard]] static common::DecodeResult<SetupModel> unpack(common::ByteCursor& cursor);
 
+    /// Writes the model at the writer's position, each map's entries in ascending key order (as
+    /// `StoredSetupModel::write`, which refuses what it refuses). Not lossless: the maps do not
+    /// keep the stored order nor an entry stored twice under one key, so only a model whose
+    /// keys were stored once each and ascending comes back as its bytes. `StoredSetupModel` is
+    /// the lossless form.
+    [[nodiscard]] common::DecodeResult<void> write(common::ByteWriter& writer) const;
+    /// The encoded model; fails only as `write` does.
+    [[nodiscard]] common::DecodeResult<std::vector<std::uint8_t>> pack() const;
+
     /// Absent for 0, else `raw` unchanged.
     [[nodiscard]] static constexpr std::optional<std::uint32_t>
     decode_optional_resource_id(std::uint32_t raw) noexcept {
@@ -245,6 +256,67 @@ struct QUILLMERE_DAT_EXPORT SetupModelView {
     /// under it, in ascending key order. `out`'s previous content is replaced and its capacity
     /// reused; it holds at most one element per stored placement.
     void placements_by_key(std::vector<PlacementView>& out) const;
+};
+
+/// One keyed entry of a setup model as stored: its key, then its record.
+template <class Record>
+struct Keyed {
+    std::int32_t key = 0;
+    Record value;
+
+    friend bool operator==(const Keyed&, const Keyed&) = default;
+};
+
+/// A setup model with every entry as stored, in file order: the lossless owned form. Its
+/// fields are those of `SetupModel`, but each keyed list keeps every entry, a key stored twice
+/// included, where `SetupModel`'s maps keep the last. For every model the decoder accepts,
+/// `write` of what `read` gives is the model's bytes (without any trailing bytes).
+struct QUILLMERE_DAT_EXPORT StoredSetupModel {
+    std::uint32_t id = 0;
+    std::uint32_t flags = 0;
+    std::vector<std::uint32_t> parts;
+    std::vector<std::uint32_t> parent_index;
+    std::vector<common::Vector3> default_scale;
+    std::vector<Keyed<LocationType>> holding_locations;
+    std::vector<Keyed<LocationType>> connection_points;
+    std::vector<Keyed<PlacementType>> placement_frames;
+    std::vector<CylSphere> cyl_spheres;
+    std::vector<common::Sphere> spheres;
+    float height = 0;
+    float radius = 0;
+    float step_up = 0;
+    float step_down = 0;
+    common::Sphere sorting_sphere;
+    common::Sphere selection_sphere;
+    std::vector<Keyed<LightInfo>> lights;
+    std::optional<std::uint32_t> default_animation;
+    std::optional<std::uint32_t> default_script;
+    std::optional<std::uint32_t> default_motion_table;
+    std::optional<std::uint32_t> default_sound_table;
+    std::optional<std::uint32_t> default_script_table;
+
+    /// Decodes the setup model held in `data`, from its first byte: `SetupModelView::parse`,
+    /// same errors, then copies of every entry the view shows. `consumed` as for
+    /// `SetupModel::read`.
+    [[nodiscard]] static common::DecodeResult<StoredSetupModel>
+    read(std::span<const std::uint8_t> data, std::uint64_t* consumed = nullptr);
+    /// Every entry `view` shows, copied in file order.
+    [[nodiscard]] static StoredSetupModel from_view(const SetupModelView& view);
+    /// The model with its keyed lists in ascending key order (the last entry of a key kept),
+    /// as `SetupModel::write` writes it.
+    [[nodiscard]] static StoredSetupModel from_model(const SetupModel& model);
+
+    /// Writes the model at the writer's position, in the order of `SetupModel`'s table; a
+    /// default resource that is absent or 0 is written as 0. Refused with a `Custom` error
+    /// before anything is written: `parent_index` or `default_scale` not of `parts`' length
+    /// with their flag bit (`kHasParentIndex`, `kHasDefaultScale`) or not empty without it, a
+    /// placement whose frame does not hold one placement per part, a list longer than its
+    /// count can say (`placement_frames` more than 2147483647, any other 4294967295).
+    [[nodiscard]] common::DecodeResult<void> write(common::ByteWriter& writer) const;
+    /// The encoded model; fails only as `write` does.
+    [[nodiscard]] common::DecodeResult<std::vector<std::uint8_t>> pack() const;
+
+    friend bool operator==(const StoredSetupModel&, const StoredSetupModel&) = default;
 };
 
 } // namespace quillmere::dat::file_type::setup_model
