@@ -270,12 +270,12 @@ ssize_t counting_pread(int fd, void* buf, std::size_t count, off_t offset) {
     return counted(::pread(fd, buf, count, offset));
 }
 
-// Block by block, a consecutive chain is fetched in runs of up to a window (at least 512 blocks). A scattered one
-// costs a first run that reads ahead over the whole chain, then a read of at most two blocks per
-// block: a wrong guess shortens the next run to the blocks the last one delivered. Without that,
-// every block would read ahead again and the work would grow with the square of the chain. A
-// traced read keeps within the same bounds when allowed to read ahead over the chain's claimed
-// length, and chains lying one after another, read in order, share its reads.
+// Block by block, a consecutive chain is fetched in runs of up to a window (at least 512 blocks). A
+// scattered one costs a first run that reads ahead over the whole chain, then a read of at most two
+// blocks per block: a wrong guess shortens the next run to the blocks the last one delivered.
+// Without that, every block would read ahead again and the work would grow with the square of the
+// chain. A traced read keeps within the same bounds when allowed to read ahead over the chain's
+// claimed length, and chains lying one after another, read in order, share its reads.
 TEST(ChainReadTest, SystemReadsStayInProportionToTheChain) {
     constexpr std::uint32_t kBlockSize = 64;
     constexpr std::size_t kScattered = 200;

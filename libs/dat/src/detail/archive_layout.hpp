@@ -61,8 +61,8 @@ block_payload_size(std::uint32_t block_size) noexcept {
 /// Where the chain of a stored file of `size` bytes starting at `offset` ends when its blocks are
 /// consecutive: a link word per block, then the bytes. For a `block_size` that leaves no room for
 /// data, `offset`.
-[[nodiscard]] constexpr std::uint64_t consecutive_chain_end(std::uint32_t offset, std::uint32_t size,
-                                                            std::uint32_t block_size) noexcept {
+[[nodiscard]] constexpr std::uint64_t
+consecutive_chain_end(std::uint32_t offset, std::uint32_t size, std::uint32_t block_size) noexcept {
     const auto payload = block_payload_size(block_size);
     if (!payload) {
         return offset;

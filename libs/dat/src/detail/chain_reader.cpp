@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -49,7 +50,8 @@ class ChainWalk {
   public:
     ChainWalk(const ArchiveFile& file, std::uint32_t block_size, std::span<std::uint8_t> out,
               ChainTrace* trace, Sources sources)
-        : file_(file), block_size_(block_size), payload_size_(*layout::block_payload_size(block_size)),
+        : file_(file), block_size_(block_size),
+          payload_size_(*layout::block_payload_size(block_size)),
           max_run_(StagingWindow::kCapacity / block_size), out_(out), trace_(trace),
           sources_(sources) {}
 
@@ -220,8 +222,8 @@ class ChainWalk {
 
 std::span<const std::uint8_t> StagingWindow::fetch(const ArchiveFile& file, std::uint64_t offset,
                                                    std::size_t length, std::uint64_t ahead_end) {
-    const bool held = offset >= start_ && offset - start_ <= filled_ &&
-                      length <= filled_ - (offset - start_);
+    const bool held =
+        offset >= start_ && offset - start_ <= filled_ && length <= filled_ - (offset - start_);
     if (!held) {
         std::size_t wanted = std::min(length, kCapacity);
         if (ahead_end > offset) {
@@ -254,6 +256,9 @@ std::optional<LinkMap> LinkMap::learn(const ArchiveFile& file, std::uint32_t blo
     LinkMap map;
     map.first_ = first;
     map.block_size_ = block_size;
+    if (std::has_single_bit(block_size)) {
+        map.shift_ = std::countr_zero(block_size);
+    }
     map.links_.reserve(count);
     const std::uint64_t step = StagingWindow::kCapacity / block_size * block_size;
     window.forget();
@@ -273,10 +278,15 @@ std::optional<LinkMap> LinkMap::learn(const ArchiveFile& file, std::uint32_t blo
 }
 
 std::optional<std::uint32_t> LinkMap::link(std::uint64_t block) const noexcept {
-    if (block < first_ || (block - first_) % block_size_ != 0) {
+    if (block < first_) {
         return std::nullopt;
     }
-    const std::uint64_t index = (block - first_) / block_size_;
+    // Block sizes are mostly powers of two: a shift instead of a division, once per block.
+    const std::uint64_t distance = block - first_;
+    const std::uint64_t index = shift_ != 0 ? distance >> shift_ : distance / block_size_;
+    if (index * block_size_ != distance) {
+        return std::nullopt;
+    }
     if (index >= links_.size()) {
         return std::nullopt;
     }

@@ -116,8 +116,8 @@ class QUILLMERE_DAT_TEST_SEAM LinkMap {
     /// Learns the grid through `first`, reading through `window`; nothing when the map would
     /// hold more than `kMaxLinks` words or `block_size` leaves no room for data.
     [[nodiscard]] static std::optional<LinkMap> learn(const ArchiveFile& file,
-                                                      std::uint32_t block_size,
-                                                      std::uint64_t first, StagingWindow& window);
+                                                      std::uint32_t block_size, std::uint64_t first,
+                                                      StagingWindow& window);
 
     /// The link word of the block at `block`, when it lies on the grid and was learned.
     [[nodiscard]] std::optional<std::uint32_t> link(std::uint64_t block) const noexcept;
@@ -125,6 +125,8 @@ class QUILLMERE_DAT_TEST_SEAM LinkMap {
   private:
     std::uint64_t first_ = 0;
     std::uint32_t block_size_ = 0;
+    // log2 of the block size when it is a power of two, else 0 (a block size of 1 has no room).
+    int shift_ = 0;
     std::vector<std::uint32_t> links_;
 };
 
@@ -174,8 +176,9 @@ class QUILLMERE_DAT_TEST_SEAM ChainReader {
 /// `ChainReader::read` with a window the calling thread keeps for its reads (so no read allocates
 /// once the thread has read its longest run), emptied first: nothing is kept from one call to the
 /// next but the buffer.
-[[nodiscard]] QUILLMERE_DAT_TEST_SEAM DatResult<void>
-read_chain(const ArchiveFile& file, std::uint32_t block_size, std::uint32_t offset,
-           std::span<std::uint8_t> out);
+[[nodiscard]] QUILLMERE_DAT_TEST_SEAM DatResult<void> read_chain(const ArchiveFile& file,
+                                                                 std::uint32_t block_size,
+                                                                 std::uint32_t offset,
+                                                                 std::span<std::uint8_t> out);
 
 } // namespace quillmere::dat::detail

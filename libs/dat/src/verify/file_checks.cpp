@@ -262,8 +262,8 @@ void learn_links(Verifier::State& state) {
     }
     if (2 * scattered > probed) {
         StagingWindow window;
-        state.links = LinkMap::learn(state.file, block_size, spanning.front()->offset % block_size,
-                                     window);
+        state.links =
+            LinkMap::learn(state.file, block_size, spanning.front()->offset % block_size, window);
     }
 }
 
