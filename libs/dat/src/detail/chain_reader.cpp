@@ -244,7 +244,7 @@ std::span<const std::uint8_t> StagingWindow::fetch(const ArchiveFile& file, std:
 std::optional<LinkMap> LinkMap::learn(const ArchiveFile& file, std::uint32_t block_size,
                                       std::uint64_t first, StagingWindow& window) {
     const std::uint64_t length = file.length();
-    if (!layout::block_payload_size(block_size) || block_size > StagingWindow::kCapacity ||
+    if (block_size < kMinBlockSize || block_size > StagingWindow::kCapacity ||
         first + layout::kLinkSize > length) {
         return std::nullopt;
     }

@@ -109,12 +109,15 @@ class QUILLMERE_DAT_TEST_SEAM ChainTrace {
 /// the block size alone, whatever a directory claims.
 class QUILLMERE_DAT_TEST_SEAM LinkMap {
   public:
-    /// Most link words a map holds (32 MiB of them): a larger archive, or one of tiny blocks,
-    /// gets no map.
+    /// Most link words a map holds (32 MiB of them): a larger archive gets no map.
     static constexpr std::uint64_t kMaxLinks = std::uint64_t{8} << 20;
+    /// The smallest block size mapped, so that a map never holds more than a sixteenth of the
+    /// file's length.
+    static constexpr std::uint32_t kMinBlockSize = 64;
 
     /// Learns the grid through `first`, reading through `window`; nothing when the map would
-    /// hold more than `kMaxLinks` words or `block_size` leaves no room for data.
+    /// hold more than `kMaxLinks` words, for blocks smaller than `kMinBlockSize` or larger than
+    /// a window.
     [[nodiscard]] static std::optional<LinkMap> learn(const ArchiveFile& file,
                                                       std::uint32_t block_size, std::uint64_t first,
                                                       StagingWindow& window);
