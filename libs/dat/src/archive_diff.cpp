@@ -67,7 +67,8 @@ class StoredReader {
           length_(db.archive_length()), entries_(entries), run_end_(entries.size(), 0) {
         // Backwards: each file's read-ahead ends where the run of files from it on ends.
         for (std::size_t i = entries.size(); i-- > 0;) {
-            const std::uint64_t end = expected_end(entries[i]);
+            const std::uint64_t end =
+                layout::consecutive_chain_end(entries[i].offset, entries[i].size, block_size_);
             run_end_[i] = end;
             if (i + 1 < entries.size() && readable(entries[i + 1])) {
                 const std::uint64_t next = entries[i + 1].offset;
@@ -101,9 +102,8 @@ class StoredReader {
                 std::to_string(kStoredBoundFactor) + " times the archive's length"));
         }
         out.resize(entry.size);
-        trace_.clear();
-        trace_.read_ahead_to(run_end_[index]);
-        return detail::read_chain(file_, block_size_, entry.offset, out, &trace_);
+        reader_.read_ahead_to(run_end_[index]);
+        return reader_.read(file_, block_size_, entry.offset, out);
     }
 
   private:
@@ -113,22 +113,13 @@ class StoredReader {
     [[nodiscard]] bool readable(const DatFileEntry& entry) const noexcept {
         return entry.size <= length_;
     }
-    // Where the chain of `entry` ends when its blocks are consecutive.
-    [[nodiscard]] std::uint64_t expected_end(const DatFileEntry& entry) const noexcept {
-        const auto payload = layout::block_payload_size(block_size_);
-        if (!payload) {
-            return entry.offset;
-        }
-        const std::uint64_t blocks = (std::uint64_t{entry.size} + *payload - 1) / *payload;
-        return std::uint64_t{entry.offset} + entry.size + layout::kLinkSize * blocks;
-    }
 
     const detail::ArchiveFile& file_;
     std::uint32_t block_size_;
     std::uint64_t length_;
     std::span<const DatFileEntry> entries_;
     std::vector<std::uint64_t> run_end_;
-    detail::ChainTrace trace_;
+    detail::ChainReader reader_;
     std::uint64_t read_ = 0;
 };
 

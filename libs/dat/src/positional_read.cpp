@@ -64,9 +64,4 @@ std::expected<void, common::IoError> read_exact_at_compat(int fd, std::span<std:
     return {};
 }
 
-std::expected<std::size_t, common::IoError> read_at_most_at(int fd, std::span<std::uint8_t> buf,
-                                                            std::uint64_t offset) {
-    return detail::read_at_using(&::pread, fd, buf, offset, false);
-}
-
 } // namespace quillmere::dat::utils

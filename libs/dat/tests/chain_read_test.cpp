@@ -159,7 +159,8 @@ TEST(ChainReadTest, RandomChainsReadAsTheBlockByBlockWalk) {
 // A traced read (the verifier's, run by run from the trace's window): the walk's bytes when the
 // payload is wanted, and the same stretches, last block and failing block as the walk, however
 // the runs were cut, whatever an earlier read left in the window and however far it read ahead
-// (past the end of the file too).
+// (past the end of the file too), and whether it takes the link words from a map learned of the
+// file (which knows nothing of blocks off its grid or links past the end).
 TEST(ChainReadTest, TraceRecordsWhatTheWalkTouched) {
     std::mt19937 random(99);
     for (const std::uint32_t block_size : {5U, 64U, 1024U}) {
@@ -167,8 +168,13 @@ TEST(ChainReadTest, TraceRecordsWhatTheWalkTouched) {
         testkit::TempFile file(image, "trace");
         auto archive = detail::ArchiveFile::open(file.path());
         ASSERT_TRUE(archive);
+        detail::StagingWindow window;
+        const auto links = detail::LinkMap::learn(*archive, block_size, kDataStart, window);
+        ASSERT_EQ(links.has_value(), block_size >= detail::LinkMap::kMinBlockSize);
+        detail::ChainReader reader;
         detail::ChainTrace trace;
         for (int trial = 0; trial < 200; ++trial) {
+            reader.use_links(trial % 2 == 0 && links ? &*links : nullptr);
             const auto offset =
                 static_cast<std::uint32_t>(kDataStart + below(random, 700) * block_size);
             const std::uint32_t size = 1 + below(random, 300) * (block_size - 4) + below(random, 3);
@@ -177,13 +183,12 @@ TEST(ChainReadTest, TraceRecordsWhatTheWalkTouched) {
             const auto walked_bytes = walk(image, block_size, offset, size, &walked);
             const bool readable = walked_bytes.has_value();
             trace.clear();
-            trace.want_payload(trial % 3 != 0);
+            reader.want_payload(trial % 3 != 0);
             if (trial % 4 != 0) {
-                trace.read_ahead_to(offset + below(random, 3 * image.size()));
+                reader.read_ahead_to(offset + below(random, 3 * image.size()));
             }
-            ASSERT_EQ(detail::read_chain(*archive, block_size, offset, out, &trace).has_value(),
-                      readable);
-            if (readable && trace.payload_wanted()) {
+            ASSERT_EQ(reader.read(*archive, block_size, offset, out, &trace).has_value(), readable);
+            if (readable && reader.payload_wanted()) {
                 EXPECT_EQ(out, *walked_bytes) << offset << " " << size;
             }
             EXPECT_EQ(trace.failed_block(), walked.failed_block);
@@ -264,16 +269,13 @@ ssize_t counted(ssize_t got) {
 ssize_t counting_pread(int fd, void* buf, std::size_t count, off_t offset) {
     return counted(::pread(fd, buf, count, offset));
 }
-ssize_t counting_preadv(int fd, const iovec* parts, int count, off_t offset) {
-    return counted(::preadv(fd, parts, count, offset));
-}
 
-// Block by block, a consecutive chain is fetched in runs of up to 512 blocks. A scattered one
-// costs a first run that reads ahead over the whole chain, then a read of at most two blocks per
-// block: a wrong guess shortens the next run to the blocks the last one delivered. Without that,
-// every block would read ahead again and the work would grow with the square of the chain. A
-// traced read keeps within the same bounds when allowed to read ahead over the chain's claimed
-// length, and chains lying one after another, read in order, share its reads.
+// Block by block, a consecutive chain is fetched in runs of up to a window (at least 512 blocks). A
+// scattered one costs a first run that reads ahead over the whole chain, then a read of at most two
+// blocks per block: a wrong guess shortens the next run to the blocks the last one delivered.
+// Without that, every block would read ahead again and the work would grow with the square of the
+// chain. A traced read keeps within the same bounds when allowed to read ahead over the chain's
+// claimed length, and chains lying one after another, read in order, share its reads.
 TEST(ChainReadTest, SystemReadsStayInProportionToTheChain) {
     constexpr std::uint32_t kBlockSize = 64;
     constexpr std::size_t kScattered = 200;
@@ -308,7 +310,7 @@ TEST(ChainReadTest, SystemReadsStayInProportionToTheChain) {
     link(scattered.back(), 0);
 
     testkit::TempFile file(image, "counted");
-    auto dat = detail::DatabaseAccess::open(file.path(), {counting_pread, counting_preadv});
+    auto dat = detail::DatabaseAccess::open(file.path(), {counting_pread});
     ASSERT_TRUE(dat) << dat.error().message();
     const std::size_t payload = kBlockSize - 4;
 
@@ -325,7 +327,7 @@ TEST(ChainReadTest, SystemReadsStayInProportionToTheChain) {
         {"scattered", block_at(scattered[0]), kScattered, 2 * kScattered,
          3 * kScattered * kBlockSize},
     };
-    auto archive = detail::ArchiveFile::open(file.path(), {counting_pread, counting_preadv});
+    auto archive = detail::ArchiveFile::open(file.path(), {counting_pread});
     ASSERT_TRUE(archive);
     for (const Case& chain : cases) {
         g_reads = {};
@@ -335,10 +337,10 @@ TEST(ChainReadTest, SystemReadsStayInProportionToTheChain) {
         EXPECT_LE(g_reads.bytes, chain.max_bytes) << chain.what;
 
         g_reads = {};
-        detail::ChainTrace trace;
-        trace.read_ahead_to(chain.offset + chain.blocks * kBlockSize);
+        detail::ChainReader reader;
+        reader.read_ahead_to(chain.offset + chain.blocks * kBlockSize);
         Buffer out(size);
-        ASSERT_TRUE(detail::read_chain(*archive, kBlockSize, chain.offset, out, &trace));
+        ASSERT_TRUE(reader.read(*archive, kBlockSize, chain.offset, out));
         EXPECT_EQ(out, walk(image, kBlockSize, chain.offset, size)) << chain.what;
         EXPECT_LE(g_reads.calls, chain.max_calls) << chain.what << " traced";
         EXPECT_LE(g_reads.bytes, chain.max_bytes) << chain.what << " traced";
@@ -346,12 +348,11 @@ TEST(ChainReadTest, SystemReadsStayInProportionToTheChain) {
 
     // The consecutive blocks cut into chains of 10 blocks each, read one after another.
     g_reads = {};
-    detail::ChainTrace trace;
+    detail::ChainReader reader;
     for (std::size_t first = kFirstConsecutive; first + 10 <= kBlocks; first += 10) {
-        trace.clear();
-        trace.read_ahead_to(block_at(kBlocks));
+        reader.read_ahead_to(block_at(kBlocks));
         Buffer out(10 * payload);
-        ASSERT_TRUE(detail::read_chain(*archive, kBlockSize, block_at(first), out, &trace));
+        ASSERT_TRUE(reader.read(*archive, kBlockSize, block_at(first), out));
         ASSERT_EQ(out, walk(image, kBlockSize, block_at(first), 10 * payload));
     }
     EXPECT_EQ(g_reads.calls, 1U);

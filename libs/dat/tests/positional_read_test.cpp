@@ -106,7 +106,7 @@ TEST(PositionalReadTest, ReadsARealFileAtAnyOffsetWithoutMovingItsPosition) {
     ASSERT_FALSE(past_end);
     EXPECT_EQ(past_end.error(), IoError::unexpected_eof());
 
-    auto at_most = read_at_most_at(fd, buf, 4950);
+    auto at_most = detail::read_at_using(&::pread, fd, buf, 4950, false);
     ASSERT_TRUE(at_most);
     EXPECT_EQ(*at_most, 50U);
 

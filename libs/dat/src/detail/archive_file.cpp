@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -66,23 +65,6 @@ std::expected<void, common::IoError> ArchiveFile::read_exact_at(std::span<std::u
         return std::unexpected(std::move(read).error());
     }
     return {};
-}
-
-std::expected<std::size_t, common::IoError>
-ArchiveFile::read_vectored_at(std::span<const iovec> parts, std::uint64_t offset) const {
-    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
-        return std::unexpected(common::IoError::from_errno(EINVAL));
-    }
-    for (;;) {
-        const ssize_t got = reads_.preadv(fd_, parts.data(), static_cast<int>(parts.size()),
-                                          static_cast<off_t>(offset));
-        if (got >= 0) {
-            return static_cast<std::size_t>(got);
-        }
-        if (errno != EINTR) {
-            return std::unexpected(common::IoError::from_errno(errno));
-        }
-    }
 }
 
 utils::detail::PartialRead ArchiveFile::read_prefix(std::span<std::uint8_t> buf,

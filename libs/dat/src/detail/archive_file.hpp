@@ -9,19 +9,14 @@
 #include <expected>
 #include <filesystem>
 #include <span>
-#include <sys/uio.h>
 #include <unistd.h>
 
 namespace quillmere::dat::detail {
 
-/// The platform's vectored positional read, as `preadv` declares it.
-using PreadvFn = ssize_t (*)(int fd, const iovec* parts, int count, off_t offset);
-
-/// The system calls an archive file reads through: the platform's own, unless a test passes
-/// stand-ins that count the reads or make them fail.
+/// The system call an archive file reads through: the platform's own, unless a test passes a
+/// stand-in that counts the reads or makes them fail.
 struct FileReads {
     utils::detail::PreadFn pread = &::pread;
-    PreadvFn preadv = &::preadv;
 };
 
 /// A file opened read-only, closed on destruction. Every read names its absolute position, so
@@ -43,12 +38,6 @@ class QUILLMERE_DAT_TEST_SEAM ArchiveFile {
     /// Fills `buf` from `offset`; the end of the file first is "failed to fill whole buffer".
     [[nodiscard]] std::expected<void, common::IoError> read_exact_at(std::span<std::uint8_t> buf,
                                                                      std::uint64_t offset) const;
-    /// One vectored read (`preadv`) filling `parts` in order from `offset`, retried when
-    /// interrupted before reading anything. Returns the bytes read, which may be fewer than
-    /// asked: at the end of the file, or wherever the system cut the read short; the caller
-    /// finishes the rest with exact reads.
-    [[nodiscard]] std::expected<std::size_t, common::IoError>
-    read_vectored_at(std::span<const iovec> parts, std::uint64_t offset) const;
     /// Reads up to `buf.size()` bytes from `offset`, stopping early at the end of the file or at
     /// a failure; returns how many bytes were read and the failure, if any.
     [[nodiscard]] utils::detail::PartialRead read_prefix(std::span<std::uint8_t> buf,

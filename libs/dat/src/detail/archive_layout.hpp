@@ -58,6 +58,19 @@ block_payload_size(std::uint32_t block_size) noexcept {
     return next_link != 0 ? std::min<std::uint64_t>(remaining, payload_size) : remaining;
 }
 
+/// Where the chain of a stored file of `size` bytes starting at `offset` ends when its blocks are
+/// consecutive: a link word per block, then the bytes. For a `block_size` that leaves no room for
+/// data, `offset`.
+[[nodiscard]] constexpr std::uint64_t
+consecutive_chain_end(std::uint32_t offset, std::uint32_t size, std::uint32_t block_size) noexcept {
+    const auto payload = block_payload_size(block_size);
+    if (!payload) {
+        return offset;
+    }
+    const std::uint64_t blocks = (std::uint64_t{size} + *payload - 1) / *payload;
+    return std::uint64_t{offset} + size + kLinkSize * blocks;
+}
+
 /// Branch slots followed below a non-leaf node: one more than its entries, at most all 62.
 [[nodiscard]] constexpr std::uint32_t child_slot_count(std::uint32_t entry_count) noexcept {
     return entry_count >= kMaxEntries ? kBranchCount : entry_count + 1;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -17,40 +18,6 @@ namespace {
 
 using common::load_le;
 
-// Most blocks one vectored read asks for: two parts per block, within the system's limit of
-// 1024 parts per read.
-constexpr std::size_t kMaxRunBlocks = 512;
-
-// The size of a trace's window: the most bytes one run stages and one read fetches ahead. Larger
-// blocks are read scattered into place.
-constexpr std::size_t kMaxStaging = std::size_t{1} << 20;
-
-// Reads the run that `parts` plans (link word, payload, per block) from `block` on and returns
-// the bytes read, as one scattered read or, with a trace, from the trace's window, from which
-// the link words and the wanted payloads are copied into place.
-std::size_t fetch_run(const ArchiveFile& file, std::uint64_t block, std::uint32_t block_size,
-                      std::span<const iovec> parts, ChainTrace* trace) {
-    if (trace == nullptr || trace->staging(block_size).empty()) {
-        const auto read = file.read_vectored_at(parts, block);
-        return read ? *read : 0;
-    }
-    // Every planned block but the last carries a full payload, so block i starts at
-    // i * block_size and the run is one stretch of the file.
-    std::size_t total = 0;
-    for (const iovec& part : parts) {
-        total += part.iov_len;
-    }
-    const std::span<const std::uint8_t> run = trace->fetch(file, block, total);
-    const std::size_t got = run.size();
-    for (std::size_t at = 0, i = 0; i < parts.size() && at < got; at += parts[i].iov_len, ++i) {
-        if (i % 2 == 1 && !trace->payload_wanted()) {
-            continue;
-        }
-        std::memcpy(parts[i].iov_base, run.data() + at, std::min(parts[i].iov_len, got - at));
-    }
-    return got;
-}
-
 // A failed read of block `block`, with the block recorded as the place it failed.
 DatError failed_at(common::IoError error, std::uint64_t block) {
     DatError failed(std::move(error));
@@ -58,83 +25,19 @@ DatError failed_at(common::IoError error, std::uint64_t block) {
     return failed;
 }
 
-// One step of the block-by-block walk: the link word, then the block's share of `out` from
-// `filled` on; `block` becomes the link word and `filled` grows by the share.
-DatResult<void> read_block_exactly(const ArchiveFile& file, std::uint64_t& block,
-                                   std::uint32_t payload_size, std::span<std::uint8_t> out,
-                                   std::size_t& filled, ChainTrace* trace) {
-    std::array<std::uint8_t, layout::kLinkSize> link_bytes{};
-    auto link = file.read_exact_at(link_bytes, block);
-    if (!link) {
-        if (trace != nullptr) {
-            trace->fail(block);
-        }
-        return std::unexpected(failed_at(std::move(link).error(), block));
-    }
-    const auto next = load_le<std::uint32_t>(link_bytes.data());
-    const auto length =
-        static_cast<std::size_t>(layout::chunk_length(out.size() - filled, payload_size, next));
-    auto payload = file.read_exact_at(out.subspan(filled, length), layout::payload_position(block));
-    if (!payload) {
-        if (trace != nullptr) {
-            trace->fail(block);
-        }
-        return std::unexpected(failed_at(std::move(payload).error(), block));
-    }
-    if (trace != nullptr) {
-        trace->take(block, length, next == 0);
-    }
-    filled += length;
-    block = next;
-    return {};
-}
+// Where one chain read takes its bytes from besides the file.
+struct Sources {
+    StagingWindow& window;
+    const LinkMap* links;
+    bool payload_wanted;
+    std::uint64_t ahead_end;
+};
 
-} // namespace
-
-std::span<std::uint8_t> ChainTrace::staging(std::uint32_t block_size) {
-    const std::size_t wanted = std::min<std::size_t>(kMaxRunBlocks, kMaxStaging / block_size);
-    if (wanted == 0) {
-        return {};
-    }
-    // One size for every block size that stages, so the window serves several runs and reads
-    // ahead as far with small blocks as with large ones.
-    if (staging_.size() < kMaxStaging) {
-        staging_.resize(kMaxStaging);
-        window_filled_ = 0;
-    }
-    return {staging_.data(), wanted * block_size};
-}
-
-std::span<const std::uint8_t> ChainTrace::fetch(const ArchiveFile& file, std::uint64_t offset,
-                                                std::size_t length) {
-    const std::uint64_t ahead_end = std::exchange(ahead_end_, 0);
-    const bool held = offset >= window_start_ && offset - window_start_ <= window_filled_ &&
-                      length <= window_filled_ - (offset - window_start_);
-    if (!held) {
-        std::size_t wanted = length;
-        if (ahead_end > offset) {
-            wanted = std::max(wanted, static_cast<std::size_t>(std::min<std::uint64_t>(
-                                          ahead_end - offset, staging_.size())));
-        }
-        const iovec whole{staging_.data(), wanted};
-        const auto read = file.read_vectored_at(std::span(&whole, 1), offset);
-        window_start_ = offset;
-        window_filled_ = read ? *read : 0;
-    }
-    const auto from = static_cast<std::size_t>(offset - window_start_);
-    return {staging_.data() + from, std::min(length, window_filled_ - from)};
-}
-
-DatError no_room_for_data(std::uint32_t block_size) {
-    return DatError::corruption("block size " + std::to_string(block_size) +
-                                " leaves no room for data");
-}
-
-// Chains are read in runs. Most chains lie in consecutive blocks, so one vectored read fetches
-// as many blocks as the file still needs, on the guess that each follows the one before: link
-// words into `links`, payloads straight into their places in `out`. The link words then say how
-// far the guess held; blocks up to the first that links elsewhere are taken, anything read past
-// it is overwritten by later reads. The result is the block-by-block walk's, byte for byte:
+// One chain read. Most chains lie in consecutive blocks, so each run is fetched with one
+// contiguous read of as many blocks as the chain still needs, on the guess that each follows the
+// one before (with a link map, exactly as many as the map says do); the link words then say how
+// far the guess held, the payloads are copied out of the window, and blocks after the first that
+// links elsewhere are left unread. The result is the block-by-block walk's, byte for byte:
 // - a block counts only when its link word and payload were read in full; where the run came
 //   back short (end of file, a read cut short, a failed read), that block is read again with
 //   exact reads, which fail exactly as the walk does;
@@ -142,87 +45,279 @@ DatError no_room_for_data(std::uint32_t block_size) {
 // - after a wrong guess the next run is no longer than the blocks the last one delivered, and
 //   it doubles again while guesses hold, so a scattered or looping chain costs at most about
 //   two block reads per block.
-DatResult<void> read_chain(const ArchiveFile& file, std::uint32_t block_size, std::uint32_t offset,
-                           std::span<std::uint8_t> out, ChainTrace* trace) {
+// Every block adds at least one byte, so even a chain that loops ends after out.size() blocks.
+class ChainWalk {
+  public:
+    ChainWalk(const ArchiveFile& file, std::uint32_t block_size, std::span<std::uint8_t> out,
+              ChainTrace* trace, Sources sources)
+        : file_(file), block_size_(block_size),
+          payload_size_(*layout::block_payload_size(block_size)),
+          max_run_(StagingWindow::kCapacity / block_size), out_(out), trace_(trace),
+          sources_(sources) {}
+
+    DatResult<void> run(std::uint64_t offset) {
+        block_ = offset;
+        std::size_t run = max_run_;
+        while (filled_ < out_.size()) {
+            if (sources_.links != nullptr && !sources_.payload_wanted) {
+                QM_TRY(const bool moved, follow_links());
+                if (moved) {
+                    continue;
+                }
+            }
+            const std::size_t planned = max_run_ == 0 ? 0 : plan(run);
+            std::size_t used = 0;
+            if (planned != 0) {
+                const auto bytes = sources_.window.fetch(file_, block_, run_bytes(planned),
+                                                         std::exchange(sources_.ahead_end, 0));
+                QM_TRY(used, take_run(bytes, planned));
+            }
+            if (used == 0) {
+                QM_TRY_VOID(read_block_exactly());
+                run = 1;
+            } else {
+                run = used == planned ? std::min(2 * run, max_run_) : used;
+            }
+        }
+        return {};
+    }
+
+  private:
+    [[nodiscard]] std::size_t remaining() const noexcept { return out_.size() - filled_; }
+    [[nodiscard]] std::size_t share() const noexcept {
+        return std::min<std::size_t>(remaining(), payload_size_);
+    }
+
+    // Blocks the next run asks for: at most `run` and the blocks still needed; with a link map,
+    // no more than it says follow one another.
+    [[nodiscard]] std::size_t plan(std::size_t run) const noexcept {
+        const std::size_t needed = (remaining() + payload_size_ - 1) / payload_size_;
+        std::size_t planned = std::min(run, needed);
+        if (sources_.links != nullptr) {
+            std::size_t consecutive = 1;
+            for (std::uint64_t at = block_; consecutive < planned; at += block_size_) {
+                if (sources_.links->link(at) != at + block_size_) {
+                    break;
+                }
+                ++consecutive;
+            }
+            planned = consecutive;
+        }
+        return planned;
+    }
+
+    // Bytes a run of `planned` blocks from here spans: whole blocks, then the last one's link
+    // word and share.
+    [[nodiscard]] std::size_t run_bytes(std::size_t planned) const noexcept {
+        const std::size_t before = (planned - 1) * payload_size_;
+        return (planned - 1) * block_size_ + layout::kLinkSize +
+               std::min<std::size_t>(remaining() - before, payload_size_);
+    }
+
+    // Takes the blocks of `run` (the file's bytes from the current block on) while each is
+    // there whole and the one before linked to it; returns how many it took.
+    DatResult<std::size_t> take_run(std::span<const std::uint8_t> run, std::size_t planned) {
+        std::size_t used = 0;
+        for (std::size_t at = 0; used < planned; at += block_size_) {
+            const std::size_t length = share();
+            if (run.size() < at || run.size() - at < layout::kLinkSize + length) {
+                break;
+            }
+            const auto next = load_le<std::uint32_t>(run.data() + at);
+            if (sources_.payload_wanted) {
+                std::memcpy(out_.data() + filled_, run.data() + at + layout::kLinkSize, length);
+            }
+            ++used;
+            const std::uint64_t guessed = block_ + block_size_;
+            QM_TRY_VOID(take_block(next, length));
+            if (filled_ == out_.size() || block_ != guessed) {
+                break;
+            }
+        }
+        return used;
+    }
+
+    // Follows blocks whose link words the map holds and whose bytes lie in the file, reading
+    // nothing (the payload is not wanted); false when the block at hand must be read.
+    DatResult<bool> follow_links() {
+        bool moved = false;
+        while (filled_ < out_.size()) {
+            const auto next = sources_.links->link(block_);
+            const std::size_t length = next == 0 ? remaining() : share();
+            if (!next || layout::payload_position(block_) + length > file_.length()) {
+                break;
+            }
+            QM_TRY_VOID(take_block(*next, share()));
+            moved = true;
+        }
+        return moved;
+    }
+
+    // One step of the block-by-block walk: the link word, then the block's share.
+    DatResult<void> read_block_exactly() {
+        std::array<std::uint8_t, layout::kLinkSize> link{};
+        if (auto read = file_.read_exact_at(link, block_); !read) {
+            return fail(std::move(read).error());
+        }
+        const std::size_t length = share();
+        auto payload =
+            file_.read_exact_at(out_.subspan(filled_, length), layout::payload_position(block_));
+        if (!payload) {
+            return fail(std::move(payload).error());
+        }
+        return take_block(load_le<std::uint32_t>(link.data()), length);
+    }
+
+    // The current block gave `length` bytes and links to `next`: counts them and moves on. A
+    // link word of 0 ends the chain: the rest is read from where that block's share ends.
+    DatResult<void> take_block(std::uint32_t next, std::size_t length) {
+        filled_ += length;
+        if (filled_ == out_.size()) {
+            record(length, next == 0);
+            return {};
+        }
+        if (next == 0) {
+            const std::size_t rest = remaining();
+            auto tail = file_.read_exact_at(out_.subspan(filled_),
+                                            layout::payload_position(block_) + length);
+            if (!tail) {
+                return fail(std::move(tail).error());
+            }
+            filled_ = out_.size();
+            record(length + rest, true);
+            return {};
+        }
+        record(length, false);
+        block_ = next;
+        return {};
+    }
+
+    void record(std::uint64_t payload, bool end_of_chain) {
+        if (trace_ != nullptr) {
+            trace_->take(block_, payload, end_of_chain);
+        }
+    }
+
+    std::unexpected<DatError> fail(common::IoError error) {
+        if (trace_ != nullptr) {
+            trace_->fail(block_);
+        }
+        return std::unexpected(failed_at(std::move(error), block_));
+    }
+
+    const ArchiveFile& file_;
+    std::uint32_t block_size_;
+    std::uint32_t payload_size_;
+    // Most blocks one run reads; 0 when a block is too large to stage, so that every block is
+    // read exactly.
+    std::size_t max_run_;
+    std::span<std::uint8_t> out_;
+    ChainTrace* trace_;
+    Sources sources_;
+    std::uint64_t block_ = 0;
+    std::size_t filled_ = 0;
+};
+
+} // namespace
+
+std::span<const std::uint8_t> StagingWindow::fetch(const ArchiveFile& file, std::uint64_t offset,
+                                                   std::size_t length, std::uint64_t ahead_end) {
+    const bool held =
+        offset >= start_ && offset - start_ <= filled_ && length <= filled_ - (offset - start_);
+    if (!held) {
+        std::size_t wanted = std::min(length, kCapacity);
+        if (ahead_end > offset) {
+            wanted = std::max(wanted, static_cast<std::size_t>(
+                                          std::min<std::uint64_t>(ahead_end - offset, kCapacity)));
+        }
+        if (bytes_.size() < wanted) {
+            bytes_.resize(std::max(wanted, std::min(2 * bytes_.size(), kCapacity)));
+        }
+        const auto read = file.read_prefix(std::span(bytes_.data(), wanted), offset);
+        start_ = offset;
+        filled_ = read.filled;
+    }
+    const auto from = static_cast<std::size_t>(offset - start_);
+    return {bytes_.data() + from, std::min(length, filled_ - from)};
+}
+
+std::optional<LinkMap> LinkMap::learn(const ArchiveFile& file, std::uint32_t block_size,
+                                      std::uint64_t first, StagingWindow& window) {
+    const std::uint64_t length = file.length();
+    if (block_size < kMinBlockSize || block_size > StagingWindow::kCapacity ||
+        first + layout::kLinkSize > length) {
+        return std::nullopt;
+    }
+    // The blocks whose link words lie in the file.
+    const std::uint64_t count = (length - first - layout::kLinkSize) / block_size + 1;
+    if (count > kMaxLinks) {
+        return std::nullopt;
+    }
+    LinkMap map;
+    map.first_ = first;
+    map.block_size_ = block_size;
+    if (std::has_single_bit(block_size)) {
+        map.shift_ = std::countr_zero(block_size);
+    }
+    map.links_.reserve(count);
+    const std::uint64_t step = StagingWindow::kCapacity / block_size * block_size;
+    window.forget();
+    for (std::uint64_t at = first; map.links_.size() < count; at += step) {
+        const auto wanted = static_cast<std::size_t>(std::min(step, length - at));
+        const auto bytes = window.fetch(file, at, wanted);
+        for (std::size_t k = 0; k + layout::kLinkSize <= bytes.size() && map.links_.size() < count;
+             k += block_size) {
+            map.links_.push_back(load_le<std::uint32_t>(bytes.data() + k));
+        }
+        // After a read that failed, the blocks further on are read from the file as ever.
+        if (bytes.size() < wanted) {
+            break;
+        }
+    }
+    return map;
+}
+
+std::optional<std::uint32_t> LinkMap::link(std::uint64_t block) const noexcept {
+    if (block < first_) {
+        return std::nullopt;
+    }
+    // Block sizes are mostly powers of two: a shift instead of a division, once per block.
+    const std::uint64_t distance = block - first_;
+    const std::uint64_t index = shift_ != 0 ? distance >> shift_ : distance / block_size_;
+    if (index * block_size_ != distance) {
+        return std::nullopt;
+    }
+    if (index >= links_.size()) {
+        return std::nullopt;
+    }
+    return links_[index];
+}
+
+DatError no_room_for_data(std::uint32_t block_size) {
+    return DatError::corruption("block size " + std::to_string(block_size) +
+                                " leaves no room for data");
+}
+
+DatResult<void> ChainReader::read(const ArchiveFile& file, std::uint32_t block_size,
+                                  std::uint32_t offset, std::span<std::uint8_t> out,
+                                  ChainTrace* trace) {
+    const std::uint64_t ahead_end = std::exchange(ahead_end_, 0);
     if (out.empty()) {
         return {};
     }
     // A block size of 4 or less leaves a block no payload, so a looping chain would never end.
-    const auto payload_size = layout::block_payload_size(block_size);
-    if (!payload_size) {
+    if (!layout::block_payload_size(block_size)) {
         return std::unexpected(no_room_for_data(block_size));
     }
-    std::array<std::array<std::uint8_t, layout::kLinkSize>, kMaxRunBlocks> links;
-    std::array<iovec, 2 * kMaxRunBlocks> parts;
-    // Every block adds at least one byte, so even a chain that loops ends after out.size()
-    // blocks.
-    std::uint64_t block = offset;
-    std::size_t filled = 0;
-    const std::size_t max_run =
-        trace != nullptr && !trace->staging(block_size).empty()
-            ? std::min(kMaxRunBlocks, trace->staging(block_size).size() / block_size)
-            : kMaxRunBlocks;
-    std::size_t run = max_run;
-    while (filled < out.size()) {
-        std::size_t planned = 0;
-        for (std::size_t at = filled; planned < run && at < out.size(); ++planned) {
-            const std::size_t length = std::min<std::size_t>(out.size() - at, *payload_size);
-            parts[2 * planned] = {links[planned].data(), layout::kLinkSize};
-            parts[2 * planned + 1] = {out.data() + at, length};
-            at += length;
-        }
-        const std::size_t got =
-            fetch_run(file, block, block_size, std::span(parts.data(), 2 * planned), trace);
+    ChainWalk walk(file, block_size, out, trace, {window_, links_, payload_wanted_, ahead_end});
+    return walk.run(offset);
+}
 
-        std::size_t used = 0;
-        std::size_t accounted = 0;
-        while (used < planned) {
-            const std::size_t length = parts[2 * used + 1].iov_len;
-            if (got < accounted + layout::kLinkSize + length) {
-                break;
-            }
-            accounted += layout::kLinkSize + length;
-            ++used;
-            const auto next = load_le<std::uint32_t>(links[used - 1].data());
-            filled += length;
-            if (filled == out.size()) {
-                if (trace != nullptr) {
-                    trace->take(block, length, next == 0);
-                }
-                return {};
-            }
-            if (next == 0) {
-                const std::size_t rest = out.size() - filled;
-                auto tail = file.read_exact_at(out.subspan(filled),
-                                               layout::payload_position(block) + length);
-                if (!tail) {
-                    if (trace != nullptr) {
-                        trace->fail(block);
-                    }
-                    return std::unexpected(failed_at(std::move(tail).error(), block));
-                }
-                if (trace != nullptr) {
-                    trace->take(block, length + rest, true);
-                }
-                return {};
-            }
-            if (trace != nullptr) {
-                trace->take(block, length, false);
-            }
-            const std::uint64_t guessed = block + block_size;
-            block = next;
-            if (next != guessed) {
-                break;
-            }
-        }
-        if (used == 0) {
-            QM_TRY_VOID(read_block_exactly(file, block, *payload_size, out, filled, trace));
-            run = 1;
-        } else {
-            run = used == planned ? std::min(2 * run, max_run) : used;
-        }
-    }
-    return {};
+DatResult<void> read_chain(const ArchiveFile& file, std::uint32_t block_size, std::uint32_t offset,
+                           std::span<std::uint8_t> out) {
+    thread_local ChainReader reader;
+    reader.forget();
+    return reader.read(file, block_size, offset, out);
 }
 
 } // namespace quillmere::dat::detail

@@ -1,5 +1,6 @@
-// Reading block chains: runs of consecutive blocks fetched with one vectored read each, and, for
-// callers that check an archive rather than just read it, a trace of the bytes each block gave.
+// Reading block chains: each run of consecutive blocks with one contiguous read into a staging
+// window, the payloads copied out; for callers that check an archive rather than just read it, a
+// trace of the bytes each block gave and a map of the file's link words learned in one pass.
 #pragma once
 
 #include "detail/test_seam.hpp"
@@ -22,40 +23,35 @@ struct ByteRange {
     friend bool operator==(const ByteRange&, const ByteRange&) = default;
 };
 
+/// A stretch of the archive file held in memory, refilled by one contiguous read. The buffer
+/// grows to the longest read asked of it, at most `kCapacity` bytes, and is kept for later reads.
+class QUILLMERE_DAT_TEST_SEAM StagingWindow {
+  public:
+    /// The most bytes one read fetches.
+    static constexpr std::size_t kCapacity = std::size_t{1} << 20;
+
+    /// The file's bytes from `offset` on, at most `length` of them (at most `kCapacity`): from
+    /// the window when it holds them all, else after one read that refills it from `offset`,
+    /// going on up to `ahead_end` (within the capacity) when that lies further. Fewer than
+    /// `length` bytes at the end of the file or after a read that failed or was cut short; the
+    /// caller reads those bytes again exactly.
+    [[nodiscard]] std::span<const std::uint8_t> fetch(const ArchiveFile& file, std::uint64_t offset,
+                                                      std::size_t length,
+                                                      std::uint64_t ahead_end = 0);
+    /// Drops what the window holds; the buffer stays.
+    void forget() noexcept { filled_ = 0; }
+
+  private:
+    std::vector<std::uint8_t> bytes_;
+    // The window holds the file's bytes from `start_` on, `filled_` of them.
+    std::uint64_t start_ = 0;
+    std::size_t filled_ = 0;
+};
+
 /// What one chain read touched: the bytes of the archive it read, the block that ended the
-/// chain, and where it failed. Reused across reads (`clear` keeps the capacity and the window, and
-/// drops a read-ahead not used).
-///
-/// A traced read also reads differently, for a caller that checks whole archives: each run of
-/// consecutive blocks is taken from the trace's window, a stretch of the file read with one
-/// contiguous read, and the link words and payloads are copied from there, which costs the
-/// system less than a read scattered over two pieces per block. A run the window does not hold
-/// refills it from the run's first block; the caller may let that read go on ahead over bytes it
-/// expects the next chains to read (`read_ahead_to`), so that chains lying one after another
-/// cost one system read per window rather than one each. A caller that only checks that a chain
-/// reads can say it does not want the payload, which is then not copied out of the window (the
-/// output then holds unspecified bytes, except the tail of an overlong last block, which is read
-/// in place).
+/// chain, and where it failed. Reused across reads (`clear` keeps the capacity).
 class QUILLMERE_DAT_TEST_SEAM ChainTrace {
   public:
-    /// Whether reads copy the payload into their output (the default).
-    void want_payload(bool wanted) noexcept { payload_wanted_ = wanted; }
-    [[nodiscard]] bool payload_wanted() const noexcept { return payload_wanted_; }
-    /// The window's buffer, sized for one run of `block_size` blocks or more, or an empty span
-    /// when blocks are too large to stage (runs are then read scattered into place).
-    [[nodiscard]] std::span<std::uint8_t> staging(std::uint32_t block_size);
-    /// Lets the next read that refills the window read on up to offset `end` (within the
-    /// window's size). Only the first run read after this call uses it: the caller names the
-    /// bytes it expects the chains it reads next to cover, so the read-ahead is never more
-    /// than those chains claim.
-    void read_ahead_to(std::uint64_t end) noexcept { ahead_end_ = end; }
-    /// The file's bytes from `offset` on, at most `length` of them (which must fit in
-    /// `staging`): from the window when it holds them all, else after one read that refills
-    /// it. Fewer than `length` bytes at the end of the file or after a read that failed or was
-    /// cut short; the caller reads those blocks again exactly.
-    [[nodiscard]] std::span<const std::uint8_t> fetch(const ArchiveFile& file, std::uint64_t offset,
-                                                      std::size_t length);
-
     /// The stretches read, in chain order: each block's link word and the payload taken from it,
     /// a stretch extended when the next block follows right where it ended. A chain that loops
     /// lists the same bytes again.
@@ -77,7 +73,6 @@ class QUILLMERE_DAT_TEST_SEAM ChainTrace {
         end_block_.reset();
         end_payload_ = 0;
         failed_block_.reset();
-        ahead_end_ = 0;
     }
 
     /// Block `block` supplied `payload` bytes; `end_of_chain` when its link word is 0.
@@ -100,12 +95,6 @@ class QUILLMERE_DAT_TEST_SEAM ChainTrace {
     }
 
   private:
-    std::vector<std::uint8_t> staging_;
-    // The window holds the file's bytes from `window_start_` on, `window_filled_` of them.
-    std::uint64_t window_start_ = 0;
-    std::size_t window_filled_ = 0;
-    std::uint64_t ahead_end_ = 0;
-    bool payload_wanted_ = true;
     std::vector<ByteRange> ranges_;
     std::uint64_t blocks_ = 0;
     std::optional<std::uint64_t> end_block_;
@@ -113,20 +102,86 @@ class QUILLMERE_DAT_TEST_SEAM ChainTrace {
     std::optional<std::uint64_t> failed_block_;
 };
 
+/// The link word of every block on one grid of the archive (offsets `first + k * block_size`),
+/// learned by reading the file front to back in large windows. A chain read that has it follows
+/// those blocks without reading their link words again; blocks off the grid, or past what the
+/// pass could read, are read from the file as ever. Its size follows from the file's length and
+/// the block size alone, whatever a directory claims.
+class QUILLMERE_DAT_TEST_SEAM LinkMap {
+  public:
+    /// Most link words a map holds (32 MiB of them): a larger archive gets no map.
+    static constexpr std::uint64_t kMaxLinks = std::uint64_t{8} << 20;
+    /// The smallest block size mapped, so that a map never holds more than a sixteenth of the
+    /// file's length.
+    static constexpr std::uint32_t kMinBlockSize = 64;
+
+    /// Learns the grid through `first`, reading through `window`; nothing when the map would
+    /// hold more than `kMaxLinks` words, for blocks smaller than `kMinBlockSize` or larger than
+    /// a window.
+    [[nodiscard]] static std::optional<LinkMap> learn(const ArchiveFile& file,
+                                                      std::uint32_t block_size, std::uint64_t first,
+                                                      StagingWindow& window);
+
+    /// The link word of the block at `block`, when it lies on the grid and was learned.
+    [[nodiscard]] std::optional<std::uint32_t> link(std::uint64_t block) const noexcept;
+
+  private:
+    std::uint64_t first_ = 0;
+    std::uint32_t block_size_ = 0;
+    // log2 of the block size when it is a power of two, else 0 (a block size of 1 has no room).
+    int shift_ = 0;
+    std::vector<std::uint32_t> links_;
+};
+
 /// `Corruption` for a block size that leaves a block no payload (4 or less).
 [[nodiscard]] DatError no_room_for_data(std::uint32_t block_size);
 
-/// Fills `out` from the chain whose first block is at `offset`: each block's link word, then up
-/// to `block_size - 4` payload bytes straight into place; the block whose link word is 0 gives
-/// everything still missing, contiguously. The link word of the block that completes `out` is
-/// not followed. An empty `out` reads nothing, whatever `offset`.
-///
-/// Errors: a link word or payload past the end of the file is `Io` ("failed to fill whole
-/// buffer"), other read failures `Io`, both when that block is reached; a `block_size` of 4 or
-/// less is `Corruption`. With a `trace`, every block taken is recorded there, and on a read
-/// failure the block that failed.
-[[nodiscard]] QUILLMERE_DAT_TEST_SEAM DatResult<void>
-read_chain(const ArchiveFile& file, std::uint32_t block_size, std::uint32_t offset,
-           std::span<std::uint8_t> out, ChainTrace* trace = nullptr);
+/// Reads chains through a staging window of its own, kept from one read to the next, so that a
+/// caller reading many chains one after another can let a read fetch ahead of the chain it reads.
+class QUILLMERE_DAT_TEST_SEAM ChainReader {
+  public:
+    /// Whether reads copy the payload into their output (the default). A caller that only checks
+    /// that a chain reads can do without: the output then holds unspecified bytes, except the
+    /// tail of an overlong last block, which is read in place.
+    void want_payload(bool wanted) noexcept { payload_wanted_ = wanted; }
+    [[nodiscard]] bool payload_wanted() const noexcept { return payload_wanted_; }
+    /// Lets the next read that refills the window read on up to offset `end` (within the
+    /// window's capacity). Only the next chain read uses it: the caller names the bytes it
+    /// expects the chains it reads next to cover, so the read-ahead is never more than those
+    /// chains claim.
+    void read_ahead_to(std::uint64_t end) noexcept { ahead_end_ = end; }
+    /// Link words to take instead of reading them (none by default); `links` must outlive the
+    /// reads.
+    void use_links(const LinkMap* links) noexcept { links_ = links; }
+    /// Drops what the window holds.
+    void forget() noexcept { window_.forget(); }
+
+    /// Fills `out` from the chain whose first block is at `offset`: each block's link word, then
+    /// up to `block_size - 4` payload bytes; the block whose link word is 0 gives everything
+    /// still missing, contiguously. The link word of the block that completes `out` is not
+    /// followed. An empty `out` reads nothing, whatever `offset`.
+    ///
+    /// Errors: a link word or payload past the end of the file is `Io` ("failed to fill whole
+    /// buffer"), other read failures `Io`, both when that block is reached; a `block_size` of 4
+    /// or less is `Corruption`. With a `trace`, every block taken is recorded there, and on a
+    /// read failure the block that failed.
+    [[nodiscard]] DatResult<void> read(const ArchiveFile& file, std::uint32_t block_size,
+                                       std::uint32_t offset, std::span<std::uint8_t> out,
+                                       ChainTrace* trace = nullptr);
+
+  private:
+    StagingWindow window_;
+    const LinkMap* links_ = nullptr;
+    std::uint64_t ahead_end_ = 0;
+    bool payload_wanted_ = true;
+};
+
+/// `ChainReader::read` with a window the calling thread keeps for its reads (so no read allocates
+/// once the thread has read its longest run), emptied first: nothing is kept from one call to the
+/// next but the buffer.
+[[nodiscard]] QUILLMERE_DAT_TEST_SEAM DatResult<void> read_chain(const ArchiveFile& file,
+                                                                 std::uint32_t block_size,
+                                                                 std::uint32_t offset,
+                                                                 std::span<std::uint8_t> out);
 
 } // namespace quillmere::dat::detail

@@ -11,6 +11,7 @@
 #include "quillmere/dat/lrs.hpp"
 #include "verify/verify_state.hpp"
 
+#include <array>
 #include <memory>
 
 namespace quillmere::dat::detail {
@@ -60,7 +61,9 @@ std::optional<std::string> decode_failure(FileType type, std::uint32_t id,
 class FileChecker {
   public:
     FileChecker(const Verifier::State& state, VerifyPart::Data& data)
-        : state_(state), data_(data), block_size_(state.header->block_size) {}
+        : state_(state), data_(data), block_size_(state.header->block_size) {
+        reader_.use_links(state.links ? &*state.links : nullptr);
+    }
 
     void check(std::size_t index) {
         const DatFileEntry& entry = state_.files[index].entry;
@@ -82,11 +85,11 @@ class FileChecker {
         const std::span<std::uint8_t> stored = buffer(entry.size);
         const auto type = file_type::of(entry.id);
         trace_.clear();
-        trace_.read_ahead_to(read_ahead_end(index));
+        reader_.read_ahead_to(read_ahead_end(index));
         // Only what is decompressed or decoded needs its bytes; the rest only needs to read.
         const bool decoded = type.has_value() && state_.options.decode;
-        trace_.want_payload(entry.is_compressed() || decoded);
-        if (auto read = read_chain(state_.file, block_size_, entry.offset, stored, &trace_);
+        reader_.want_payload(entry.is_compressed() || decoded);
+        if (auto read = reader_.read(state_.file, block_size_, entry.offset, stored, &trace_);
             !read) {
             add_visited_blocks(data_.blocks_reached, trace_, block_size_, state_.length());
             problems.add(ProblemKind::FileUnreadable, entry.id,
@@ -135,12 +138,8 @@ class FileChecker {
     }
 
   private:
-    // Where the chain of `entry` ends if it lies in consecutive blocks: a link word per block,
-    // then the stored bytes.
     [[nodiscard]] std::uint64_t expected_end(const DatFileEntry& entry) const noexcept {
-        const std::uint64_t payload = block_size_ - layout::kLinkSize;
-        const std::uint64_t blocks = (std::uint64_t{entry.size} + payload - 1) / payload;
-        return std::uint64_t{entry.offset} + entry.size + layout::kLinkSize * blocks;
+        return layout::consecutive_chain_end(entry.offset, entry.size, block_size_);
     }
 
     [[nodiscard]] bool readable(std::size_t index) const noexcept {
@@ -154,7 +153,8 @@ class FileChecker {
     // chains then come in a few large reads; the read-ahead covers only bytes that the
     // directory says chains read, and the gaps of at most kMaxGap between them.
     [[nodiscard]] std::uint64_t read_ahead_end(std::size_t index) {
-        if (!readable(index)) {
+        // With a link map the chains are scattered: a read-ahead would fetch bytes of others.
+        if (!readable(index) || state_.links) {
             return 0;
         }
         if (!run_last_ || index > *run_last_) {
@@ -219,6 +219,7 @@ class FileChecker {
     std::uint32_t block_size_;
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::size_t capacity_ = 0;
+    ChainReader reader_;
     ChainTrace trace_;
     std::vector<ByteRange> ranges_;
     // The last file of the stretch of files lying one after another that the file being read
@@ -226,7 +227,45 @@ class FileChecker {
     std::optional<std::size_t> run_last_;
 };
 
+// Files whose first block the probe reads, at most.
+constexpr std::size_t kProbedFiles = 64;
+
 } // namespace
+
+// The probe costs a link word per sampled file. A sound archive stores most files in consecutive
+// blocks, and its chains are best read run by run with the read-ahead; when most sampled chains
+// leave their first block for somewhere else, one pass over the whole file learning every link
+// word costs about what reading it once does, after which only the payloads that are decompressed
+// or decoded are read. The map's size follows from the file's length alone (`LinkMap::learn`).
+void learn_links(Verifier::State& state) {
+    const std::uint32_t block_size = state.header->block_size;
+    const std::uint64_t payload = block_size - layout::kLinkSize;
+    std::vector<const DatFileEntry*> spanning;
+    for (const ListedFile& file : state.files) {
+        if (file.within_bound && file.entry.size > payload && file.entry.size <= state.length()) {
+            spanning.push_back(&file.entry);
+        }
+    }
+    if (spanning.empty()) {
+        return;
+    }
+    const std::size_t probed = std::min(spanning.size(), kProbedFiles);
+    std::size_t scattered = 0;
+    for (std::size_t k = 0; k < probed; ++k) {
+        const DatFileEntry& entry = *spanning[k * spanning.size() / probed];
+        std::array<std::uint8_t, layout::kLinkSize> link{};
+        if (!state.file.read_exact_at(link, entry.offset)) {
+            continue;
+        }
+        const std::uint64_t next = common::load_le<std::uint32_t>(link.data());
+        scattered += next != std::uint64_t{entry.offset} + block_size ? 1 : 0;
+    }
+    if (2 * scattered > probed) {
+        StagingWindow window;
+        state.links =
+            LinkMap::learn(state.file, block_size, spanning.front()->offset % block_size, window);
+    }
+}
 
 void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data) {
     if (!state.header) {

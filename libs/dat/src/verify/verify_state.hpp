@@ -110,6 +110,8 @@ struct Verifier::State {
     std::vector<detail::ListedFile> files;
     std::uint64_t entries = 0;
     std::uint64_t tree_height = 0;
+    /// The link words of the archive's blocks, when its chains are scattered.
+    std::optional<detail::LinkMap> links;
 
     [[nodiscard]] std::uint64_t length() const noexcept { return file.length(); }
     [[nodiscard]] std::uint32_t file_owner(std::size_t index) const noexcept {
@@ -140,6 +142,10 @@ namespace detail {
 
 /// Reads the header and walks the directory into `state`.
 void walk_archive(Verifier::State& state);
+
+/// Learns `state.links` when the files' chains look scattered: a sample of the listed files
+/// whose chains span several blocks, most not continuing in the block after their first.
+void learn_links(Verifier::State& state);
 
 /// Checks the files at list positions `data.first` to `data.last` into `data`.
 void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data);

@@ -127,7 +127,7 @@ class Walk {
     bool read_node(const Pending& node) {
         trace_.clear();
         const std::uint32_t block_size = state_.header->block_size;
-        auto read = read_chain(state_.file, block_size, node.offset, bytes_, &trace_);
+        auto read = reader_.read(state_.file, block_size, node.offset, bytes_, &trace_);
         if (!read) {
             add_visited_blocks(state_.node_blocks_reached, trace_, block_size, state_.length());
             problems_.add(ProblemKind::NodeUnreadable, std::nullopt, node.offset,
@@ -236,6 +236,7 @@ class Walk {
     std::optional<std::uint64_t> first_leaf_depth_;
     bool depth_reported_ = false;
     std::array<std::uint8_t, layout::kNodeSize> bytes_{};
+    ChainReader reader_;
     ChainTrace trace_;
     std::vector<ByteRange> ranges_;
 };
@@ -267,6 +268,7 @@ void walk_archive(Verifier::State& state) {
     }
     Walk(state, state.walk_problems).run(state.header->root_offset);
     list_files(state);
+    learn_links(state);
 }
 
 } // namespace quillmere::dat::detail

@@ -19,9 +19,4 @@ namespace quillmere::dat::utils {
 [[nodiscard]] QUILLMERE_DAT_EXPORT std::expected<void, common::IoError>
 read_exact_at_compat(int fd, std::span<std::uint8_t> buf, std::uint64_t offset);
 
-/// Like `read_exact_at_compat`, but stops quietly at the end of the file: returns how many
-/// bytes were read (fewer than `buf.size()` only at the end of the file).
-[[nodiscard]] QUILLMERE_DAT_EXPORT std::expected<std::size_t, common::IoError>
-read_at_most_at(int fd, std::span<std::uint8_t> buf, std::uint64_t offset);
-
 } // namespace quillmere::dat::utils
