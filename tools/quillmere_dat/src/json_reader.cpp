@@ -260,6 +260,9 @@ class TokenCollector {
         } else if (next.expect == Expect::Value &&
                    why.find("invalid number") != std::string_view::npos) {
             error_at(next.at, "malformed number");
+        } else if (next.expect == Expect::Value &&
+                   why.find("number overflow") != std::string_view::npos) {
+            error_at(next.at, "number out of range");
         } else if (next.expect == Expect::Member && in_string && starts_string) {
             refuse_string(next.at, position - 1, why);
         } else if (next.is_message) {
