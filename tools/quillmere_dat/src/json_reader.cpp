@@ -50,17 +50,18 @@ class TokenCollector {
     bool null() { return value(Kind::Literal, 4); }
     bool boolean(bool truth) { return value(Kind::Literal, truth ? 4 : 5); }
     bool number_integer(Json::number_integer_t /*value*/) {
+        if (leading_zero(next_start() + 1)) {
+            error_at(next_start(), "malformed number");
+            return false;
+        }
         return value(Kind::OtherNumber, number_length());
     }
     bool number_unsigned(Json::number_unsigned_t number) {
-        const std::size_t length = number_length();
-        // nlohmann-json reads "01" as two numbers; it is one malformed one.
-        const std::size_t after = next_start() + length;
-        if (text_[next_start()] == '0' && after < text_.size() && is_digit(text_[after])) {
+        if (leading_zero(next_start())) {
             error_at(next_start(), "malformed number").leading_zero = true;
             return false;
         }
-        return value(Kind::Unsigned, length, number);
+        return value(Kind::Unsigned, number_length(), number);
     }
     bool number_float(Json::number_float_t /*value*/, const std::string& text) {
         return value(Kind::OtherNumber, text.size());
@@ -112,6 +113,11 @@ class TokenCollector {
             at = skip_space(at + 1);
         }
         return at;
+    }
+
+    // nlohmann-json reads "01" as the numbers 0 and 1; it is one malformed number.
+    bool leading_zero(std::size_t digits) const noexcept {
+        return digits + 1 < text_.size() && text_[digits] == '0' && is_digit(text_[digits + 1]);
     }
 
     std::size_t number_length() const noexcept {
