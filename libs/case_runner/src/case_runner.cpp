@@ -80,12 +80,9 @@ int list_cases(std::span<const Case> cases, const std::vector<std::size_t>& sele
     return 0;
 }
 
-int run_cases(std::span<const Case> cases, std::vector<std::size_t> order, const Options& options,
-              std::string_view program, LogFile* log, Console& console, std::mutex& console_lock) {
-    const std::size_t hardware = std::max(1U, std::thread::hardware_concurrency());
-    const std::size_t concurrency = options.test_threads.value_or(hardware);
-    const bool multithreaded = concurrency > 1;
-
+// How a run reports: colour only on a terminal and with one case at a time.
+ReportSettings report_settings(const Options& options, std::string_view program,
+                               const Console& console, bool multithreaded) {
     ReportSettings settings;
     settings.format = options.format;
     settings.use_color =
@@ -95,19 +92,17 @@ int run_cases(std::span<const Case> cases, std::vector<std::size_t> order, const
     settings.time = options.time;
     settings.suite_name = program_base_name(program);
     settings.long_running_after = console.long_running_after;
-    ConsoleWriter writer(console.out, console_lock);
-    const auto reporter = make_reporter(settings, writer);
+    return settings;
+}
 
-    const auto run_start = std::chrono::steady_clock::now();
-    RunTotals totals;
-    totals.total = order.size();
-    totals.filtered_out = cases.size() - order.size();
-    totals.show_output = options.show_output;
+// The descriptions of the cases to run, in the order they run (shuffled with a seed, if asked).
+std::vector<CaseDesc> case_order(std::span<const Case> cases, std::vector<std::size_t>& order,
+                                 const Options& options, Reporter& reporter) {
     std::optional<std::uint64_t> seed = options.shuffle_seed;
     if (!seed && options.shuffle) {
         seed = time_based_seed();
     }
-    reporter->run_start(order.size(), seed);
+    reporter.run_start(order.size(), seed);
     if (seed) {
         shuffle_cases(order, cases, *seed);
     }
@@ -116,6 +111,25 @@ int run_cases(std::span<const Case> cases, std::vector<std::size_t> order, const
     for (const auto position : order) {
         descs.push_back(describe(cases[position], options));
     }
+    return descs;
+}
+
+int run_cases(std::span<const Case> cases, std::vector<std::size_t> order, const Options& options,
+              std::string_view program, LogFile* log, Console& console, std::mutex& console_lock) {
+    const std::size_t hardware = std::max(1U, std::thread::hardware_concurrency());
+    const std::size_t concurrency = options.test_threads.value_or(hardware);
+    const bool multithreaded = concurrency > 1;
+    // The reporter keeps the settings by reference: they live as long as the run.
+    const ReportSettings settings = report_settings(options, program, console, multithreaded);
+    ConsoleWriter writer(console.out, console_lock);
+    const auto reporter = make_reporter(settings, writer);
+
+    const auto run_start = std::chrono::steady_clock::now();
+    RunTotals totals;
+    totals.total = order.size();
+    totals.filtered_out = cases.size() - order.size();
+    totals.show_output = options.show_output;
+    const std::vector<CaseDesc> descs = case_order(cases, order, options, *reporter);
 
     const CaseContext context{console, console_lock, !options.no_capture, options.time};
     Scheduler scheduler(order.size(), context,

@@ -55,6 +55,76 @@ struct Matches {
     }
 };
 
+// The options one argument names ("--name[=value]", or short options bundled as "-abc", the
+// first that takes a value taking the rest as its value), with the value given inline.
+struct NamedOptions {
+    std::vector<std::pair<Name, OptionId>> names;
+    std::optional<std::string> inline_value;
+};
+
+std::expected<NamedOptions, std::string> long_option(const std::string& arg) {
+    NamedOptions named;
+    const std::string_view tail = std::string_view(arg).substr(2);
+    const auto equals = tail.find('=');
+    const std::string_view text = tail.substr(0, equals);
+    if (equals != std::string_view::npos) {
+        named.inline_value = std::string(tail.substr(equals + 1));
+    }
+    Name name{text.size() != 1, std::string(text)};
+    const auto known = find_option(name);
+    if (!known) {
+        return std::unexpected(unrecognized(name.text));
+    }
+    named.names.emplace_back(std::move(name), *known);
+    return named;
+}
+
+std::expected<NamedOptions, std::string> short_options(const std::string& arg) {
+    NamedOptions named;
+    std::size_t pos = 1;
+    while (pos < arg.size()) {
+        // An unknown non-ASCII short option is named whole: one UTF-8 character, or one
+        // ill-formed stretch.
+        const std::size_t length = common::utf8_sequence_at(arg, pos).length;
+        Name name{false, arg.substr(pos, length)};
+        const auto known = find_option(name);
+        if (!known) {
+            return std::unexpected(unrecognized(name.text));
+        }
+        named.names.emplace_back(std::move(name), *known);
+        pos += length;
+        if (option_spec(*known).takes_value() && pos < arg.size()) {
+            named.inline_value = arg.substr(pos);
+            break;
+        }
+    }
+    return named;
+}
+
+// Notes each option of `named`, taking the value of one that wants it inline or from the next
+// argument (even when that looks like an option).
+std::expected<void, std::string> note_options(NamedOptions named, std::span<const std::string> args,
+                                              std::size_t& next, Matches& matches) {
+    for (std::size_t k = 0; k < named.names.size(); ++k) {
+        const auto& [name, id] = named.names[k];
+        auto& occurrences = matches.occurrences[static_cast<std::size_t>(id)];
+        if (!option_spec(id).takes_value()) {
+            if (k + 1 == named.names.size() && named.inline_value) {
+                return std::unexpected("Option '" + name.text + "' does not take an argument");
+            }
+            occurrences.emplace_back(std::nullopt);
+        } else if (named.inline_value) {
+            occurrences.emplace_back(std::move(*named.inline_value));
+            named.inline_value.reset();
+        } else if (next < args.size()) {
+            occurrences.emplace_back(args[next++]);
+        } else {
+            return std::unexpected("Argument to option '" + name.text + "' missing");
+        }
+    }
+    return {};
+}
+
 std::expected<Matches, std::string> match_options(std::span<const std::string> args) {
     Matches matches;
     std::size_t next = 0;
@@ -69,58 +139,8 @@ std::expected<Matches, std::string> match_options(std::span<const std::string> a
                                 args.begin() + static_cast<std::ptrdiff_t>(next), args.end());
             break;
         }
-        std::vector<std::pair<Name, OptionId>> names;
-        std::optional<std::string> inline_value;
-        if (arg[1] == '-') {
-            const std::string_view tail = std::string_view(arg).substr(2);
-            const auto equals = tail.find('=');
-            const std::string_view text = tail.substr(0, equals);
-            if (equals != std::string_view::npos) {
-                inline_value = std::string(tail.substr(equals + 1));
-            }
-            Name name{text.size() != 1, std::string(text)};
-            const auto known = find_option(name);
-            if (!known) {
-                return std::unexpected(unrecognized(name.text));
-            }
-            names.emplace_back(std::move(name), *known);
-        } else {
-            std::size_t pos = 1;
-            while (pos < arg.size()) {
-                // An unknown non-ASCII short option is named whole: one UTF-8 character, or
-                // one ill-formed stretch.
-                const std::size_t length = common::utf8_sequence_at(arg, pos).length;
-                Name name{false, arg.substr(pos, length)};
-                const auto known = find_option(name);
-                if (!known) {
-                    return std::unexpected(unrecognized(name.text));
-                }
-                names.emplace_back(std::move(name), *known);
-                pos += length;
-                if (option_spec(*known).takes_value() && pos < arg.size()) {
-                    inline_value = arg.substr(pos);
-                    break;
-                }
-            }
-        }
-        for (std::size_t k = 0; k < names.size(); ++k) {
-            const auto& [name, id] = names[k];
-            auto& occurrences = matches.occurrences[static_cast<std::size_t>(id)];
-            if (!option_spec(id).takes_value()) {
-                if (k + 1 == names.size() && inline_value) {
-                    return std::unexpected("Option '" + name.text + "' does not take an argument");
-                }
-                occurrences.emplace_back(std::nullopt);
-            } else if (inline_value) {
-                occurrences.emplace_back(std::move(*inline_value));
-                inline_value.reset();
-            } else if (next < args.size()) {
-                // The next argument is the value even when it looks like an option.
-                occurrences.emplace_back(args[next++]);
-            } else {
-                return std::unexpected("Argument to option '" + name.text + "' missing");
-            }
-        }
+        QM_TRY(NamedOptions named, arg[1] == '-' ? long_option(arg) : short_options(arg));
+        QM_TRY_VOID(note_options(std::move(named), args, next, matches));
     }
     for (const auto& option : kOptions) {
         if (option.occurs == Occurs::AtMostOnce && matches.of(option.id).size() > 1) {

@@ -79,10 +79,11 @@ std::string_view kind_name(IoError::Kind kind) noexcept {
 std::string IoError::diagnostic() const {
     if (os_code_ != 0) {
         return "Os { code: " + std::to_string(os_code_) +
-               ", kind: " + std::string(kind_name(kind_)) + ", message: " + quoted(message_) + " }";
+               ", kind: " + std::string(kind_name(kind_)) +
+               ", message: " + common::quoted(message_) + " }";
     }
-    return "Error { kind: " + std::string(kind_name(kind_)) + ", message: " + quoted(message_) +
-           " }";
+    return "Error { kind: " + std::string(kind_name(kind_)) +
+           ", message: " + common::quoted(message_) + " }";
 }
 
 } // namespace quillmere::common

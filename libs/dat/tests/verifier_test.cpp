@@ -17,6 +17,7 @@
 #include "quillmere/testkit/temp_file.hpp"
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -783,6 +784,37 @@ TEST(VerifierTest, FileTypesByIdRange) {
     for (const auto& [id, type] : table) {
         EXPECT_EQ(file_type::of(id), type) << std::hex << id;
     }
+}
+
+// The README's tables of problem kinds (section "Testing an archive") list the library's table:
+// each severity's kinds in its order, with the same meanings.
+TEST(VerifierTest, ReadmeTablesListEveryProblemKind) {
+    std::ifstream readme(QUILLMERE_README_PATH);
+    ASSERT_TRUE(readme) << QUILLMERE_README_PATH;
+    // "| `name` | meaning |" rows under the heading line of each severity, up to a blank line.
+    std::vector<std::pair<std::string, std::string>> rows[2];
+    int table = -1;
+    for (std::string line; std::getline(readme, line);) {
+        if (line.starts_with("Errors (the archive is damaged):")) {
+            table = 0;
+        } else if (line.starts_with("Warnings (odd, but the archive reads in full):")) {
+            table = 1;
+        } else if (table >= 0 && line.starts_with("| `")) {
+            const auto name_end = line.find("` | ");
+            ASSERT_NE(name_end, std::string::npos) << line;
+            ASSERT_TRUE(line.ends_with(" |")) << line;
+            rows[table].emplace_back(line.substr(3, name_end - 3),
+                                     line.substr(name_end + 4, line.size() - name_end - 6));
+        } else if (line.empty() && !rows[table < 0 ? 0 : table].empty()) {
+            table = -1;
+        }
+    }
+    std::vector<std::pair<std::string, std::string>> expected[2];
+    for (const ProblemKindInfo& info : kProblemKinds) {
+        expected[info.severity == Severity::Error ? 0 : 1].emplace_back(info.name, info.meaning);
+    }
+    EXPECT_EQ(rows[0], expected[0]);
+    EXPECT_EQ(rows[1], expected[1]);
 }
 
 } // namespace

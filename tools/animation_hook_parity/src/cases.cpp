@@ -7,6 +7,7 @@
 #include "quillmere/common/text.hpp"
 #include "quillmere/dat/dat_database.hpp"
 #include "quillmere/dat/file_type/animation_hook.hpp"
+#include "quillmere/tools/known_files.hpp"
 #include "report.hpp"
 #include "retail_path.hpp"
 #include "sweeps.hpp"
@@ -25,7 +26,7 @@ using dat::file_type::setup_model::HookType;
 
 namespace {
 
-constexpr std::uint32_t kKnownPhysicsScript = 0x330007DB;
+using tools::kKnownPhysicsScript;
 constexpr std::size_t kSmokeFilesPerType = 50;
 constexpr std::string_view kSmokeTag = "[animation_hook_parity_smoke]";
 

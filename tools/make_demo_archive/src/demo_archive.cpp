@@ -5,6 +5,7 @@
 #include "quillmere/dat/file_type/animation_hook.hpp"
 #include "quillmere/testkit/archive_builder.hpp"
 #include "quillmere/testkit/portal_files.hpp"
+#include "quillmere/tools/known_files.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -25,7 +26,7 @@ using testkit::PhysicsScriptSpec;
 using testkit::SetupModelSpec;
 
 constexpr std::uint32_t kBlockSize = 1024;
-constexpr std::uint32_t kKnownPhysicsScript = 0x330007DB;
+using tools::kKnownPhysicsScript;
 constexpr std::uint32_t kDefaultFiles = 4000;
 
 // How often each hook type occurs, per thousand hooks. Sound dominates, particles follow;

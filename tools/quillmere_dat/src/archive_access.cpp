@@ -1,6 +1,7 @@
 // Opening the archive and reading its files for a command, with one-line failure messages.
 #include "archive_access.hpp"
 
+#include "quillmere/common/file_system.hpp"
 #include "quillmere/common/try.hpp"
 
 #include <algorithm>
@@ -18,10 +19,8 @@ Gathered<void> require_regular_file(const std::string& path) {
     if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
         return std::unexpected(path + " is not a regular file");
     }
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = common::retry_interrupted(
+        [&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
     if (fd < 0) {
         // The library's open gives the reason in its own words.
         return {};

@@ -149,21 +149,44 @@ OptionMatch match_option(const Command& command, std::string_view arg) {
     return {};
 }
 
+// Whether option `name` is among `options`.
+bool given(const std::vector<GivenOption>& options, std::string_view name) {
+    return std::any_of(options.begin(), options.end(),
+                       [&](const GivenOption& option) { return option.name == name; });
+}
+
+// The positional arguments counted and checked against what `command` takes.
+std::expected<void, std::string> check_positional(const Command& command,
+                                                  const std::vector<std::string>& positional,
+                                                  const std::vector<GivenOption>& options) {
+    const auto& wanted = command.arguments;
+    const bool repeated = !wanted.empty() && wanted.back().repeated;
+    const bool replaced =
+        repeated && !wanted.back().or_option.empty() && given(options, wanted.back().or_option);
+    const std::size_t required = wanted.size() - (replaced ? 1 : 0);
+    if (positional.size() < required) {
+        return std::unexpected("missing " + std::string(wanted[positional.size()].name));
+    }
+    if (positional.size() > wanted.size() && !repeated) {
+        return std::unexpected("unexpected argument '" + positional[wanted.size()] + "'");
+    }
+    for (std::size_t i = 0; i < positional.size(); ++i) {
+        const ArgumentSpec& argument = wanted[std::min(i, wanted.size() - 1)];
+        if (argument.check != nullptr) {
+            if (auto problem = argument.check(positional[i])) {
+                return std::unexpected(std::move(*problem));
+            }
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 std::expected<Arguments, std::string> parse_arguments(const Command& command,
                                                       std::span<const std::string> args) {
     std::vector<std::string> positional;
     std::vector<GivenOption> options;
-    const auto given = [&](std::string_view name) {
-        for (const auto& option : options) {
-            if (option.name == name) {
-                return true;
-            }
-        }
-        return false;
-    };
-
     bool options_done = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -193,7 +216,7 @@ std::expected<Arguments, std::string> parse_arguments(const Command& command,
         } else {
             value = args[++i];
         }
-        if (!option->repeatable && given(option->name)) {
+        if (!option->repeatable && given(options, option->name)) {
             return std::unexpected("option '" + option_name + "' given twice");
         }
         if (option->check != nullptr) {
@@ -203,25 +226,8 @@ std::expected<Arguments, std::string> parse_arguments(const Command& command,
         }
         options.push_back({option->name, std::move(value)});
     }
-
-    const auto& wanted = command.arguments;
-    const bool repeated = !wanted.empty() && wanted.back().repeated;
-    const bool replaced =
-        repeated && !wanted.back().or_option.empty() && given(wanted.back().or_option);
-    const std::size_t required = wanted.size() - (replaced ? 1 : 0);
-    if (positional.size() < required) {
-        return std::unexpected("missing " + std::string(wanted[positional.size()].name));
-    }
-    if (positional.size() > wanted.size() && !repeated) {
-        return std::unexpected("unexpected argument '" + positional[wanted.size()] + "'");
-    }
-    for (std::size_t i = 0; i < positional.size(); ++i) {
-        const ArgumentSpec& argument = wanted[std::min(i, wanted.size() - 1)];
-        if (argument.check != nullptr) {
-            if (auto problem = argument.check(positional[i])) {
-                return std::unexpected(std::move(*problem));
-            }
-        }
+    if (auto checked = check_positional(command, positional, options); !checked) {
+        return std::unexpected(std::move(checked).error());
     }
     return Arguments(std::move(positional), std::move(options));
 }

@@ -18,12 +18,13 @@ namespace {
 using dat::ArchiveDiff;
 using dat::DatFileEntry;
 using dat::FileDifference;
+using dat::file_type::FileType;
 
 // A file type's name: the hook-carrying types as `hooks` names them ("animation", "setup
 // model", "physics script"), every other type as `info` prints it ("0x0A").
 std::string type_name(std::uint32_t id) {
     if (const auto type = dat::file_type::of(id)) {
-        return std::string(type_label(*type));
+        return std::string(dat::file_type::name(*type));
     }
     return type_text(static_cast<std::uint8_t>(id >> 24));
 }
@@ -35,7 +36,7 @@ std::string type_name(std::uint32_t id) {
 // script entry's start time) is changed. Hooks that moved to another place show as removed
 // where they were and added where they are.
 struct HookChange {
-    HookFileType type = HookFileType::Animation;
+    FileType type = FileType::Animation;
     // Frame index, placement key or entry index.
     std::int64_t place = 0;
     // Among the hooks of the place (always 0 for a script entry).
@@ -95,7 +96,7 @@ bool same_hook(const HookRow& x, const HookRow& y) {
 
 // Both listings are in ascending (place, index) order: frames in order, placements by key,
 // entries in order.
-std::vector<HookChange> hook_changes(HookFileType type, std::vector<HookRow> a_rows,
+std::vector<HookChange> hook_changes(FileType type, std::vector<HookRow> a_rows,
                                      std::vector<HookRow> b_rows) {
     auto a = placed(std::move(a_rows));
     auto b = placed(std::move(b_rows));
@@ -124,7 +125,7 @@ std::vector<HookChange> hook_changes(HookFileType type, std::vector<HookRow> a_r
 
 // The hook rows of one side of a changed file, or the error that side's decoder gives.
 Gathered<std::vector<HookRow>> side_rows(const dat::DatDatabase& db, std::uint32_t id,
-                                         HookFileType type, std::string_view side,
+                                         FileType type, std::string_view side,
                                          std::vector<std::uint8_t>& buffer) {
     const std::string prefix = "in " + std::string(side) + ": ";
     if (auto read = db.get_file_checked(id, buffer); !read) {
@@ -135,10 +136,7 @@ Gathered<std::vector<HookRow>> side_rows(const dat::DatDatabase& db, std::uint32
     }
     auto listing = list_hooks(type, buffer);
     if (!listing) {
-        const std::string_view article = type == HookFileType::Animation ? "an " : "a ";
-        return std::unexpected(prefix + "cannot decode " + id_text(id) + " as " +
-                               std::string(article) + std::string(type_label(type)) + ": " +
-                               listing.error().one_line());
+        return std::unexpected(prefix + cannot_decode(id, type, listing.error()));
     }
     auto rows = hook_rows(std::move(*listing), id);
     if (!rows) {
@@ -226,11 +224,11 @@ Json header_value_json(const std::variant<std::uint32_t, std::vector<std::uint8_
 
 std::string place_text(const HookChange& change) {
     switch (change.type) {
-    case HookFileType::Animation:
+    case FileType::Animation:
         return "frame " + std::to_string(change.place) + " #" + std::to_string(change.index);
-    case HookFileType::SetupModel:
+    case FileType::SetupModel:
         return "placement " + std::to_string(change.place) + " #" + std::to_string(change.index);
-    case HookFileType::PhysicsScript:
+    case FileType::PhysicsScript:
         break;
     }
     return "entry " + std::to_string(change.place);
@@ -352,13 +350,13 @@ Json hook_change_json(const HookChange& change) {
                                     : change.b           ? "added"
                                                          : "removed"));
     switch (change.type) {
-    case HookFileType::Animation:
+    case FileType::Animation:
         item.set("frame", Json::number(change.place)).set("index", Json::number(change.index));
         break;
-    case HookFileType::SetupModel:
+    case FileType::SetupModel:
         item.set("placement", Json::number(change.place)).set("index", Json::number(change.index));
         break;
-    case HookFileType::PhysicsScript:
+    case FileType::PhysicsScript:
         item.set("entry", Json::number(change.place));
         break;
     }

@@ -7,7 +7,7 @@
 #include "manifest.hpp"
 #include "output_lock.hpp"
 #include "progress.hpp"
-#include "quillmere/common/random.hpp"
+#include "quillmere/common/file_system.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
 #include "text_form.hpp"
@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,29 +95,20 @@ Gathered<OutputLock> lock_destination(const Destination& destination, const std:
 // destination, inside an existing one.
 Gathered<fs::path> make_temporary_directory(const Destination& destination,
                                             const std::string& dir) {
-    common::SplitMix64 random(
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        static_cast<std::uint64_t>(::getpid()) << 40);
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     const fs::path parent =
         destination.exists ? destination.target : destination.target.parent_path();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = temporary_prefix(destination);
-        for (int i = 0; i < 6; ++i) {
-            name += kAlphabet[random.below(sizeof kAlphabet - 1)];
-        }
-        fs::path temporary = parent / name;
-        if (::mkdir(temporary.c_str(), 0777) == 0) {
-            return temporary;
-        }
-        if (errno != EEXIST) {
-            return std::unexpected("cannot write in directory " +
-                                   (destination.exists ? dir : parent_shown(dir)) + ": " +
-                                   system_reason(errno));
-        }
+    const auto [made, temporary] = common::create_temporary(
+        (parent / temporary_prefix(destination)).string(),
+        [](const std::string& name) { return ::mkdir(name.c_str(), 0777); });
+    if (made == 0) {
+        return fs::path(temporary);
     }
-    return std::unexpected("cannot create " + dir + ": " + system_reason(EEXIST));
+    if (errno == EEXIST) {
+        return std::unexpected("cannot create " + dir + ": " + system_reason(EEXIST));
+    }
+    return std::unexpected("cannot write in directory " +
+                           (destination.exists ? dir : parent_shown(dir)) + ": " +
+                           system_reason(errno));
 }
 
 // Flushes everything written under `directory` to the disk; syncfs does it in one call where
@@ -137,14 +127,9 @@ Gathered<void> flush_tree(const fs::path& directory, const std::string& dir) {
     return {};
 }
 
-// Makes a rename in `directory` durable. Some file systems cannot flush a directory (EINVAL);
-// their rename is as durable as they make it.
+// Makes a rename in `directory` durable, as far as the file system can.
 void flush_directory(const fs::path& directory) {
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    static_cast<void>(common::sync_directory(directory));
 }
 
 // The directory being filled: removed with everything in it unless it was put in place.

@@ -1,89 +1,58 @@
-// The hooks of one animation, setup model or physics script with their places in the file.
+// The hooks of one animation, setup model or physics script with their places in the file, as
+// the library's hook visitor finds them.
 #include "hook_listing.hpp"
 
+#include "command.hpp"
+#include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
-#include "quillmere/dat/file_type/animation.hpp"
-#include "quillmere/dat/file_type/physics_script.hpp"
-#include "quillmere/dat/file_type/setup_model.hpp"
+#include "quillmere/dat/hooks/hook_visitor.hpp"
 
 namespace quillmere::inspect {
 
-using common::ByteCursor;
-using common::DecodeResult;
-namespace file_type = dat::file_type;
-
-std::string_view type_label(HookFileType type) noexcept {
-    switch (type) {
-    case HookFileType::Animation:
-        return "animation";
-    case HookFileType::SetupModel:
-        return "setup model";
-    case HookFileType::PhysicsScript:
-        return "physics script";
-    }
-    return "file";
-}
+using dat::file_type::FileType;
 
 namespace {
 
-DecodeResult<HookListing> list_animation(std::span<const std::uint8_t> bytes) {
-    ByteCursor cursor(bytes);
-    QM_TRY(const auto animation, file_type::animation::AnimationView::parse(cursor));
-    HookListing listing{
-        HookFileType::Animation, animation.id, animation.num_parts, animation.num_frames, {}};
-    std::uint32_t frame_index = 0;
-    for (const auto& frame : animation.part_frames) {
-        for (const auto& hook : frame.hooks) {
-            listing.hooks.push_back({frame_index, std::nullopt, std::nullopt, hook.to_owned()});
-        }
-        ++frame_index;
-    }
-    return listing;
-}
-
-DecodeResult<HookListing> list_setup_model(std::span<const std::uint8_t> bytes) {
-    ByteCursor cursor(bytes);
-    QM_TRY(const auto model, file_type::setup_model::SetupModelView::parse(cursor));
-    // The placements the model keeps (the last stored under each key), listed by key so the
-    // output is the same on every run.
-    std::vector<file_type::setup_model::PlacementView> placements;
-    model.placements_by_key(placements);
-    HookListing listing{HookFileType::SetupModel,
-                        model.id,
-                        model.num_parts,
-                        static_cast<std::uint32_t>(placements.size()),
-                        {}};
-    for (const auto& placement : placements) {
-        for (const auto& hook : placement.anim_frame.hooks) {
-            listing.hooks.push_back({std::nullopt, placement.key, std::nullopt, hook.to_owned()});
-        }
-    }
-    return listing;
-}
-
-DecodeResult<HookListing> list_physics_script(std::span<const std::uint8_t> bytes) {
-    ByteCursor cursor(bytes);
-    QM_TRY(const auto script, file_type::physics_script::PhysicsScriptView::parse(cursor));
-    HookListing listing{HookFileType::PhysicsScript, script.id, 0, script.script_data.size(), {}};
-    for (const auto& entry : script.script_data) {
-        listing.hooks.push_back(
-            {std::nullopt, std::nullopt, entry.start_time, entry.hook.to_owned()});
-    }
-    return listing;
+// "an " before "animation", "a " before the others.
+std::string with_article(FileType type) {
+    const std::string name(dat::file_type::name(type));
+    return (name.starts_with('a') ? "an " : "a ") + name;
 }
 
 } // namespace
 
-DecodeResult<HookListing> list_hooks(HookFileType type, std::span<const std::uint8_t> bytes) {
-    switch (type) {
-    case HookFileType::Animation:
-        return list_animation(bytes);
-    case HookFileType::SetupModel:
-        return list_setup_model(bytes);
-    case HookFileType::PhysicsScript:
-        return list_physics_script(bytes);
+std::string hook_file_types_text() {
+    std::string text;
+    const auto& ranges = dat::file_type::kIdRanges;
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        if (i != 0) {
+            text += i + 1 == ranges.size() ? " or " : ", ";
+        }
+        text += i == 0 ? with_article(ranges[i].type)
+                       : std::string(dat::file_type::name(ranges[i].type));
+        text += " (0x" + common::hex8(ranges[i].first).substr(0, 2) + "......)";
     }
-    return list_animation(bytes);
+    return text;
+}
+
+std::string cannot_decode(std::uint32_t id, FileType type, const common::DecodeError& error) {
+    return "cannot decode " + id_text(id) + " as " + with_article(type) + ": " + error.one_line();
+}
+
+common::DecodeResult<HookListing> list_hooks(FileType type, std::span<const std::uint8_t> bytes) {
+    HookListing listing;
+    listing.type = type;
+    dat::hooks::HookFileOutline outline;
+    const auto note = [&](const dat::hooks::HookSite& site, const dat::hooks::HookView& hook) {
+        const std::optional<double> start_time =
+            site.script_entry ? std::optional(site.start_time) : std::nullopt;
+        listing.hooks.push_back({site.frame, site.placement_key, start_time, hook.to_owned()});
+    };
+    QM_TRY_VOID(dat::hooks::visit_hooks(type, bytes, note, &outline));
+    listing.stored_id = outline.stored_id;
+    listing.parts = outline.parts;
+    listing.groups = outline.groups;
+    return listing;
 }
 
 } // namespace quillmere::inspect

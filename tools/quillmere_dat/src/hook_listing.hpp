@@ -9,16 +9,10 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string_view>
+#include <string>
 #include <vector>
 
 namespace quillmere::inspect {
-
-/// The file types that carry hooks; `dat::file_type::of` tells which one an id names.
-using HookFileType = dat::file_type::FileType;
-
-/// "animation", "setup model" or "physics script".
-[[nodiscard]] std::string_view type_label(HookFileType type) noexcept;
 
 /// One hook and where it sits: `frame` in an animation, `placement` in a setup model,
 /// `start_time` in a physics script (the other two are empty).
@@ -32,7 +26,7 @@ struct LocatedHook {
 /// The hooks of one file, in file order (placements by ascending key), with the counts that
 /// describe the file.
 struct HookListing {
-    HookFileType type = HookFileType::Animation;
+    dat::file_type::FileType type = dat::file_type::FileType::Animation;
     /// The id word stored in the file itself.
     std::uint32_t stored_id = 0;
     /// Animation: parts per frame; setup model: number of parts; physics script: 0.
@@ -42,9 +36,17 @@ struct HookListing {
     std::vector<LocatedHook> hooks;
 };
 
-/// Reads `bytes` as a file of `type` through the library's view of it and lists its hooks. The
+/// The hook-carrying types with the ids they take, as the library's id ranges say: "an animation
+/// (0x03......), setup model (0x02......) or physics script (0x33......)".
+[[nodiscard]] std::string hook_file_types_text();
+
+/// Why a file of `type` did not decode: "cannot decode 0x03000001 as an animation: {error}".
+[[nodiscard]] std::string cannot_decode(std::uint32_t id, dat::file_type::FileType type,
+                                        const common::DecodeError& error);
+
+/// Reads `bytes` as a file of `type` through the library's hook visitor and lists its hooks. The
 /// error is the decoder's, unchanged.
-[[nodiscard]] common::DecodeResult<HookListing> list_hooks(HookFileType type,
+[[nodiscard]] common::DecodeResult<HookListing> list_hooks(dat::file_type::FileType type,
                                                            std::span<const std::uint8_t> bytes);
 
 } // namespace quillmere::inspect

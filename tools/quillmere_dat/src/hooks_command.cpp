@@ -9,10 +9,12 @@
 namespace quillmere::inspect {
 namespace {
 
+using dat::file_type::FileType;
+
 struct HooksModel {
     std::string archive;
     std::uint32_t id = 0;
-    HookFileType type = HookFileType::Animation;
+    FileType type = FileType::Animation;
     std::uint32_t stored_id = 0;
     // What the file's groups are called ("frames", "placements", "entries") and how many.
     std::string_view groups_name;
@@ -32,9 +34,7 @@ Gathered<HooksModel> gather(const std::string& path, std::uint32_t id) {
     }
     const auto type = dat::file_type::of(id);
     if (!type) {
-        return std::unexpected(id_text(id) +
-                               " is not an animation (0x03......), setup model (0x02......) "
-                               "or physics script (0x33......)");
+        return std::unexpected(id_text(id) + " is not " + hook_file_types_text());
     }
     auto bytes = read_file(*db, id, path);
     if (!bytes) {
@@ -42,9 +42,7 @@ Gathered<HooksModel> gather(const std::string& path, std::uint32_t id) {
     }
     auto listing = list_hooks(*type, *bytes);
     if (!listing) {
-        const std::string_view article = *type == HookFileType::Animation ? "an " : "a ";
-        return std::unexpected("cannot decode " + id_text(id) + " as " + std::string(article) +
-                               std::string(type_label(*type)) + ": " + listing.error().one_line());
+        return std::unexpected(cannot_decode(id, *type, listing.error()));
     }
 
     HooksModel model;
@@ -54,15 +52,15 @@ Gathered<HooksModel> gather(const std::string& path, std::uint32_t id) {
     model.stored_id = listing->stored_id;
     model.groups = listing->groups;
     switch (listing->type) {
-    case HookFileType::Animation:
+    case FileType::Animation:
         model.groups_name = "frames";
         model.parts = listing->parts;
         break;
-    case HookFileType::SetupModel:
+    case FileType::SetupModel:
         model.groups_name = "placements";
         model.parts = listing->parts;
         break;
-    case HookFileType::PhysicsScript:
+    case FileType::PhysicsScript:
         model.groups_name = "entries";
         break;
     }
@@ -76,8 +74,8 @@ Gathered<HooksModel> gather(const std::string& path, std::uint32_t id) {
 }
 
 std::string render_text(const HooksModel& model) {
-    std::string text = id_text(model.id) + " " + std::string(type_label(model.type)) + "  " +
-                       std::string(model.groups_name) + "=" + std::to_string(model.groups);
+    std::string text = id_text(model.id) + " " + std::string(dat::file_type::name(model.type)) +
+                       "  " + std::string(model.groups_name) + "=" + std::to_string(model.groups);
     if (model.parts) {
         text += " parts=" + std::to_string(*model.parts);
     }
@@ -100,7 +98,7 @@ std::string render_json(const HooksModel& model) {
     auto doc = Json::object();
     doc.set("archive", Json::string(model.archive))
         .set("id", Json::string(id_text(model.id)))
-        .set("file_type", Json::string(type_label(model.type)))
+        .set("file_type", Json::string(dat::file_type::name(model.type)))
         .set("stored_id", Json::string(id_text(model.stored_id)))
         .set(model.groups_name, Json::number(model.groups));
     if (model.parts) {

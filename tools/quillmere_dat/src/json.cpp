@@ -1,4 +1,10 @@
 // A small JSON document builder for the tool's --json output.
+//
+// The tool's one JSON writer. It is its own rather than nlohmann-json's (which the tool reads
+// JSON with) for the numbers: a payload's float must print as the shortest text that reads back
+// as the same float ("0.1"), where nlohmann-json widens it to a double and prints that double's
+// digits ("0.10000000149011612"); the documents' layout (two levels one member per line) is the
+// tool's own too.
 #include "json.hpp"
 
 #include "quillmere/common/text.hpp"

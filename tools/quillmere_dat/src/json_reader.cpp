@@ -1,347 +1,445 @@
-// The strict token-by-token JSON reader behind the manifest of an extracted archive.
+// The strict JSON reader: nlohmann-json checks the syntax and resolves the strings; this file
+// notes where each value starts and words the errors.
 #include "json_reader.hpp"
 
-#include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
 
-#include <cassert>
 #include <limits>
+#include <nlohmann/json.hpp>
 
 namespace quillmere::inspect {
 namespace {
+
+using Token = JsonReader::Token;
+using Kind = Token::Kind;
+
+constexpr std::string_view kUnsigned = "an unsigned 32-bit integer";
+
+bool is_space(char c) noexcept {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 bool is_digit(char c) noexcept {
     return c >= '0' && c <= '9';
 }
 
-std::optional<std::uint32_t> hex_digit(char c) noexcept {
-    if (is_digit(c)) {
-        return static_cast<std::uint32_t>(c - '0');
-    }
-    if (c >= 'a' && c <= 'f') {
-        return static_cast<std::uint32_t>(c - 'a' + 10);
-    }
-    if (c >= 'A' && c <= 'F') {
-        return static_cast<std::uint32_t>(c - 'A' + 10);
-    }
-    return std::nullopt;
-}
+// What comes next in a document, once the tokens so far are read: where the next token starts,
+// and what it must be.
+enum class Expect : std::uint8_t { Value, Member, Other };
 
-void append_utf8(std::string& out, std::uint32_t code_point) {
-    const auto byte = [](std::uint32_t value) { return static_cast<char>(value); };
-    if (code_point < 0x80) {
-        out += byte(code_point);
-    } else if (code_point < 0x800) {
-        out += byte(0xC0 | code_point >> 6);
-        out += byte(0x80 | (code_point & 0x3F));
-    } else if (code_point < 0x10000) {
-        out += byte(0xE0 | code_point >> 12);
-        out += byte(0x80 | (code_point >> 6 & 0x3F));
-        out += byte(0x80 | (code_point & 0x3F));
-    } else {
-        out += byte(0xF0 | code_point >> 18);
-        out += byte(0x80 | (code_point >> 12 & 0x3F));
-        out += byte(0x80 | (code_point >> 6 & 0x3F));
-        out += byte(0x80 | (code_point & 0x3F));
+struct Expectation {
+    Expect expect = Expect::Value;
+    std::size_t at = 0;
+    // For `Member` and `Other`: the words after "expected" ("':'"), or the whole message.
+    std::string_view what;
+    bool is_message = false;
+};
+
+// Collects the tokens of a document as nlohmann-json's parser reports them (its SAX interface),
+// each with the offset where it starts. The parser reports no offsets but that of an error, so
+// they are found in the text: the next token starts after white space and at most one ',' or
+// ':' after the end of the last one, and its own length is known from its kind.
+class TokenCollector {
+  public:
+    using Json = nlohmann::json;
+
+    TokenCollector(std::string_view text, std::vector<Token>& tokens, std::string& strings,
+                   std::vector<std::pair<std::uint32_t, std::uint32_t>>& spans)
+        : text_(text), tokens_(tokens), strings_(strings), spans_(spans) {}
+
+    bool null() { return value(Kind::Literal, 4); }
+    bool boolean(bool truth) { return value(Kind::Literal, truth ? 4 : 5); }
+    bool number_integer(Json::number_integer_t /*value*/) {
+        if (leading_zero(next_start() + 1)) {
+            error_at(next_start(), "malformed number");
+            return false;
+        }
+        return value(Kind::OtherNumber, number_length());
     }
-}
+    bool number_unsigned(Json::number_unsigned_t number) {
+        if (leading_zero(next_start())) {
+            error_at(next_start(), "malformed number").leading_zero = true;
+            return false;
+        }
+        return value(Kind::Unsigned, number_length(), number);
+    }
+    bool number_float(Json::number_float_t /*value*/, const std::string& text) {
+        return value(Kind::OtherNumber, text.size());
+    }
+    bool string(std::string& text) { return value(Kind::String, string_length(), keep(text)); }
+    bool binary(Json::binary_t& /*bytes*/) { return false; }
+    bool key(std::string& text) {
+        const bool taken = add(Kind::Name, string_length(), keep(text));
+        after_name_ = true;
+        return taken;
+    }
+    bool start_object(std::size_t /*elements*/) { return open(Kind::BeginObject, '}'); }
+    bool end_object() { return close(Kind::EndObject); }
+    bool start_array(std::size_t /*elements*/) { return open(Kind::BeginArray, ']'); }
+    bool end_array() { return close(Kind::EndArray); }
+
+    bool parse_error(std::size_t position, const std::string& /*last_token*/,
+                     const nlohmann::detail::exception& failure) {
+        refuse(position, failure.what());
+        return false;
+    }
+
+    // After a parse that went through: requires nothing but white space after the document
+    // (nlohmann-json stops at a zero byte), then marks the end.
+    void finish() {
+        const std::size_t end = skip_space(end_);
+        if (end < text_.size()) {
+            error_at(end, "unexpected text after the document");
+            return;
+        }
+        tokens_.push_back({Kind::End, false, false, false, static_cast<std::uint32_t>(end), 0});
+    }
+
+    // A document that starts with a byte-order mark: nlohmann-json would skip it.
+    void refuse_start() { error_at(0, "a value", true); }
+
+  private:
+    std::size_t skip_space(std::size_t at) const noexcept {
+        while (at < text_.size() && is_space(text_[at])) {
+            ++at;
+        }
+        return at;
+    }
+
+    // Where the token being reported starts.
+    std::size_t next_start() const noexcept {
+        std::size_t at = skip_space(end_);
+        if (at < text_.size() && (text_[at] == ',' || text_[at] == ':')) {
+            at = skip_space(at + 1);
+        }
+        return at;
+    }
+
+    // nlohmann-json reads "01" as the numbers 0 and 1; it is one malformed number.
+    bool leading_zero(std::size_t digits) const noexcept {
+        return digits + 1 < text_.size() && text_[digits] == '0' && is_digit(text_[digits + 1]);
+    }
+
+    std::size_t number_length() const noexcept {
+        std::size_t end = next_start();
+        while (end < text_.size() &&
+               (is_digit(text_[end]) || text_[end] == '-' || text_[end] == '+' ||
+                text_[end] == '.' || text_[end] == 'e' || text_[end] == 'E')) {
+            ++end;
+        }
+        return end - next_start();
+    }
+
+    // A string the parser accepted: escapes come in pairs, the first unescaped quote ends it.
+    std::size_t string_length() const noexcept {
+        const std::size_t start = next_start();
+        std::size_t at = start + 1;
+        while (at < text_.size() && text_[at] != '"') {
+            at += text_[at] == '\\' ? std::size_t{2} : std::size_t{1};
+        }
+        return at + 1 - start;
+    }
+
+    std::uint64_t keep(const std::string& text) {
+        spans_.emplace_back(static_cast<std::uint32_t>(strings_.size()),
+                            static_cast<std::uint32_t>(text.size()));
+        strings_ += text;
+        return spans_.size() - 1;
+    }
+
+    bool add(Kind kind, std::size_t length, std::uint64_t value = 0) {
+        const std::size_t start = next_start();
+        tokens_.push_back({kind, false, false, false, static_cast<std::uint32_t>(start), value});
+        end_ = start + length;
+        return true;
+    }
+
+    bool value(Kind kind, std::size_t length, std::uint64_t number = 0) {
+        after_name_ = false;
+        return add(kind, length, number);
+    }
+
+    bool open(Kind kind, char close) {
+        if (open_.size() == JsonReader::kMaxDepth) {
+            error_at(next_start(),
+                     "nesting deeper than " + std::to_string(JsonReader::kMaxDepth) + " levels");
+            return false;
+        }
+        after_name_ = false;
+        open_.push_back(close);
+        return add(kind, 1);
+    }
+
+    bool close(Kind kind) {
+        open_.pop_back();
+        return value(kind, 1);
+    }
+
+    Token& error_at(std::size_t at, const std::string& message, bool expected = false) {
+        const std::uint64_t index = keep(message);
+        tokens_.push_back({Kind::Error, expected, expected && at >= text_.size(), false,
+                           static_cast<std::uint32_t>(at), index});
+        return tokens_.back();
+    }
+
+    // What the grammar allows after the tokens so far.
+    Expectation expectation() const noexcept {
+        const std::size_t at = skip_space(end_);
+        const bool comma = at < text_.size() && text_[at] == ',';
+        if (tokens_.empty()) {
+            return {Expect::Value, at, "a value"};
+        }
+        if (open_.empty()) {
+            return {Expect::Other, at, "unexpected text after the document", true};
+        }
+        const Kind last = tokens_.back().kind;
+        const bool in_object = open_.back() == '}';
+        if (after_name_) {
+            if (at < text_.size() && text_[at] == ':') {
+                return {Expect::Value, skip_space(at + 1), "a value"};
+            }
+            return {Expect::Other, at, "':'"};
+        }
+        if (last == Kind::BeginObject) {
+            return {Expect::Member, at, "a member name or '}'"};
+        }
+        if (last == Kind::BeginArray) {
+            return {Expect::Value, at, "a value"};
+        }
+        if (comma) {
+            const std::size_t next = skip_space(at + 1);
+            return in_object ? Expectation{Expect::Member, next, "a member name"}
+                             : Expectation{Expect::Value, next, "a value"};
+        }
+        return {Expect::Other, at, in_object ? "',' or '}'" : "',' or ']'"};
+    }
+
+    // The error of a string the parser refused while reading byte `last_read`: the escape it
+    // lies in, the start of a broken UTF-8 sequence or the byte itself.
+    void refuse_string(std::size_t start, std::size_t last_read, std::string_view why) {
+        if (last_read >= text_.size()) {
+            error_at(start, "unterminated string");
+            return;
+        }
+        std::size_t escape = text_.rfind('\\', last_read);
+        if (why.find("control character") != std::string_view::npos) {
+            error_at(last_read, "control character in a string");
+        } else if (why.find("surrogate") != std::string_view::npos) {
+            // The pair starts at the high surrogate, when one came before this escape.
+            if (escape >= start + 6 && text_.substr(escape - 6, 2) == "\\u" &&
+                (text_[escape - 4] == 'd' || text_[escape - 4] == 'D') &&
+                std::string_view("89abAB").find(text_[escape - 3]) != std::string_view::npos) {
+                escape -= 6;
+            }
+            error_at(escape, "unpaired surrogate escape");
+        } else if (why.find("'\\u'") != std::string_view::npos) {
+            error_at(escape, "malformed \\u escape");
+        } else if (why.find("after backslash") != std::string_view::npos) {
+            error_at(escape, "invalid escape");
+        } else if (why.find("UTF-8") != std::string_view::npos) {
+            error_at(utf8_start(last_read), "invalid UTF-8 in a string");
+        } else {
+            error_at(start, "unterminated string");
+        }
+    }
+
+    // The first byte of the UTF-8 sequence that byte `at` breaks.
+    std::size_t utf8_start(std::size_t at) const noexcept {
+        const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text_[i]); };
+        if (byte(at) >= 0xC0) {
+            return at;
+        }
+        std::size_t lead = at;
+        while (lead > 0 && byte(lead - 1) >= 0x80 && byte(lead - 1) < 0xC0) {
+            --lead;
+        }
+        return lead > 0 && byte(lead - 1) >= 0xC0 ? lead - 1 : at;
+    }
+
+    // Words the parser's error `why`, found on reading byte `position` (counted from 1).
+    void refuse(std::size_t position, std::string_view why) {
+        const Expectation next = expectation();
+        const bool in_string = why.find("invalid string") != std::string_view::npos;
+        const bool starts_string = next.at < text_.size() && text_[next.at] == '"';
+        if (next.expect == Expect::Value && in_string) {
+            refuse_string(next.at, position - 1, why);
+        } else if (next.expect == Expect::Value &&
+                   why.find("invalid number") != std::string_view::npos) {
+            error_at(next.at, "malformed number");
+        } else if (next.expect == Expect::Value &&
+                   why.find("number overflow") != std::string_view::npos) {
+            error_at(next.at, "number out of range");
+        } else if (next.expect == Expect::Member && in_string && starts_string) {
+            refuse_string(next.at, position - 1, why);
+        } else if (next.is_message) {
+            error_at(next.at, std::string(next.what));
+        } else {
+            error_at(next.at, std::string(next.what), true);
+        }
+    }
+
+    std::string_view text_;
+    std::vector<Token>& tokens_;
+    std::string& strings_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>>& spans_;
+    // The closing brackets of the containers open.
+    std::string open_;
+    // The end of the last token.
+    std::size_t end_ = 0;
+    // The last token is a member's name.
+    bool after_name_ = false;
+};
 
 } // namespace
 
-void JsonReader::skip_space() noexcept {
-    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t' ||
-                                   text_[pos_] == '\n' || text_[pos_] == '\r')) {
-        ++pos_;
+JsonReader::JsonReader(std::string_view text) : text_(text) {
+    TokenCollector collector(text, tokens_, strings_, string_spans_);
+    if (text.size() > std::numeric_limits<std::uint32_t>::max()) {
+        // Offsets are kept in 32 bits; no document the tool reads comes near.
+        collector.refuse_start();
+    } else if (!text.empty() && static_cast<unsigned char>(text.front()) == 0xEF) {
+        collector.refuse_start();
+    } else if (nlohmann::json::sax_parse(text.begin(), text.end(), &collector)) {
+        collector.finish();
+    }
+    if (tokens_.empty() ||
+        (tokens_.back().kind != Kind::Error && tokens_.back().kind != Kind::End)) {
+        collector.refuse_start(); // not reached: a refused document ends with its error
     }
 }
 
 std::size_t JsonReader::offset() noexcept {
-    skip_space();
-    return pos_;
+    return peek().offset;
 }
 
-std::unexpected<std::string> JsonReader::error_at(std::string_view what, std::size_t at) const {
-    return std::unexpected(std::string(what) + " at byte " + std::to_string(at));
+std::string_view JsonReader::string_of(const Token& token) const noexcept {
+    const auto [start, length] = string_spans_[static_cast<std::size_t>(token.value)];
+    return std::string_view(strings_).substr(start, length);
 }
 
-std::unexpected<std::string> JsonReader::unexpected_token(std::string_view expected) {
-    skip_space();
-    const std::string what = "expected " + std::string(expected);
-    if (pos_ == text_.size()) {
-        return error_at(what + " but the document ends", pos_);
+std::unexpected<std::string> JsonReader::refuse(const Token& token, std::string_view wanted,
+                                                bool value_wanted) const {
+    std::string message;
+    if (token.kind == Kind::Error && token.leading_zero && wanted == kUnsigned) {
+        message = "number with a leading zero";
+    } else if (token.kind == Kind::Error && !token.expected) {
+        message = string_of(token);
+    } else {
+        // Where the document has no value, a caller that wants one names the kind it wants.
+        const bool own =
+            token.kind == Kind::Error && !(value_wanted && string_of(token) == "a value");
+        const std::string_view what = own ? string_of(token) : wanted;
+        message = "expected " + std::string(what);
+        if (token.kind == Kind::End || token.ends) {
+            message += " but the document ends";
+        }
     }
-    return error_at(what, pos_);
-}
-
-Gathered<void> JsonReader::enter(char open, char close) {
-    skip_space();
-    if (pos_ == text_.size() || text_[pos_] != open) {
-        return unexpected_token(open == '{' ? "an object" : "an array");
-    }
-    if (open_.size() == kMaxDepth) {
-        return error_at("nesting deeper than " + std::to_string(kMaxDepth) + " levels", pos_);
-    }
-    ++pos_;
-    open_.push_back({close, false});
-    return {};
+    return std::unexpected(message + " at byte " + std::to_string(token.offset));
 }
 
 Gathered<void> JsonReader::begin_object() {
-    return enter('{', '}');
-}
-
-Gathered<void> JsonReader::begin_array() {
-    return enter('[', ']');
-}
-
-Gathered<bool> JsonReader::next_in(char close, std::string_view expected) {
-    assert(!open_.empty() && open_.back().close == close && "not inside that container");
-    skip_space();
-    if (pos_ < text_.size() && text_[pos_] == close) {
-        ++pos_;
-        open_.pop_back();
-        return false;
+    if (peek().kind != Kind::BeginObject) {
+        return refuse(peek(), "an object", true);
     }
-    if (!open_.back().started) {
-        open_.back().started = true;
-        return true;
-    }
-    if (pos_ < text_.size() && text_[pos_] == ',') {
-        ++pos_;
-        return true;
-    }
-    return unexpected_token(expected);
-}
-
-Gathered<std::optional<std::string>> JsonReader::next_member() {
-    assert(!open_.empty() && "next_member outside an object");
-    const bool first = !open_.back().started;
-    QM_TRY(const bool more, next_in('}', "',' or '}'"));
-    if (!more) {
-        return std::nullopt;
-    }
-    skip_space();
-    if (pos_ == text_.size() || text_[pos_] != '"') {
-        return unexpected_token(first ? "a member name or '}'" : "a member name");
-    }
-    QM_TRY(std::string name, read_string());
-    skip_space();
-    if (pos_ == text_.size() || text_[pos_] != ':') {
-        return unexpected_token("':'");
-    }
-    ++pos_;
-    return name;
-}
-
-Gathered<bool> JsonReader::next_element() {
-    return next_in(']', "',' or ']'");
-}
-
-Gathered<std::uint32_t> JsonReader::read_u32() {
-    skip_space();
-    const std::size_t start = pos_;
-    if (pos_ == text_.size() || !is_digit(text_[pos_])) {
-        return unexpected_token("an unsigned 32-bit integer");
-    }
-    if (text_[pos_] == '0' && pos_ + 1 < text_.size() && is_digit(text_[pos_ + 1])) {
-        return error_at("number with a leading zero", start);
-    }
-    std::uint64_t value = 0;
-    bool too_large = false;
-    while (pos_ < text_.size() && is_digit(text_[pos_])) {
-        value = value * 10 + static_cast<std::uint64_t>(text_[pos_] - '0');
-        too_large = too_large || value > std::numeric_limits<std::uint32_t>::max();
-        value = too_large ? 0 : value;
-        ++pos_;
-    }
-    if (pos_ < text_.size() && (text_[pos_] == '.' || text_[pos_] == 'e' || text_[pos_] == 'E')) {
-        return error_at("expected an unsigned 32-bit integer", start);
-    }
-    if (too_large) {
-        return error_at("number above 4294967295", start);
-    }
-    return static_cast<std::uint32_t>(value);
-}
-
-Gathered<std::string> JsonReader::read_string() {
-    skip_space();
-    if (pos_ == text_.size() || text_[pos_] != '"') {
-        return unexpected_token("a string");
-    }
-    const std::size_t start = pos_++;
-    std::string out;
-    // Four hex digits after "\u" at `at`; the code unit they give.
-    const auto code_unit = [&](std::size_t at) -> Gathered<std::uint32_t> {
-        std::uint32_t unit = 0;
-        for (std::size_t i = 0; i < 4; ++i) {
-            const auto digit = at + i < text_.size() ? hex_digit(text_[at + i]) : std::nullopt;
-            if (!digit) {
-                return error_at("malformed \\u escape", at - 2);
-            }
-            unit = unit << 4 | *digit;
-        }
-        return unit;
-    };
-    while (true) {
-        if (pos_ == text_.size()) {
-            return error_at("unterminated string", start);
-        }
-        const auto c = static_cast<unsigned char>(text_[pos_]);
-        if (c == '"') {
-            ++pos_;
-            return out;
-        }
-        if (c < 0x20) {
-            return error_at("control character in a string", pos_);
-        }
-        if (c >= 0x80) {
-            const auto sequence = common::utf8_sequence_at(text_, pos_);
-            if (!sequence.valid) {
-                return error_at("invalid UTF-8 in a string", pos_);
-            }
-            out.append(text_.substr(pos_, sequence.length));
-            pos_ += sequence.length;
-            continue;
-        }
-        if (c != '\\') {
-            // The plain run up to the next byte that needs a look, in one piece.
-            std::size_t end = pos_ + 1;
-            while (end < text_.size() && text_[end] != '"' && text_[end] != '\\' &&
-                   static_cast<unsigned char>(text_[end]) >= 0x20 &&
-                   static_cast<unsigned char>(text_[end]) < 0x80) {
-                ++end;
-            }
-            out.append(text_.substr(pos_, end - pos_));
-            pos_ = end;
-            continue;
-        }
-        const std::size_t escape = pos_;
-        if (pos_ + 1 == text_.size()) {
-            return error_at("unterminated string", start);
-        }
-        const char kind = text_[pos_ + 1];
-        pos_ += 2;
-        switch (kind) {
-        case '"':
-        case '\\':
-        case '/':
-            out += kind;
-            continue;
-        case 'b':
-            out += '\b';
-            continue;
-        case 'f':
-            out += '\f';
-            continue;
-        case 'n':
-            out += '\n';
-            continue;
-        case 'r':
-            out += '\r';
-            continue;
-        case 't':
-            out += '\t';
-            continue;
-        case 'u':
-            break;
-        default:
-            return error_at("invalid escape", escape);
-        }
-        QM_TRY(std::uint32_t unit, code_unit(pos_));
-        pos_ += 4;
-        if (unit >= 0xDC00 && unit <= 0xDFFF) {
-            return error_at("unpaired surrogate escape", escape);
-        }
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            if (text_.substr(pos_, 2) != "\\u") {
-                return error_at("unpaired surrogate escape", escape);
-            }
-            QM_TRY(const std::uint32_t low, code_unit(pos_ + 2));
-            if (low < 0xDC00 || low > 0xDFFF) {
-                return error_at("unpaired surrogate escape", escape);
-            }
-            pos_ += 6;
-            unit = 0x10000 + ((unit - 0xD800) << 10 | (low - 0xDC00));
-        }
-        append_utf8(out, unit);
-    }
-}
-
-Gathered<void> JsonReader::skip_number() {
-    const std::size_t start = pos_;
-    const auto digits = [&] {
-        const std::size_t from = pos_;
-        while (pos_ < text_.size() && is_digit(text_[pos_])) {
-            ++pos_;
-        }
-        return pos_ - from;
-    };
-    if (text_[pos_] == '-') {
-        ++pos_;
-    }
-    const std::size_t integer_start = pos_;
-    const std::size_t integer = digits();
-    bool ok = integer != 0 && !(integer > 1 && text_[integer_start] == '0');
-    if (ok && pos_ < text_.size() && text_[pos_] == '.') {
-        ++pos_;
-        ok = digits() != 0;
-    }
-    if (ok && pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
-        ++pos_;
-        if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) {
-            ++pos_;
-        }
-        ok = digits() != 0;
-    }
-    if (!ok) {
-        return error_at("malformed number", start);
-    }
+    ++next_;
+    started_.push_back(false);
     return {};
 }
 
-Gathered<void> JsonReader::skip_literal() {
-    for (const std::string_view literal : {"true", "false", "null"}) {
-        if (text_.substr(pos_, literal.size()) == literal) {
-            pos_ += literal.size();
-            return {};
-        }
+Gathered<void> JsonReader::begin_array() {
+    if (peek().kind != Kind::BeginArray) {
+        return refuse(peek(), "an array", true);
     }
-    return unexpected_token("a value");
+    ++next_;
+    started_.push_back(false);
+    return {};
+}
+
+Gathered<bool> JsonReader::next_in(Kind close, std::string_view expected) {
+    if (peek().kind == close) {
+        ++next_;
+        started_.pop_back();
+        return false;
+    }
+    if (peek().kind == Kind::Error && started_.back()) {
+        return refuse(peek(), expected, false);
+    }
+    started_.back() = true;
+    return true;
+}
+
+Gathered<std::optional<std::string>> JsonReader::next_member() {
+    const bool first = !started_.back();
+    QM_TRY(const bool more, next_in(Kind::EndObject, "',' or '}'"));
+    if (!more) {
+        return std::nullopt;
+    }
+    if (peek().kind != Kind::Name) {
+        return refuse(peek(), first ? "a member name or '}'" : "a member name", false);
+    }
+    return std::string(string_of(tokens_[next_++]));
+}
+
+Gathered<bool> JsonReader::next_element() {
+    return next_in(Kind::EndArray, "',' or ']'");
+}
+
+Gathered<std::uint32_t> JsonReader::read_u32() {
+    const Token& token = peek();
+    // Digits alone that nlohmann-json took as a float: too large even for 64 bits.
+    std::size_t digits_end = text_.find_first_not_of("0123456789", token.offset);
+    digits_end = digits_end == std::string_view::npos ? text_.size() : digits_end;
+    const bool huge = token.kind == Kind::OtherNumber && digits_end > token.offset &&
+                      (digits_end == text_.size() ||
+                       std::string_view("-+.eE").find(text_[digits_end]) == std::string_view::npos);
+    if (huge ||
+        (token.kind == Kind::Unsigned && token.value > std::numeric_limits<std::uint32_t>::max())) {
+        return std::unexpected("number above 4294967295 at byte " + std::to_string(token.offset));
+    }
+    if (token.kind != Kind::Unsigned) {
+        return refuse(token, kUnsigned, true);
+    }
+    ++next_;
+    return static_cast<std::uint32_t>(token.value);
+}
+
+Gathered<std::string> JsonReader::read_string() {
+    if (peek().kind != Kind::String) {
+        return refuse(peek(), "a string", true);
+    }
+    return std::string(string_of(tokens_[next_++]));
 }
 
 Gathered<void> JsonReader::skip_value() {
-    const std::size_t base = open_.size();
-    bool need_value = true;
-    while (true) {
-        if (need_value) {
-            skip_space();
-            const char c = pos_ < text_.size() ? text_[pos_] : '\0';
-            if (c == '{' || c == '[') {
-                QM_TRY_VOID(c == '{' ? begin_object() : begin_array());
-            } else if (c == '"') {
-                QM_TRY_VOID(read_string());
-            } else if (c == '-' || is_digit(c)) {
-                QM_TRY_VOID(skip_number());
-            } else {
-                QM_TRY_VOID(skip_literal());
+    std::size_t depth = 0;
+    do {
+        const Token& token = peek();
+        switch (token.kind) {
+        case Kind::BeginObject:
+        case Kind::BeginArray:
+            ++depth;
+            break;
+        case Kind::EndObject:
+        case Kind::EndArray:
+            if (depth == 0) {
+                return refuse(token, "a value", true);
             }
+            --depth;
+            break;
+        case Kind::Error:
+        case Kind::End:
+            return refuse(token, "a value", true);
+        default:
+            break;
         }
-        if (open_.size() == base) {
-            return {};
-        }
-        if (open_.back().close == '}') {
-            QM_TRY(const auto name, next_member());
-            need_value = name.has_value();
-        } else {
-            QM_TRY(need_value, next_element());
-        }
-    }
+        ++next_;
+    } while (depth != 0);
+    return {};
 }
 
 Gathered<void> JsonReader::finish() {
-    skip_space();
-    if (pos_ != text_.size()) {
-        return error_at("unexpected text after the document", pos_);
+    if (peek().kind != Kind::End) {
+        return refuse(peek(), "the end of the document", false);
     }
     return {};
 }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quillmere::inspect {
@@ -19,15 +20,18 @@ namespace quillmere::inspect {
 /// not fit. Strict: no comments, no trailing commas, no leading zeros, strings of well-formed
 /// UTF-8 without raw control characters, escapes (surrogate pairs included) checked.
 ///
-/// Nesting is the caller's: it opens at most as many containers as its shape has, and
-/// `skip_value` walks at most `kMaxDepth` levels, so no document, however deep, can exhaust
-/// the stack or the memory. After an error the reader is in an unspecified state.
+/// The syntax is nlohmann-json's (the whole document is read when the reader is made, into one
+/// small token per value); this class adds the byte offsets and the one-line errors. A syntax
+/// error is reported by the call that reaches it, so a caller that refuses the document earlier
+/// for what it says reports that instead. Nesting deeper than `kMaxDepth` levels is refused as
+/// it is met, so no document, however deep, can exhaust the stack or the memory. After an error
+/// the reader is in an unspecified state.
 class JsonReader {
   public:
-    /// The deepest nesting `skip_value` and the container calls accept.
+    /// The deepest nesting accepted.
     static constexpr std::size_t kMaxDepth = 64;
 
-    explicit JsonReader(std::string_view text) noexcept : text_(text) {}
+    explicit JsonReader(std::string_view text);
 
     /// The offset of the next token, after any white space.
     [[nodiscard]] std::size_t offset() noexcept;
@@ -55,26 +59,51 @@ class JsonReader {
     /// Requires nothing but white space after the document.
     [[nodiscard]] Gathered<void> finish();
 
-  private:
-    // One container the caller is inside: which, and whether a member or element was read.
-    struct Open {
-        char close = '}';
-        bool started = false;
+    /// One token of the document: where it starts and what it is. Strings are kept apart,
+    /// `value` their index; an unsigned integer's value is `value` itself.
+    struct Token {
+        enum class Kind : std::uint8_t {
+            BeginObject,
+            EndObject,
+            BeginArray,
+            EndArray,
+            Name,
+            String,
+            Unsigned,
+            OtherNumber,
+            Literal,
+            // The document is refused here: `value` indexes the strings for the message, which
+            // is the thing expected when `expected` is set.
+            Error,
+            // Nothing but white space follows.
+            End,
+        };
+        Kind kind = Kind::Error;
+        // For an error: the message says what was expected; the document ends there; a number
+        // with a leading zero.
+        bool expected = false;
+        bool ends = false;
+        bool leading_zero = false;
+        std::uint32_t offset = 0;
+        std::uint64_t value = 0;
     };
 
-    void skip_space() noexcept;
-    [[nodiscard]] std::unexpected<std::string> error_at(std::string_view what,
-                                                        std::size_t at) const;
-    [[nodiscard]] std::unexpected<std::string> unexpected_token(std::string_view expected);
-    [[nodiscard]] Gathered<void> enter(char open, char close);
+  private:
+    [[nodiscard]] const Token& peek() const noexcept { return tokens_[next_]; }
+    [[nodiscard]] std::string_view string_of(const Token& token) const noexcept;
+    // The error of meeting `token` where `wanted` ("an object"), a value or not, was expected.
+    [[nodiscard]] std::unexpected<std::string> refuse(const Token& token, std::string_view wanted,
+                                                      bool value_wanted) const;
     // Steps past "," or the closing bracket of the innermost container; true for ",".
-    [[nodiscard]] Gathered<bool> next_in(char close, std::string_view expected);
-    [[nodiscard]] Gathered<void> skip_number();
-    [[nodiscard]] Gathered<void> skip_literal();
+    [[nodiscard]] Gathered<bool> next_in(Token::Kind close, std::string_view expected);
 
     std::string_view text_;
-    std::size_t pos_ = 0;
-    std::vector<Open> open_;
+    std::vector<Token> tokens_;
+    std::string strings_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> string_spans_;
+    std::size_t next_ = 0;
+    // Per open container of the caller's: whether a member or element was read.
+    std::vector<bool> started_;
 };
 
 } // namespace quillmere::inspect

@@ -2,9 +2,10 @@
 #include "local_files.hpp"
 
 #include "output_lock.hpp"
+#include "quillmere/common/file_system.hpp"
 #include "quillmere/common/io_error.hpp"
 #include "quillmere/common/try.hpp"
-#include "quillmere/dat/archive_writer.hpp"
+#include "quillmere/dat/termination_cleanup.hpp"
 
 #include <cerrno>
 #include <cstdlib>
@@ -18,8 +19,10 @@
 namespace quillmere::inspect {
 namespace {
 
-constexpr int kTerminationSignals[TerminationRequests::kSignals] = {SIGINT, SIGTERM, SIGHUP,
-                                                                    SIGQUIT};
+using common::kTerminationSignals;
+using common::retry_interrupted;
+
+static_assert(kTerminationSignals.size() == TerminationRequests::kSignals);
 
 volatile std::sig_atomic_t g_pending_signal = 0;
 
@@ -28,16 +31,8 @@ extern "C" void record_termination(int signal_number) {
 }
 
 extern "C" void clean_up_and_end(int signal_number) {
-    remove_held_lock_file();
     dat::remove_pending_temporaries();
     TerminationRequests::end_process(signal_number);
-}
-
-// Whether `signal_number` has its default disposition, which is all the tool ever replaces.
-bool has_default_action(int signal_number) noexcept {
-    struct sigaction current {};
-    return sigaction(signal_number, nullptr, &current) == 0 &&
-           (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_DFL;
 }
 
 // Closes a descriptor when it goes out of scope.
@@ -63,12 +58,18 @@ class Descriptor {
     int fd_;
 };
 
-int open_retrying(const char* path, int flags, mode_t mode) {
-    int fd = -1;
-    do {
-        fd = ::open(path, flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+// Writes all of `contents` to `fd`: 0, or the errno of the failure.
+int write_all(int fd, std::span<const std::uint8_t> contents) noexcept {
+    std::size_t done = 0;
+    while (done < contents.size()) {
+        const ssize_t wrote = retry_interrupted(
+            [&] { return ::write(fd, contents.data() + done, contents.size() - done); });
+        if (wrote < 0) {
+            return errno;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    return 0;
 }
 
 } // namespace
@@ -124,10 +125,7 @@ Gathered<LocalFile> LocalFile::open(int directory, const char* name, const std::
         return failed(S_ISLNK(before.st_mode) ? "a symbolic link" : "not a regular file");
     }
     const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (follow_links ? 0 : O_NOFOLLOW);
-    int fd = -1;
-    do {
-        fd = ::openat(directory, name, flags);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = retry_interrupted([&] { return ::openat(directory, name, flags); });
     if (fd < 0) {
         return failed(errno == ELOOP && !follow_links ? "a symbolic link" : system_reason(errno));
     }
@@ -160,10 +158,8 @@ Gathered<void> LocalFile::read_into(std::vector<std::uint8_t>& buffer, std::size
     }
     std::size_t done = 0;
     while (done < size_) {
-        const ssize_t got = ::read(fd_, buffer.data() + at + done, size_ - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t got =
+            retry_interrupted([&] { return ::read(fd_, buffer.data() + at + done, size_ - done); });
         if (got < 0) {
             return failed(system_reason(errno));
         }
@@ -185,31 +181,35 @@ Gathered<void> read_local_file(const std::filesystem::path& path,
 
 Gathered<void> replace_file(const std::filesystem::path& path,
                             std::span<const std::uint8_t> contents, const std::string& shown) {
-    std::string temporary = path.string() + ".tmp-XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
+    const auto failed = [&](int code) {
+        return std::unexpected("cannot write " + shown + ": " + system_reason(code));
+    };
+    // A file written here gets the permissions a new file gets.
+    const auto [fd, temporary] =
+        common::create_temporary(path.string() + ".tmp-", [](const std::string& name) {
+            return retry_interrupted([&] {
+                return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            });
+        });
     if (fd < 0) {
-        return std::unexpected("cannot write " + shown + ": " + system_reason(errno));
+        return failed(errno);
     }
-    ::close(fd);
-    // mkstemp makes the file private; a file written here gets the permissions a new file gets.
-    ::unlink(temporary.c_str());
-    auto written = write_new_file(temporary, contents, shown);
-    if (written) {
-        const int synced = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
-        const bool durable = synced >= 0 && ::fsync(synced) == 0;
-        const int code = errno;
-        if (synced >= 0) {
-            ::close(synced);
-        }
-        if (!durable || ::rename(temporary.c_str(), path.c_str()) != 0) {
-            written = std::unexpected("cannot write " + shown + ": " +
-                                      system_reason(durable ? errno : code));
-        }
+    Descriptor file(fd);
+    int code = write_all(file.get(), contents);
+    if (code == 0) {
+        code = common::sync_file(file.get());
     }
-    if (!written) {
+    if (const int closed = file.close(); code == 0) {
+        code = closed;
+    }
+    if (code == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) {
+        code = errno;
+    }
+    if (code != 0) {
         ::unlink(temporary.c_str());
+        return failed(code);
     }
-    return written;
+    return {};
 }
 
 Gathered<void> write_new_file(const std::filesystem::path& path,
@@ -217,20 +217,13 @@ Gathered<void> write_new_file(const std::filesystem::path& path,
     const auto failed = [&](int code) {
         return std::unexpected("cannot write " + shown + ": " + system_reason(code));
     };
-    Descriptor file(open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    Descriptor file(retry_interrupted(
+        [&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }));
     if (file.get() < 0) {
         return failed(errno);
     }
-    std::size_t done = 0;
-    while (done < contents.size()) {
-        const ssize_t wrote = ::write(file.get(), contents.data() + done, contents.size() - done);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote < 0) {
-            return failed(errno);
-        }
-        done += static_cast<std::size_t>(wrote);
+    if (const int code = write_all(file.get(), contents); code != 0) {
+        return failed(code);
     }
     if (const int code = file.close(); code != 0) {
         return failed(code);
@@ -239,18 +232,7 @@ Gathered<void> write_new_file(const std::filesystem::path& path,
 }
 
 void clean_up_on_termination() noexcept {
-    for (const int signal_number : kTerminationSignals) {
-        if (!has_default_action(signal_number)) {
-            continue;
-        }
-        struct sigaction action {};
-        action.sa_handler = clean_up_and_end;
-        sigemptyset(&action.sa_mask);
-        for (const int blocked : kTerminationSignals) {
-            sigaddset(&action.sa_mask, blocked);
-        }
-        sigaction(signal_number, &action, nullptr);
-    }
+    common::handle_termination_signals(clean_up_and_end);
 }
 
 void ignore_file_size_signal() noexcept {
@@ -260,20 +242,21 @@ void ignore_file_size_signal() noexcept {
 TerminationRequests::TerminationRequests() noexcept {
     g_pending_signal = 0;
     for (int i = 0; i < kSignals; ++i) {
-        if (!has_default_action(kTerminationSignals[i])) {
+        if (!common::has_default_action(kTerminationSignals[static_cast<std::size_t>(i)])) {
             continue;
         }
         struct sigaction action {};
         action.sa_handler = record_termination;
         sigemptyset(&action.sa_mask);
-        installed_[i] = sigaction(kTerminationSignals[i], &action, &previous_[i]) == 0;
+        installed_[i] = sigaction(kTerminationSignals[static_cast<std::size_t>(i)], &action,
+                                  &previous_[i]) == 0;
     }
 }
 
 TerminationRequests::~TerminationRequests() {
     for (int i = 0; i < kSignals; ++i) {
         if (installed_[i]) {
-            sigaction(kTerminationSignals[i], &previous_[i], nullptr);
+            sigaction(kTerminationSignals[static_cast<std::size_t>(i)], &previous_[i], nullptr);
         }
     }
 }
@@ -284,17 +267,7 @@ int TerminationRequests::pending() const noexcept {
 
 void TerminationRequests::end_process(int signal_number) noexcept {
     remove_held_lock_file();
-    struct sigaction default_action {};
-    default_action.sa_handler = SIG_DFL;
-    sigemptyset(&default_action.sa_mask);
-    sigaction(signal_number, &default_action, nullptr);
-    sigset_t unblock;
-    sigemptyset(&unblock);
-    sigaddset(&unblock, signal_number);
-    pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
-    raise(signal_number);
-    // Only reached if the signal could not end the process.
-    _exit(128 + signal_number);
+    common::end_by_signal(signal_number);
 }
 
 } // namespace quillmere::inspect

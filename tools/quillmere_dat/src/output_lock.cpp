@@ -2,6 +2,7 @@
 #include "output_lock.hpp"
 
 #include "local_files.hpp"
+#include "quillmere/common/file_system.hpp"
 
 #include <atomic>
 #include <cctype>
@@ -40,20 +41,13 @@ void forget_lock_file(const fs::path& path) noexcept {
 }
 
 int open_retrying(int directory, const char* name, int flags) {
-    int fd = -1;
-    do {
-        fd = ::openat(directory, name, flags, 0666);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return common::retry_interrupted([&] { return ::openat(directory, name, flags, 0666); });
 }
 
 // Takes the lock on `fd` without waiting: 0, or the errno (EWOULDBLOCK when it is held).
 int lock_now(int fd) {
-    int result = 0;
-    do {
-        result = ::flock(fd, LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    return result == 0 ? 0 : errno;
+    return common::retry_interrupted([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0 ? 0
+                                                                                           : errno;
 }
 
 std::string held_elsewhere(const std::string& shown) {

@@ -58,81 +58,68 @@ Json frame_json(const dat::graphics::Frame& f) {
     return out;
 }
 
-} // namespace
-
-std::vector<PayloadField> payload_fields(const setup::HookPayload& payload) {
-    using Fields = std::vector<PayloadField>;
+// The values of a payload's fields in stored order; numbers that name files are marked so.
+std::vector<FieldValue> field_values(const setup::HookPayload& payload) {
+    using Values = std::vector<FieldValue>;
+    using File = FileIdValue;
     return std::visit(
         common::Overloaded{
-            [](const setup::EmptyPayload&) { return Fields{}; },
-            [](const setup::SoundPayload& p) {
-                return Fields{{"id", FileIdValue{p.id}}};
-            },
-            [](const setup::SoundTablePayload& p) {
-                return Fields{{"sound_type", p.sound_type}};
-            },
+            [](const setup::EmptyPayload&) { return Values{}; },
+            [](const setup::SoundPayload& p) { return Values{File{p.id}}; },
+            [](const setup::SoundTablePayload& p) { return Values{p.sound_type}; },
             [](const setup::AttackCone& p) {
-                return Fields{{"part_index", p.part_index}, {"left_x", p.left_x},
-                              {"left_y", p.left_y},         {"right_x", p.right_x},
-                              {"right_y", p.right_y},       {"radius", p.radius},
-                              {"height", p.height}};
+                return Values{p.part_index, p.left_x, p.left_y, p.right_x,
+                              p.right_y,    p.radius, p.height};
             },
             [](const setup::AnimPartChange& p) {
-                return Fields{{"part_index", std::uint32_t{p.part_index}},
-                              {"part_id", FileIdValue{p.part_id}}};
+                return Values{std::uint32_t{p.part_index}, File{p.part_id}};
             },
-            [](const setup::EtherealPayload& p) {
-                return Fields{{"ethereal", p.ethereal}};
-            },
+            [](const setup::EtherealPayload& p) { return Values{p.ethereal}; },
             [](const setup::PartRamp& p) {
-                return Fields{
-                    {"part", p.part}, {"start", p.start}, {"end", p.end}, {"time", p.time}};
+                return Values{p.part, p.start, p.end, p.time};
             },
             [](const setup::Ramp& p) {
-                return Fields{{"start", p.start}, {"end", p.end}, {"time", p.time}};
+                return Values{p.start, p.end, p.time};
             },
             [](const setup::ScalePayload& p) {
-                return Fields{{"end", p.end}, {"time", p.time}};
+                return Values{p.end, p.time};
             },
             [](const setup::CreateParticleHookPayload& p) {
-                return Fields{{"emitter_info_id", FileIdValue{p.emitter_info_id}},
-                              {"part_index", p.part_index},
-                              {"offset", p.offset},
-                              {"emitter_id", p.emitter_id}};
+                return Values{File{p.emitter_info_id}, p.part_index, p.offset, p.emitter_id};
             },
-            [](const setup::ParticleEmitterPayload& p) {
-                return Fields{{"emitter_id", p.emitter_id}};
-            },
-            [](const setup::NoDrawPayload& p) {
-                return Fields{{"no_draw", p.no_draw}};
-            },
-            [](const setup::DefaultScriptPartPayload& p) {
-                return Fields{{"part_index", p.part_index}};
-            },
+            [](const setup::ParticleEmitterPayload& p) { return Values{p.emitter_id}; },
+            [](const setup::NoDrawPayload& p) { return Values{p.no_draw}; },
+            [](const setup::DefaultScriptPartPayload& p) { return Values{p.part_index}; },
             [](const setup::CallPesPayload& p) {
-                return Fields{{"pes", FileIdValue{p.pes}}, {"pause", p.pause}};
+                return Values{File{p.pes}, p.pause};
             },
             [](const setup::SoundTweakedPayload& p) {
-                return Fields{{"sound_id", FileIdValue{p.sound_id}},
-                              {"probability", p.probability},
-                              {"priority", p.priority},
-                              {"volume", p.volume}};
+                return Values{File{p.sound_id}, p.probability, p.priority, p.volume};
             },
-            [](const setup::SetOmegaPayload& p) {
-                return Fields{{"axis", p.axis}};
-            },
+            [](const setup::SetOmegaPayload& p) { return Values{p.axis}; },
             [](const setup::TextureVelocityPayload& p) {
-                return Fields{{"u_speed", p.u_speed}, {"v_speed", p.v_speed}};
+                return Values{p.u_speed, p.v_speed};
             },
             [](const setup::TextureVelocityPartPayload& p) {
-                return Fields{
-                    {"part_index", p.part_index}, {"u_speed", p.u_speed}, {"v_speed", p.v_speed}};
+                return Values{p.part_index, p.u_speed, p.v_speed};
             },
-            [](const setup::SetLightPayload& p) {
-                return Fields{{"lights_on", p.lights_on}};
-            },
+            [](const setup::SetLightPayload& p) { return Values{p.lights_on}; },
         },
         payload);
+}
+
+} // namespace
+
+// The names come from the library's hook type table, the values from the record.
+std::vector<PayloadField> payload_fields(const setup::HookPayload& payload) {
+    const auto names = setup::payload_field_names(payload);
+    std::vector<FieldValue> values = field_values(payload);
+    std::vector<PayloadField> fields;
+    fields.reserve(values.size());
+    for (std::size_t i = 0; i < values.size() && i < names.size(); ++i) {
+        fields.push_back({names[i], std::move(values[i])});
+    }
+    return fields;
 }
 
 std::string fields_text(const std::vector<PayloadField>& fields) {

@@ -7,9 +7,12 @@
 #include "verification.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <limits>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace quillmere::inspect {
 namespace {
@@ -143,6 +146,79 @@ constexpr OptionSpec kOptions[] = {
     {"--max-problems", true, false, check_count},
 };
 
+// The help text. The kinds it lists come from the library's table of problem kinds, in its
+// order; their paragraph is filled to 89 columns like the rest.
+constexpr std::string_view kHelpHead =
+    "Checks the whole archive: the header, every directory node, every file's block chain read\n"
+    "in full, compressed files decompressed, animations, setup models and physics scripts\n"
+    "decoded, chains that read the same bytes, the free-block list. Prints a summary, one\n"
+    "figure per line, then, after a blank line, one line per problem:\n"
+    "\n"
+    "  error overlap 0x0A000012 at 1051648: file 0x0A000011 and file 0x0A000012 read ...\n"
+    "\n";
+constexpr std::string_view kHelpLines =
+    "severity, kind, file id, offset in the archive, message. A problem about no one file shows "
+    "'-' for the id, one about no one place 'at -'. Errors come first, each severity in order of "
+    "offset (those at '-' last).";
+constexpr std::string_view kHelpTail =
+    "\n"
+    "  --json             one JSON document: {archive, summary, problems, more}, each\n"
+    "                     problem {severity, kind, id, offset, message} (id and offset may\n"
+    "                     be null), more the count of problems not listed\n"
+    "  --max-problems N   show at most N problems (default 1000, 0 for none), then\n"
+    "                     '\u2026 and M more'; the summary counts them all\n"
+    "\n"
+    "Exit status: 0 when no error was found (warnings allowed), 1 when one was or the archive\n"
+    "cannot be opened as a file at all (one 'error:' line, no report), 2 for bad usage.\n";
+constexpr std::size_t kHelpWidth = 89;
+
+// The names of the kinds of `severity`, in table order: "header, node_unreadable, ...".
+constexpr std::string kind_names(dat::Severity severity) {
+    std::string names;
+    for (const dat::ProblemKindInfo& info : dat::kProblemKinds) {
+        if (info.severity == severity) {
+            names += (names.empty() ? "" : ", ") + std::string(info.name);
+        }
+    }
+    return names;
+}
+
+// `text` filled into lines of at most `width` characters, broken at blanks.
+constexpr std::string filled(std::string_view text, std::size_t width) {
+    std::string out;
+    std::size_t line = 0;
+    while (!text.empty()) {
+        const std::size_t blank = text.find(' ');
+        const std::string_view word = text.substr(0, blank);
+        text = blank == std::string_view::npos ? std::string_view{} : text.substr(blank + 1);
+        if (line != 0 && line + 1 + word.size() > width) {
+            out += '\n';
+            line = 0;
+        } else if (line != 0) {
+            out += ' ';
+            ++line;
+        }
+        out += word;
+        line += word.size();
+    }
+    return out + "\n";
+}
+
+constexpr std::string help_text() {
+    const std::string kinds =
+        std::string(kHelpLines) +
+        " Errors mean the archive is damaged: " + kind_names(dat::Severity::Error) +
+        ". Warnings mean it is odd but reads in full: " + kind_names(dat::Severity::Warning) + ".";
+    return std::string(kHelpHead) + filled(kinds, kHelpWidth) + std::string(kHelpTail);
+}
+
+constexpr auto kHelp = [] {
+    std::array<char, help_text().size()> text{};
+    const std::string built = help_text();
+    std::copy(built.begin(), built.end(), text.begin());
+    return text;
+}();
+
 } // namespace
 
 constinit const Command kVerifyCommand{
@@ -150,30 +226,7 @@ constinit const Command kVerifyCommand{
     .synopsis = "quillmere-dat verify ARCHIVE [--json] [--max-problems N]",
     .outline = "verify ARCHIVE",
     .summary = "check the whole archive and list every problem found",
-    .description =
-        "Checks the whole archive: the header, every directory node, every file's block chain "
-        "read\n"
-        "in full, compressed files decompressed, animations, setup models and physics scripts\n"
-        "decoded, chains that read the same bytes, the free-block list. Prints a summary, one\n"
-        "figure per line, then, after a blank line, one line per problem:\n"
-        "\n"
-        "  error overlap 0x0A000012 at 1051648: file 0x0A000011 and file 0x0A000012 read ...\n"
-        "\n"
-        "severity, kind, file id, offset in the archive, message. A problem about no one file\n"
-        "shows '-' for the id, one about no one place 'at -'. Errors come first, each severity in\n"
-        "order of offset (those at '-' last). Errors mean the archive is damaged: header,\n"
-        "node_unreadable, entry_count, node_revisited, duplicate_id, key_order, file_unreadable,\n"
-        "overlap, compressed_stream, decode. Warnings mean it is odd but reads in full:\n"
-        "tree_depth, overlong_last_block, free_list, file_size, unreachable.\n"
-        "\n"
-        "  --json             one JSON document: {archive, summary, problems, more}, each\n"
-        "                     problem {severity, kind, id, offset, message} (id and offset may\n"
-        "                     be null), more the count of problems not listed\n"
-        "  --max-problems N   show at most N problems (default 1000, 0 for none), then\n"
-        "                     '\u2026 and M more'; the summary counts them all\n"
-        "\n"
-        "Exit status: 0 when no error was found (warnings allowed), 1 when one was or the archive\n"
-        "cannot be opened as a file at all (one 'error:' line, no report), 2 for bad usage.\n",
+    .description = std::string_view(kHelp.data(), kHelp.size()),
     .arguments = kArguments,
     .options = kOptions,
     .run = run_verify,

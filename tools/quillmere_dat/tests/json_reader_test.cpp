@@ -124,5 +124,14 @@ TEST(JsonReaderTest, MalformedDocumentsAreRefusedAtTheirFirstBadByte) {
     }
 }
 
+// What the JSON library underneath would let through or word its own way is refused as the rest.
+TEST(JsonReaderTest, ByteOrderMarksZeroBytesAndHugeNumbersAreRefused) {
+    EXPECT_EQ(JsonReader("\xEF\xBB\xBF{}").skip_value().error(), "expected a value at byte 0");
+    JsonReader after_zero(std::string_view("[1]\0 2", 6));
+    ASSERT_TRUE(after_zero.skip_value());
+    EXPECT_EQ(after_zero.finish().error(), "unexpected text after the document at byte 3");
+    EXPECT_EQ(JsonReader("[1E400]").skip_value().error(), "number out of range at byte 1");
+}
+
 } // namespace
 } // namespace quillmere::inspect

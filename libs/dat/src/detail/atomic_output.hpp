@@ -39,8 +39,8 @@ class AtomicOutput {
   public:
     /// Creates `.{name}.tmp-XXXXXX` (six random characters, a fresh name each time) in the
     /// directory of `output_path`, write-only, close-on-exec, with the permissions a new file
-    /// gets (0666 less the umask). Installs the signal handlers where SIGINT or SIGTERM still
-    /// has its default disposition (see `archive_writer.hpp`).
+    /// gets (0666 less the umask), and notes it in the table of pending temporary files that
+    /// `remove_pending_temporaries` empties (termination_cleanup.hpp). Installs no signal handler.
     ///
     /// Errors: `PathError` with `output_path` when the output is a directory or the temporary
     /// file cannot be created (missing directory, no permission, a name too long);

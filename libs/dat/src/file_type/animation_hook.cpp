@@ -5,8 +5,6 @@
 #include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
 
-#include <array>
-
 namespace quillmere::dat::file_type::setup_model {
 
 using common::ByteCursor;
@@ -15,15 +13,10 @@ using common::DecodeResult;
 
 namespace {
 
-// Fixed payload sizes by type number, from the hook type table; kVariable marks ReplaceObject.
-constexpr std::uint32_t kVariable = 0xFFFFFFFF;
-constexpr std::array<std::uint32_t, kHookTypeCount> kPayloadSizes = [] {
-    std::array<std::uint32_t, kHookTypeCount> sizes{};
-    for (std::uint32_t type = 0; type < kHookTypeCount; ++type) {
-        sizes[type] = hooks::kHookTypes[type].payload_size.value_or(kVariable);
-    }
-    return sizes;
-}();
+// The stored payload length of a fixed-size type (every one a multiple of 4, so no padding).
+constexpr std::uint32_t payload_length(std::uint32_t hook_type) noexcept {
+    return hooks::kHookTypes[hook_type].payload_size.value_or(0);
+}
 
 // Reads a ReplaceObject payload, as stored: a part byte, a word, and a second word when bit 15 of
 // the first is set (3 or 5 bytes). `Io` on a short read.
@@ -46,10 +39,10 @@ void write_hook(common::ByteWriter& writer, std::uint32_t hook_type, std::int32_
 } // namespace
 
 std::optional<std::uint32_t> fixed_payload_size(std::uint32_t hook_type) noexcept {
-    if (hook_type >= kHookTypeCount || kPayloadSizes[hook_type] == kVariable) {
+    if (hook_type >= kHookTypeCount) {
         return std::nullopt;
     }
-    return kPayloadSizes[hook_type];
+    return hooks::kHookTypes[hook_type].payload_size;
 }
 
 // The hook layout, read from bytes known to be there: header, then the type's payload and
@@ -67,7 +60,7 @@ bool HookStep::operator()(std::span<const std::uint8_t> data, std::uint64_t& pos
     if (hook_type >= kHookTypeCount) {
         return false;
     }
-    std::uint64_t length = kPayloadSizes[hook_type];
+    std::uint64_t length = payload_length(hook_type);
     if (hook_type == hook_type_number(HookType::ReplaceObject)) {
         if (left < 3) {
             return false;
@@ -108,7 +101,7 @@ DecodeResult<HookView> HookView::read(ByteCursor& cursor) {
         QM_TRY_VOID(cursor.read_exact(pad_len));
     } else {
         // Every fixed payload size is a multiple of 4, so no padding follows.
-        QM_TRY_VOID(cursor.read_exact(kPayloadSizes[hook_type]));
+        QM_TRY_VOID(cursor.read_exact(payload_length(hook_type)));
     }
     const auto data =
         cursor.data().subspan(static_cast<std::size_t>(payload_start),

@@ -6,6 +6,9 @@
 #include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
 
+#include <array>
+#include <utility>
+
 namespace quillmere::dat::file_type::setup_model {
 
 using common::ByteCursor;
@@ -18,19 +21,19 @@ DecodeResult<EmptyPayload> EmptyPayload::read_le(ByteCursor& /*cursor*/) {
 }
 
 DecodeResult<SoundPayload> SoundPayload::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "SoundPayload");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto id, r.field("id", &ByteCursor::read_u32));
     return SoundPayload{id};
 }
 
 DecodeResult<SoundTablePayload> SoundTablePayload::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "SoundTablePayload");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto sound_type, r.field("sound_type", &ByteCursor::read_u32));
     return SoundTablePayload{sound_type};
 }
 
 DecodeResult<AttackCone> AttackCone::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "AttackCone");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto part_index, r.field("part_index", &ByteCursor::read_u32));
     QM_TRY(auto left_x, r.field("left_x", &ByteCursor::read_f32));
     QM_TRY(auto left_y, r.field("left_y", &ByteCursor::read_f32));
@@ -60,20 +63,20 @@ DecodeResult<std::uint32_t> read_packed_id(ByteCursor& cursor) {
 } // namespace detail
 
 DecodeResult<AnimPartChange> AnimPartChange::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "AnimPartChange");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto part_index, r.field("part_index", &ByteCursor::read_u8));
     QM_TRY(auto part_id, r.field("part_id", detail::read_packed_id));
     return AnimPartChange{part_index, part_id};
 }
 
 DecodeResult<EtherealPayload> EtherealPayload::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "EtherealPayload");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto ethereal, r.field("ethereal", &ByteCursor::read_i32));
     return EtherealPayload{ethereal};
 }
 
 DecodeResult<PartRamp> PartRamp::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "PartRamp");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto part, r.field("part", &ByteCursor::read_u32));
     QM_TRY(auto start, r.field("start", &ByteCursor::read_f32));
     QM_TRY(auto end, r.field("end", &ByteCursor::read_f32));
@@ -82,7 +85,7 @@ DecodeResult<PartRamp> PartRamp::read_le(ByteCursor& cursor) {
 }
 
 DecodeResult<Ramp> Ramp::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "Ramp");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto start, r.field("start", &ByteCursor::read_f32));
     QM_TRY(auto end, r.field("end", &ByteCursor::read_f32));
     QM_TRY(auto time, r.field("time", &ByteCursor::read_f32));
@@ -90,14 +93,14 @@ DecodeResult<Ramp> Ramp::read_le(ByteCursor& cursor) {
 }
 
 DecodeResult<ScalePayload> ScalePayload::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "ScalePayload");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto end, r.field("end", &ByteCursor::read_f32));
     QM_TRY(auto time, r.field("time", &ByteCursor::read_f32));
     return ScalePayload{end, time};
 }
 
 DecodeResult<CreateParticleHookPayload> CreateParticleHookPayload::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "CreateParticleHookPayload");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto emitter_info_id, r.field("emitter_info_id", &ByteCursor::read_u32));
     QM_TRY(auto part_index, r.field("part_index", &ByteCursor::read_u32));
     QM_TRY(auto offset, r.field("offset", graphics::Frame::read_le));
@@ -106,32 +109,32 @@ DecodeResult<CreateParticleHookPayload> CreateParticleHookPayload::read_le(ByteC
 }
 
 DecodeResult<ParticleEmitterPayload> ParticleEmitterPayload::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "ParticleEmitterPayload");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto emitter_id, r.field("emitter_id", &ByteCursor::read_u32));
     return ParticleEmitterPayload{emitter_id};
 }
 
 DecodeResult<NoDrawPayload> NoDrawPayload::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "NoDrawPayload");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto no_draw, r.field("no_draw", &ByteCursor::read_u32));
     return NoDrawPayload{no_draw};
 }
 
 DecodeResult<DefaultScriptPartPayload> DefaultScriptPartPayload::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "DefaultScriptPartPayload");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto part_index, r.field("part_index", &ByteCursor::read_u32));
     return DefaultScriptPartPayload{part_index};
 }
 
 DecodeResult<CallPesPayload> CallPesPayload::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "CallPesPayload");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto pes, r.field("pes", &ByteCursor::read_u32));
     QM_TRY(auto pause, r.field("pause", &ByteCursor::read_f32));
     return CallPesPayload{pes, pause};
 }
 
 DecodeResult<SoundTweakedPayload> SoundTweakedPayload::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "SoundTweakedPayload");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto sound_id, r.field("sound_id", &ByteCursor::read_u32));
     QM_TRY(auto probability, r.field("probability", &ByteCursor::read_f32));
     QM_TRY(auto priority, r.field("priority", &ByteCursor::read_f32));
@@ -140,20 +143,20 @@ DecodeResult<SoundTweakedPayload> SoundTweakedPayload::read_le(ByteCursor& curso
 }
 
 DecodeResult<SetOmegaPayload> SetOmegaPayload::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "SetOmegaPayload");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto axis, r.field("axis", common::Vector3::read_le));
     return SetOmegaPayload{axis};
 }
 
 DecodeResult<TextureVelocityPayload> TextureVelocityPayload::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "TextureVelocityPayload");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto u_speed, r.field("u_speed", &ByteCursor::read_f32));
     QM_TRY(auto v_speed, r.field("v_speed", &ByteCursor::read_f32));
     return TextureVelocityPayload{u_speed, v_speed};
 }
 
 DecodeResult<TextureVelocityPartPayload> TextureVelocityPartPayload::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "TextureVelocityPartPayload");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto part_index, r.field("part_index", &ByteCursor::read_u32));
     QM_TRY(auto u_speed, r.field("u_speed", &ByteCursor::read_f32));
     QM_TRY(auto v_speed, r.field("v_speed", &ByteCursor::read_f32));
@@ -161,7 +164,7 @@ DecodeResult<TextureVelocityPartPayload> TextureVelocityPartPayload::read_le(Byt
 }
 
 DecodeResult<SetLightPayload> SetLightPayload::read_le(ByteCursor& cursor) {
-    RecordReader r(cursor, "SetLightPayload");
+    RecordReader r(cursor, kRecord);
     QM_TRY(auto lights_on, r.field("lights_on", &ByteCursor::read_i32));
     return SetLightPayload{lights_on};
 }
@@ -175,66 +178,32 @@ DecodeResult<HookPayload> view(ByteCursor& cursor) {
     return HookPayload(std::move(payload));
 }
 
+using PayloadReader = DecodeResult<HookPayload> (*)(ByteCursor&);
+
+template <std::size_t... Alternatives>
+constexpr std::array<PayloadReader, sizeof...(Alternatives)>
+payload_readers(std::index_sequence<Alternatives...> /*alternatives*/) {
+    return {&view<std::variant_alternative_t<Alternatives, HookPayload>>...};
+}
+
+// The reader of each alternative, in the variant's order.
+constexpr auto kPayloadReaders =
+    payload_readers(std::make_index_sequence<std::variant_size_v<HookPayload>>{});
+
 } // namespace
 
 DecodeResult<HookPayload> unpack_payload(std::uint32_t hook_type,
                                          std::span<const std::uint8_t> data) {
-    ByteCursor cursor(data);
     if (hook_type >= kHookTypeCount) {
         return std::unexpected(
             DecodeError::custom(0, "Unsupported AnimationHook type: 0x" + common::hex8(hook_type)));
     }
-    switch (static_cast<HookType>(hook_type)) {
-    case HookType::NoOp:
-    case HookType::AnimationDone:
-    case HookType::DefaultScript:
-        return view<EmptyPayload>(cursor);
-    case HookType::Sound:
-        return view<SoundPayload>(cursor);
-    case HookType::SoundTable:
-        return view<SoundTablePayload>(cursor);
-    case HookType::Attack:
-        return view<AttackCone>(cursor);
-    case HookType::ReplaceObject:
-        return view<AnimPartChange>(cursor);
-    case HookType::Ethereal:
-        return view<EtherealPayload>(cursor);
-    case HookType::TransparentPart:
-    case HookType::LuminousPart:
-    case HookType::DiffusePart:
-        return view<PartRamp>(cursor);
-    case HookType::Luminous:
-    case HookType::Diffuse:
-    case HookType::Transparent:
-        return view<Ramp>(cursor);
-    case HookType::Scale:
-        return view<ScalePayload>(cursor);
-    case HookType::CreateParticle:
-    case HookType::CreateBlockingParticle:
-        return view<CreateParticleHookPayload>(cursor);
-    case HookType::DestroyParticle:
-    case HookType::StopParticle:
-        return view<ParticleEmitterPayload>(cursor);
-    case HookType::NoDraw:
-        return view<NoDrawPayload>(cursor);
-    case HookType::DefaultScriptPart:
-        return view<DefaultScriptPartPayload>(cursor);
-    case HookType::CallPES:
-        return view<CallPesPayload>(cursor);
-    case HookType::SoundTweaked:
-        return view<SoundTweakedPayload>(cursor);
-    case HookType::SetOmega:
-        return view<SetOmegaPayload>(cursor);
-    case HookType::TextureVelocity:
-        return view<TextureVelocityPayload>(cursor);
-    case HookType::TextureVelocityPart:
-        return view<TextureVelocityPartPayload>(cursor);
-    case HookType::SetLight:
-        return view<SetLightPayload>(cursor);
-    }
-    // Unreachable: every number below kHookTypeCount is an enumerator above.
-    return std::unexpected(
-        DecodeError::custom(0, "Unsupported AnimationHook type: 0x" + common::hex8(hook_type)));
+    ByteCursor cursor(data);
+    return kPayloadReaders[detail::payload_alternative(hook_type)](cursor);
+}
+
+std::span<const std::string_view> payload_field_names(const HookPayload& payload) noexcept {
+    return hooks::kHookTypes[detail::first_type_of_alternative(payload.index())].fields;
 }
 
 DecodeResult<HookPayload> unpack_payload(const AnimationHook& hook) {

@@ -1,10 +1,11 @@
 // Encoding typed hook payloads back into the bytes a hook keeps, one writer per payload layout.
+#include "file_type/detail/hook_payload.hpp"
 #include "quillmere/common/byte_writer.hpp"
 #include "quillmere/common/overloaded.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/dat/file_type/hook_payload.hpp"
 
-#include <array>
+#include <type_traits>
 
 namespace quillmere::dat::file_type::setup_model {
 
@@ -92,37 +93,6 @@ void write_fields(ByteWriter& w, const HookPayload& payload) {
         payload);
 }
 
-// The variant alternative the decoder gives for each type: what it makes of zero bytes, so the
-// decoder's own choice is the one table of which layout belongs to which type.
-std::size_t alternative_of(std::uint32_t hook_type) {
-    static constexpr std::array<std::uint8_t, 40> kZeros{};
-    const auto decoded = unpack_payload(hook_type, kZeros);
-    return decoded ? decoded->index() : std::variant_npos;
-}
-
-// The record name of each alternative, in the variant's order, for the mismatch error.
-constexpr std::array<std::string_view, std::variant_size_v<HookPayload>> kRecordNames{
-    "EmptyPayload",
-    "SoundPayload",
-    "SoundTablePayload",
-    "AttackCone",
-    "AnimPartChange",
-    "EtherealPayload",
-    "PartRamp",
-    "Ramp",
-    "ScalePayload",
-    "CreateParticleHookPayload",
-    "ParticleEmitterPayload",
-    "NoDrawPayload",
-    "DefaultScriptPartPayload",
-    "CallPesPayload",
-    "SoundTweakedPayload",
-    "SetOmegaPayload",
-    "TextureVelocityPayload",
-    "TextureVelocityPartPayload",
-    "SetLightPayload",
-};
-
 } // namespace
 
 DecodeResult<std::vector<std::uint8_t>> pack_payload(std::uint32_t hook_type,
@@ -132,10 +102,12 @@ DecodeResult<std::vector<std::uint8_t>> pack_payload(std::uint32_t hook_type,
         return std::unexpected(
             DecodeError::custom(0, "Unsupported AnimationHook type: 0x" + common::hex8(hook_type)));
     }
-    if (payload.index() != alternative_of(hook_type)) {
-        return std::unexpected(DecodeError::custom(
-            0, std::string(kRecordNames[payload.index()]) + " is not the payload of a " +
-                   std::string(hooks::hook_type_name(*type)) + " hook"));
+    if (payload.index() != detail::payload_alternative(hook_type)) {
+        const std::string_view record =
+            std::visit([](const auto& p) { return std::decay_t<decltype(p)>::kRecord; }, payload);
+        return std::unexpected(
+            DecodeError::custom(0, std::string(record) + " is not the payload of a " +
+                                       std::string(hooks::hook_type_name(*type)) + " hook"));
     }
     if (const auto* change = std::get_if<AnimPartChange>(&payload);
         change != nullptr && change->part_id > kMaxPackedId) {

@@ -24,8 +24,10 @@ void visit_frame(const file_type::setup_model::FrameView& frame, HookSite site,
     }
 }
 
-DecodeResult<void> visit_animation(ByteCursor& cursor, const HookVisitor& visit) {
+DecodeResult<void> visit_animation(ByteCursor& cursor, const HookVisitor& visit,
+                                   HookFileOutline& outline) {
     QM_TRY(const auto animation, file_type::animation::AnimationView::parse(cursor));
+    outline = {animation.id, animation.num_parts, animation.num_frames};
     HookSite site;
     site.file_type = FileType::Animation;
     site.frame = 0;
@@ -36,10 +38,12 @@ DecodeResult<void> visit_animation(ByteCursor& cursor, const HookVisitor& visit)
     return {};
 }
 
-DecodeResult<void> visit_setup_model(ByteCursor& cursor, const HookVisitor& visit) {
+DecodeResult<void> visit_setup_model(ByteCursor& cursor, const HookVisitor& visit,
+                                     HookFileOutline& outline) {
     QM_TRY(const auto model, file_type::setup_model::SetupModelView::parse(cursor));
     std::vector<file_type::setup_model::PlacementView> placements;
     model.placements_by_key(placements);
+    outline = {model.id, model.num_parts, static_cast<std::uint32_t>(placements.size())};
     HookSite site;
     site.file_type = FileType::SetupModel;
     for (const auto& placement : placements) {
@@ -49,8 +53,10 @@ DecodeResult<void> visit_setup_model(ByteCursor& cursor, const HookVisitor& visi
     return {};
 }
 
-DecodeResult<void> visit_physics_script(ByteCursor& cursor, const HookVisitor& visit) {
+DecodeResult<void> visit_physics_script(ByteCursor& cursor, const HookVisitor& visit,
+                                        HookFileOutline& outline) {
     QM_TRY(const auto script, file_type::physics_script::PhysicsScriptView::parse(cursor));
+    outline = {script.id, 0, static_cast<std::uint32_t>(script.script_data.size())};
     HookSite site;
     site.file_type = FileType::PhysicsScript;
     site.script_entry = 0;
@@ -65,17 +71,19 @@ DecodeResult<void> visit_physics_script(ByteCursor& cursor, const HookVisitor& v
 } // namespace
 
 DecodeResult<std::uint64_t> visit_hooks(FileType type, std::span<const std::uint8_t> bytes,
-                                        const HookVisitor& visit) {
+                                        const HookVisitor& visit, HookFileOutline* outline) {
     ByteCursor cursor(bytes);
+    HookFileOutline ignored;
+    HookFileOutline& filled = outline != nullptr ? *outline : ignored;
     switch (type) {
     case FileType::Animation:
-        QM_TRY_VOID(visit_animation(cursor, visit));
+        QM_TRY_VOID(visit_animation(cursor, visit, filled));
         break;
     case FileType::SetupModel:
-        QM_TRY_VOID(visit_setup_model(cursor, visit));
+        QM_TRY_VOID(visit_setup_model(cursor, visit, filled));
         break;
     case FileType::PhysicsScript:
-        QM_TRY_VOID(visit_physics_script(cursor, visit));
+        QM_TRY_VOID(visit_physics_script(cursor, visit, filled));
         break;
     }
     return cursor.position();

@@ -4,47 +4,21 @@
 #include "verify/verify_state.hpp"
 
 #include <algorithm>
-#include <array>
 #include <tuple>
 
 namespace quillmere::dat {
-namespace {
-
-struct KindInfo {
-    std::string_view name;
-    Severity severity;
-};
-
-constexpr std::array<KindInfo, 15> kKinds{{
-    {"header", Severity::Error},
-    {"node_unreadable", Severity::Error},
-    {"entry_count", Severity::Error},
-    {"node_revisited", Severity::Error},
-    {"duplicate_id", Severity::Error},
-    {"key_order", Severity::Error},
-    {"file_unreadable", Severity::Error},
-    {"overlap", Severity::Error},
-    {"compressed_stream", Severity::Error},
-    {"decode", Severity::Error},
-    {"tree_depth", Severity::Warning},
-    {"overlong_last_block", Severity::Warning},
-    {"free_list", Severity::Warning},
-    {"file_size", Severity::Warning},
-    {"unreachable", Severity::Warning},
-}};
-
-} // namespace
+// The table lists every kind at the place of its enumerator.
+static_assert([] {
+    for (std::size_t i = 0; i < kProblemKinds.size(); ++i) {
+        if (static_cast<std::size_t>(kProblemKinds[i].kind) != i) {
+            return false;
+        }
+    }
+    return true;
+}());
 
 std::string_view severity_name(Severity severity) noexcept {
     return severity == Severity::Error ? "error" : "warning";
-}
-
-std::string_view kind_name(ProblemKind kind) noexcept {
-    return kKinds[static_cast<std::size_t>(kind)].name;
-}
-
-Severity severity_of(ProblemKind kind) noexcept {
-    return kKinds[static_cast<std::size_t>(kind)].severity;
 }
 
 std::string Verifier::State::owner_name(std::uint32_t owner) const {

@@ -6,6 +6,7 @@
 #include "quillmere/dat/dat_file_entry.hpp"
 #include "quillmere/dat/dat_header.hpp"
 #include "quillmere/dat/export.hpp"
+#include "quillmere/dat/termination_cleanup.hpp"
 
 #include <cstdint>
 #include <filesystem>
@@ -80,8 +81,8 @@ enum class Storage : std::uint8_t {
 ///   clean-up without handlers of its own calls `install_termination_cleanup` once, which puts
 ///   in a handler for each of the four signals whose disposition is the default (never replacing
 ///   an application's own handler or an ignored signal); the handler removes every pending
-///   temporary file (see `remove_pending_temporaries`), restores the default disposition and
-///   raises the signal again, so the process ends as it would have;
+///   temporary file (see `remove_pending_temporaries` in termination_cleanup.hpp), restores the
+///   default disposition and raises the signal again, so the process ends as it would have;
 /// - an application with its own handlers calls `remove_pending_temporaries` from them.
 /// The writer opens nothing but its temporary file and the output's directory.
 ///
@@ -199,16 +200,5 @@ class QUILLMERE_DAT_EXPORT ArchiveWriter {
 
     std::unique_ptr<State> state_;
 };
-
-/// Removes the temporary file of every unfinished `ArchiveWriter` of the process.
-/// Async-signal-safe (it only reads a fixed table and calls `unlink`), for applications that
-/// handle these signals themselves. The writers stay registered: one that goes on writing
-/// fails when it finishes, since its temporary file is gone.
-QUILLMERE_DAT_EXPORT void remove_pending_temporaries() noexcept;
-
-/// For SIGINT, SIGTERM, SIGHUP and SIGQUIT, where the disposition is the default, installs a
-/// handler that removes every pending temporary file and then ends the process by the signal as
-/// it would have. The library never calls it: a program asks for it, once, before writing.
-QUILLMERE_DAT_EXPORT void install_termination_cleanup() noexcept;
 
 } // namespace quillmere::dat

@@ -5,6 +5,8 @@
 #include "quillmere/dat/dat_error.hpp"
 #include "quillmere/dat/export.hpp"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -21,46 +23,7 @@ enum class Severity : std::uint8_t { Error, Warning };
 /// "error" or "warning".
 [[nodiscard]] QUILLMERE_DAT_EXPORT std::string_view severity_name(Severity severity) noexcept;
 
-/// What a problem is about. Errors:
-/// - `Header` ("header"): the file is shorter than 400 bytes or its header cannot be read, or
-///   `block_size` is 4 or less; nothing else is checked then.
-/// - `NodeUnreadable` ("node_unreadable"): a directory node's chain cannot be read in full; its
-///   subtree is skipped.
-/// - `EntryCount` ("entry_count"): a node's `entry_count` is above 61; its entries and children
-///   are skipped.
-/// - `NodeRevisited` ("node_revisited"): a branch leads to a node already visited (a cycle, or
-///   two branches sharing a subtree); it is not walked again.
-/// - `DuplicateId` ("duplicate_id"): an id listed again; each later entry is reported (`open`
-///   keeps the last in walk order).
-/// - `KeyOrder` ("key_order"): the directory is not a search tree by id: ids within a node not
-///   strictly ascending, or an entry outside the interval its place under its parent allows.
-///   Not reported for an entry already reported as `DuplicateId`.
-/// - `FileUnreadable` ("file_unreadable"): a file's chain cannot be read in full, its stored size
-///   exceeds the archive, or it was not read because the files before it (in the order of
-///   their chains) already store more than 4 times the archive's length, which bounds the work
-///   on an archive whose entries share chains.
-/// - `Overlap` ("overlap"): two chains read the same bytes (two files, a file and a node, or one
-///   chain running into itself); also a directory with more nodes than the archive can hold
-///   side by side. At most 65,536 pairs are listed one by one; one further problem counts the
-///   places where chains share bytes that were not examined.
-/// - `CompressedStream` ("compressed_stream"): a compressed file that decompresses to fewer bytes
-///   than its size word declares, or whose stored size (1 to 3 bytes) has no room for that word.
-///   Such a file is not decoded. A compressed entry of 0 stored bytes is an empty file.
-/// - `Decode` ("decode"): an animation, setup model or physics script that its decoder refuses.
-///
-/// Warnings:
-/// - `TreeDepth` ("tree_depth"): leaves at different depths (reported once).
-/// - `OverlongLastBlock` ("overlong_last_block"): a chain's last block supplies more than
-///   `block_size - 4` bytes.
-/// - `FreeList` ("free_list"): the free-block list loops, runs past the end, holds a number of
-///   blocks other than `free_count`, ends elsewhere than `free_tail`, or holds a block a chain
-///   reads; with `free_head` 0, a `free_count` or `free_tail` other than 0.
-/// - `FileSize` ("file_size"): the header's `file_size` differs from the archive's length.
-/// - `Unreachable` ("unreachable"): a stretch of at least `block_size` bytes after the header
-///   that lies in no block a chain visits (a file's or a directory node's; each block counts
-///   whole, an overlong last block for all it supplies) and in no block of the free list: space
-///   nothing leads to, such as the files of a subtree the directory lost. One per stretch, at
-///   its start.
+/// What a problem is about; `kProblemKinds` gives each kind's name, severity and meaning.
 enum class ProblemKind : std::uint8_t {
     Header,
     NodeUnreadable,
@@ -79,10 +42,74 @@ enum class ProblemKind : std::uint8_t {
     Unreachable,
 };
 
-/// The kind's name as listed above ("node_unreadable").
-[[nodiscard]] QUILLMERE_DAT_EXPORT std::string_view kind_name(ProblemKind kind) noexcept;
+/// What the library knows of one problem kind.
+struct ProblemKindInfo {
+    ProblemKind kind;
+    /// As reports print it ("node_unreadable").
+    std::string_view name;
+    /// Every problem of the kind has this severity.
+    Severity severity;
+    /// What it means, as the README's tables say it (`code` in backquotes).
+    std::string_view meaning;
+};
+
+/// Every problem kind, indexed by its enumerator: the errors, then the warnings.
+///
+/// Beyond the meanings: after a `header` problem nothing else is checked. `duplicate_id` reports
+/// each later entry (`open` keeps the last in walk order), and an entry reported so is not also a
+/// `key_order` problem. `overlap` also covers a directory with more nodes than the archive can
+/// hold side by side; at most 65,536 pairs are listed one by one, and one further problem counts
+/// the places where chains share bytes that were not examined. A `compressed_stream` file is not
+/// decoded; a compressed entry of 0 stored bytes is an empty file. `tree_depth` is reported once.
+inline constexpr std::array<ProblemKindInfo, 15> kProblemKinds{{
+    {ProblemKind::Header, "header", Severity::Error,
+     "the file is shorter than its 400-byte header, or `block_size` is 4 or less; nothing else "
+     "is checked"},
+    {ProblemKind::NodeUnreadable, "node_unreadable", Severity::Error,
+     "a directory node's chain cannot be read in full; its subtree is skipped"},
+    {ProblemKind::EntryCount, "entry_count", Severity::Error,
+     "a node's `entry_count` is above 61; its entries and children are skipped"},
+    {ProblemKind::NodeRevisited, "node_revisited", Severity::Error,
+     "a branch leads to a node already visited: a cycle, or two branches sharing a subtree"},
+    {ProblemKind::DuplicateId, "duplicate_id", Severity::Error,
+     "an id listed again (opening the archive keeps the later entry)"},
+    {ProblemKind::KeyOrder, "key_order", Severity::Error,
+     "ids within a node not ascending, or outside the range the node's place in the tree allows"},
+    {ProblemKind::FileUnreadable, "file_unreadable", Severity::Error,
+     "a chain that cannot be read in full, a stored size beyond the archive, or files not read "
+     "because those before them already store more than 4 times the archive's length"},
+    {ProblemKind::Overlap, "overlap", Severity::Error,
+     "two chains (files or directory nodes) read the same bytes, or one runs into itself"},
+    {ProblemKind::CompressedStream, "compressed_stream", Severity::Error,
+     "a compressed file that decompresses to fewer bytes than its size word says, or has no room "
+     "for that word"},
+    {ProblemKind::Decode, "decode", Severity::Error,
+     "an animation, setup model or physics script that its decoder refuses"},
+    {ProblemKind::TreeDepth, "tree_depth", Severity::Warning, "leaves at different depths"},
+    {ProblemKind::OverlongLastBlock, "overlong_last_block", Severity::Warning,
+     "a chain's last block supplies more than `block_size - 4` bytes"},
+    {ProblemKind::FreeList, "free_list", Severity::Warning,
+     "the free list loops, runs past the end, disagrees with `free_count` or `free_tail`, or "
+     "holds a block a chain reads"},
+    {ProblemKind::FileSize, "file_size", Severity::Warning,
+     "the header's `file_size` differs from the archive's length"},
+    {ProblemKind::Unreachable, "unreachable", Severity::Warning,
+     "a stretch of at least `block_size` bytes after offset 400 that lies in no block a chain "
+     "visits (a file's or a directory node's, each block counted whole, an overlong last block "
+     "for all it supplies, the block an empty file points at) and in no block of the free list; "
+     "one warning per stretch, at its start, with its length. Space nothing leads to: what a "
+     "lost subtree, a moved or zeroed root or an emptied node leaves behind. An archive "
+     "`ArchiveWriter` wrote has none"},
+}};
+
+/// The kind's name ("node_unreadable").
+[[nodiscard]] constexpr std::string_view kind_name(ProblemKind kind) noexcept {
+    return kProblemKinds[static_cast<std::size_t>(kind)].name;
+}
 /// The severity every problem of `kind` has.
-[[nodiscard]] QUILLMERE_DAT_EXPORT Severity severity_of(ProblemKind kind) noexcept;
+[[nodiscard]] constexpr Severity severity_of(ProblemKind kind) noexcept {
+    return kProblemKinds[static_cast<std::size_t>(kind)].severity;
+}
 
 /// One problem found.
 struct Problem {

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -19,10 +20,13 @@ namespace quillmere::dat::file_type::setup_model {
 
 // Every view below is a record read under the record-reading rule: fields in the order of its
 // table, little-endian; a short read fails with "While parsing field '{field}' in {Record}" and
-// leaves the cursor at the record's first byte.
+// leaves the cursor at the record's first byte. `kRecord` is the record's name, by which the hook
+// type table (hooks/hook_type.hpp) names the payload of each type and lists its fields.
 
 /// The payload of NoOp (0), AnimationDone (4) and DefaultScript (17): no bytes at all.
 struct QUILLMERE_DAT_EXPORT EmptyPayload {
+    static constexpr std::string_view kRecord = "EmptyPayload";
+
     [[nodiscard]] static common::DecodeResult<EmptyPayload> read_le(common::ByteCursor& cursor);
     friend bool operator==(const EmptyPayload&, const EmptyPayload&) = default;
 };
@@ -33,6 +37,8 @@ struct QUILLMERE_DAT_EXPORT EmptyPayload {
 /// |--------|-------|------|-------|
 /// | 0      | 4     | u32  | id    |
 struct QUILLMERE_DAT_EXPORT SoundPayload {
+    static constexpr std::string_view kRecord = "SoundPayload";
+
     /// File id of the sound.
     std::uint32_t id = 0;
 
@@ -46,6 +52,8 @@ struct QUILLMERE_DAT_EXPORT SoundPayload {
 /// |--------|-------|------|------------|
 /// | 0      | 4     | u32  | sound_type |
 struct QUILLMERE_DAT_EXPORT SoundTablePayload {
+    static constexpr std::string_view kRecord = "SoundTablePayload";
+
     std::uint32_t sound_type = 0;
 
     [[nodiscard]] static common::DecodeResult<SoundTablePayload>
@@ -65,6 +73,8 @@ struct QUILLMERE_DAT_EXPORT SoundTablePayload {
 /// | 20     | 4     | f32  | radius     |
 /// | 24     | 4     | f32  | height     |
 struct QUILLMERE_DAT_EXPORT AttackCone {
+    static constexpr std::string_view kRecord = "AttackCone";
+
     std::uint32_t part_index = 0;
     float left_x = 0;
     float left_y = 0;
@@ -88,6 +98,8 @@ struct QUILLMERE_DAT_EXPORT AttackCone {
 /// `lower` follows. `part_id` holds the combined number: `upper` itself when bit 15 is clear,
 /// else `(upper & 0x7FFF) << 16 | lower` (so the words 0x8001, 0x0002 give 0x00010002).
 struct QUILLMERE_DAT_EXPORT AnimPartChange {
+    static constexpr std::string_view kRecord = "AnimPartChange";
+
     std::uint8_t part_index = 0;
     std::uint32_t part_id = 0;
 
@@ -101,6 +113,8 @@ struct QUILLMERE_DAT_EXPORT AnimPartChange {
 /// |--------|-------|------|----------|
 /// | 0      | 4     | i32  | ethereal |
 struct QUILLMERE_DAT_EXPORT EtherealPayload {
+    static constexpr std::string_view kRecord = "EtherealPayload";
+
     std::int32_t ethereal = 0;
 
     [[nodiscard]] static common::DecodeResult<EtherealPayload> read_le(common::ByteCursor& cursor);
@@ -116,6 +130,8 @@ struct QUILLMERE_DAT_EXPORT EtherealPayload {
 /// | 8      | 4     | f32  | end   |
 /// | 12     | 4     | f32  | time  |
 struct QUILLMERE_DAT_EXPORT PartRamp {
+    static constexpr std::string_view kRecord = "PartRamp";
+
     std::uint32_t part = 0;
     float start = 0;
     float end = 0;
@@ -133,6 +149,8 @@ struct QUILLMERE_DAT_EXPORT PartRamp {
 /// | 4      | 4     | f32  | end   |
 /// | 8      | 4     | f32  | time  |
 struct QUILLMERE_DAT_EXPORT Ramp {
+    static constexpr std::string_view kRecord = "Ramp";
+
     float start = 0;
     float end = 0;
     float time = 0;
@@ -148,6 +166,8 @@ struct QUILLMERE_DAT_EXPORT Ramp {
 /// | 0      | 4     | f32  | end   |
 /// | 4      | 4     | f32  | time  |
 struct QUILLMERE_DAT_EXPORT ScalePayload {
+    static constexpr std::string_view kRecord = "ScalePayload";
+
     float end = 0;
     float time = 0;
 
@@ -164,6 +184,8 @@ struct QUILLMERE_DAT_EXPORT ScalePayload {
 /// | 8      | 28    | Frame | offset          |
 /// | 36     | 4     | u32   | emitter_id      |
 struct QUILLMERE_DAT_EXPORT CreateParticleHookPayload {
+    static constexpr std::string_view kRecord = "CreateParticleHookPayload";
+
     /// File id of the emitter description.
     std::uint32_t emitter_info_id = 0;
     std::uint32_t part_index = 0;
@@ -182,6 +204,8 @@ struct QUILLMERE_DAT_EXPORT CreateParticleHookPayload {
 /// |--------|-------|------|------------|
 /// | 0      | 4     | u32  | emitter_id |
 struct QUILLMERE_DAT_EXPORT ParticleEmitterPayload {
+    static constexpr std::string_view kRecord = "ParticleEmitterPayload";
+
     std::uint32_t emitter_id = 0;
 
     [[nodiscard]] static common::DecodeResult<ParticleEmitterPayload>
@@ -195,6 +219,8 @@ struct QUILLMERE_DAT_EXPORT ParticleEmitterPayload {
 /// |--------|-------|------|---------|
 /// | 0      | 4     | u32  | no_draw |
 struct QUILLMERE_DAT_EXPORT NoDrawPayload {
+    static constexpr std::string_view kRecord = "NoDrawPayload";
+
     std::uint32_t no_draw = 0;
 
     [[nodiscard]] static common::DecodeResult<NoDrawPayload> read_le(common::ByteCursor& cursor);
@@ -207,6 +233,8 @@ struct QUILLMERE_DAT_EXPORT NoDrawPayload {
 /// |--------|-------|------|------------|
 /// | 0      | 4     | u32  | part_index |
 struct QUILLMERE_DAT_EXPORT DefaultScriptPartPayload {
+    static constexpr std::string_view kRecord = "DefaultScriptPartPayload";
+
     std::uint32_t part_index = 0;
 
     [[nodiscard]] static common::DecodeResult<DefaultScriptPartPayload>
@@ -222,6 +250,8 @@ struct QUILLMERE_DAT_EXPORT DefaultScriptPartPayload {
 /// | 0      | 4     | u32  | pes   |
 /// | 4      | 4     | f32  | pause |
 struct QUILLMERE_DAT_EXPORT CallPesPayload {
+    static constexpr std::string_view kRecord = "CallPesPayload";
+
     /// File id of the physics script.
     std::uint32_t pes = 0;
     float pause = 0;
@@ -239,6 +269,8 @@ struct QUILLMERE_DAT_EXPORT CallPesPayload {
 /// | 8      | 4     | f32  | priority    |
 /// | 12     | 4     | f32  | volume      |
 struct QUILLMERE_DAT_EXPORT SoundTweakedPayload {
+    static constexpr std::string_view kRecord = "SoundTweakedPayload";
+
     /// File id of the sound.
     std::uint32_t sound_id = 0;
     float probability = 0;
@@ -256,6 +288,8 @@ struct QUILLMERE_DAT_EXPORT SoundTweakedPayload {
 /// |--------|-------|---------|-------|
 /// | 0      | 12    | Vector3 | axis  |
 struct QUILLMERE_DAT_EXPORT SetOmegaPayload {
+    static constexpr std::string_view kRecord = "SetOmegaPayload";
+
     common::Vector3 axis;
 
     [[nodiscard]] static common::DecodeResult<SetOmegaPayload> read_le(common::ByteCursor& cursor);
@@ -269,6 +303,8 @@ struct QUILLMERE_DAT_EXPORT SetOmegaPayload {
 /// | 0      | 4     | f32  | u_speed |
 /// | 4      | 4     | f32  | v_speed |
 struct QUILLMERE_DAT_EXPORT TextureVelocityPayload {
+    static constexpr std::string_view kRecord = "TextureVelocityPayload";
+
     float u_speed = 0;
     float v_speed = 0;
 
@@ -285,6 +321,8 @@ struct QUILLMERE_DAT_EXPORT TextureVelocityPayload {
 /// | 4      | 4     | f32  | u_speed    |
 /// | 8      | 4     | f32  | v_speed    |
 struct QUILLMERE_DAT_EXPORT TextureVelocityPartPayload {
+    static constexpr std::string_view kRecord = "TextureVelocityPartPayload";
+
     std::uint32_t part_index = 0;
     float u_speed = 0;
     float v_speed = 0;
@@ -301,6 +339,8 @@ struct QUILLMERE_DAT_EXPORT TextureVelocityPartPayload {
 /// |--------|-------|------|-----------|
 /// | 0      | 4     | i32  | lights_on |
 struct QUILLMERE_DAT_EXPORT SetLightPayload {
+    static constexpr std::string_view kRecord = "SetLightPayload";
+
     std::int32_t lights_on = 0;
 
     [[nodiscard]] static common::DecodeResult<SetLightPayload> read_le(common::ByteCursor& cursor);
@@ -315,6 +355,11 @@ using HookPayload =
                  ParticleEmitterPayload, NoDrawPayload, DefaultScriptPartPayload, CallPesPayload,
                  SoundTweakedPayload, SetOmegaPayload, TextureVelocityPayload,
                  TextureVelocityPartPayload, SetLightPayload>;
+
+/// The names of the fields of `payload`'s record in stored order, as the hook type table lists
+/// them ("part_index", "left_x", ...); empty for `EmptyPayload`.
+[[nodiscard]] QUILLMERE_DAT_EXPORT std::span<const std::string_view>
+payload_field_names(const HookPayload& payload) noexcept;
 
 /// Decodes the payload of a hook of type `hook_type` from `data` (payload bytes first, as
 /// `AnimationHook::data` keeps them). Bytes after the payload (alignment padding, or anything a
@@ -371,6 +416,7 @@ using file_type::setup_model::NoDrawPayload;
 using file_type::setup_model::pack_payload;
 using file_type::setup_model::ParticleEmitterPayload;
 using file_type::setup_model::PartRamp;
+using file_type::setup_model::payload_field_names;
 using file_type::setup_model::Ramp;
 using file_type::setup_model::ScalePayload;
 using file_type::setup_model::set_payload;

@@ -36,6 +36,18 @@ struct HookSite {
 /// their first byte), valid during the call.
 using HookVisitor = std::function<void(const HookSite&, const HookView&)>;
 
+/// What a hook-carrying file says of itself besides its hooks.
+struct HookFileOutline {
+    /// The id word stored in the file itself.
+    std::uint32_t stored_id = 0;
+    /// Animation: parts per frame; setup model: number of parts; physics script: 0.
+    std::uint32_t parts = 0;
+    /// Animation: frames; setup model: placements kept (one per key); physics script: entries.
+    std::uint32_t groups = 0;
+
+    friend bool operator==(const HookFileOutline&, const HookFileOutline&) = default;
+};
+
 /// Decodes `bytes` as a file of `type` and calls `visit` for every hook the decoded file holds,
 /// in file order: an animation's frames in turn; a setup model's placements by ascending key,
 /// only the last placement stored under a key (the one `SetupModel::placement_frames` keeps);
@@ -44,9 +56,9 @@ using HookVisitor = std::function<void(const HookSite&, const HookView&)>;
 /// `PhysicsScript::read` gives it) nothing was visited.
 ///
 /// Returns the number of bytes the file occupies: fewer than `bytes.size()` means trailing
-/// bytes after it.
+/// bytes after it. With `outline`, also fills it in (before the first call).
 [[nodiscard]] QUILLMERE_DAT_EXPORT common::DecodeResult<std::uint64_t>
-visit_hooks(file_type::FileType type, std::span<const std::uint8_t> bytes,
-            const HookVisitor& visit);
+visit_hooks(file_type::FileType type, std::span<const std::uint8_t> bytes, const HookVisitor& visit,
+            HookFileOutline* outline = nullptr);
 
 } // namespace quillmere::dat::hooks
