@@ -6,8 +6,8 @@
 #include "detail/chain_reader.hpp"
 #include "detail/database_access.hpp"
 #include "detail/directory_walk.hpp"
+#include "detail/lrs_format.hpp"
 #include "detail/lrs_output.hpp"
-#include "quillmere/common/le.hpp"
 #include "quillmere/common/try.hpp"
 
 #include <algorithm>
@@ -21,7 +21,6 @@ namespace quillmere::dat {
 
 using common::ByteCursor;
 using common::DecodeError;
-using common::load_le;
 
 namespace {
 
@@ -279,13 +278,13 @@ DatResult<void> DatDatabase::fetch(std::uint32_t id, std::vector<std::uint8_t>& 
         return {};
     }
     // Fewer than 4 stored bytes decompress to themselves, unless a whole stream is asked for.
-    if (stored < 4) {
+    if (stored < utils::detail::kSizeWordLength) {
         if (checked && stored != 0) {
             return std::unexpected(DatError::decompression_failed(id));
         }
         return {};
     }
-    const auto declared = load_le<std::uint32_t>(out.data());
+    const std::uint32_t declared = utils::detail::declared_size(out);
     const std::size_t limit = utils::detail::output_limit(out);
     out.resize(limit + stored);
     std::memmove(out.data() + limit, out.data(), stored);
