@@ -1,5 +1,7 @@
 // Writing an archive: file chains streamed through a write buffer, then the directory tree and
-// the header.
+// the header. Three pieces, in this order below: the directory's plan (which entries each node
+// holds, which nodes are its children), the ChainWriter (consecutive blocks appended through the
+// buffer) and ArchiveWriter::State (the entries written so far, and the steps of finish).
 #include "quillmere/dat/archive_writer.hpp"
 
 #include "detail/archive_layout.hpp"
@@ -253,6 +255,38 @@ std::vector<std::uint8_t> node_bytes(const NodePlan& plan, std::span<const DatFi
     return bytes;
 }
 
+// Writes the directory of `entries` (sorted here by id) after the files, root first, and
+// returns the root's offset (0 for an empty directory).
+DatResult<std::uint32_t> write_directory(ChainWriter& chains, std::vector<DatFileEntry>& entries) {
+    std::sort(entries.begin(), entries.end(),
+              [](const DatFileEntry& a, const DatFileEntry& b) { return a.id < b.id; });
+    const std::vector<NodePlan> plan = plan_directory(entries.size());
+    const std::uint64_t directory_start = chains.end();
+    const std::uint64_t node_span = chains.chain_span(layout::kNodeSize);
+    const std::uint64_t length = directory_start + plan.size() * node_span;
+    if (length > kMaxArchiveLength) {
+        return std::unexpected(
+            too_large("the directory of " + std::to_string(entries.size()) + " entries", length));
+    }
+    for (const NodePlan& node : plan) {
+        const auto bytes = node_bytes(node, entries, directory_start, node_span);
+        QM_TRY_VOID(chains.write(bytes));
+    }
+    return plan.empty() ? 0U : static_cast<std::uint32_t>(directory_start);
+}
+
+// The template completed with what was written: the block size, the archive's length, the root
+// and an empty free list; `version_string` padded to its 16 bytes.
+void complete_header(DatHeader& header, const ChainWriter& chains, std::uint32_t root) {
+    header.block_size = chains.block_size();
+    header.file_size = static_cast<std::uint32_t>(chains.end());
+    header.free_head = 0;
+    header.free_tail = 0;
+    header.free_count = 0;
+    header.root_offset = root;
+    header.version_string.resize(16);
+}
+
 // Refuses plain contents whose flags mark them compressed: every reader would take them for a
 // compressed stream.
 DatResult<void> check_plain_flags(std::uint32_t id, std::uint32_t bit_flags) {
@@ -363,9 +397,10 @@ struct ArchiveWriter::State {
 
     [[nodiscard]] DatResult<DatHeader> finish() {
         QM_TRY_VOID(usable());
-        QM_TRY(const std::uint32_t root, write_directory());
+        QM_TRY(const std::uint32_t root, ending_on_error(write_directory(chains, entries)));
         QM_TRY_VOID(ending_on_error(chains.flush()));
-        QM_TRY_VOID(write_header(root));
+        complete_header(header, chains, root);
+        QM_TRY_VOID(ending_on_error(output.write_at(head_bytes(), 0)));
         if (auto committed = output.commit(); !committed) {
             phase = Phase::Failed;
             return std::unexpected(std::move(committed).error());
@@ -375,41 +410,13 @@ struct ArchiveWriter::State {
         return header;
     }
 
-    // Writes the directory's nodes after the files, root first, and returns the root's offset
-    // (0 for an empty directory).
-    [[nodiscard]] DatResult<std::uint32_t> write_directory() {
-        std::sort(entries.begin(), entries.end(),
-                  [](const DatFileEntry& a, const DatFileEntry& b) { return a.id < b.id; });
-        const std::vector<NodePlan> plan = plan_directory(entries.size());
-        const std::uint64_t directory_start = chains.end();
-        const std::uint64_t node_span = chains.chain_span(layout::kNodeSize);
-        const std::uint64_t length = directory_start + plan.size() * node_span;
-        if (length > kMaxArchiveLength) {
-            return std::unexpected(fail(too_large(
-                "the directory of " + std::to_string(entries.size()) + " entries", length)));
-        }
-        for (const NodePlan& node : plan) {
-            const auto bytes = node_bytes(node, entries, directory_start, node_span);
-            QM_TRY_VOID(ending_on_error(chains.write(bytes)));
-        }
-        return plan.empty() ? 0U : static_cast<std::uint32_t>(directory_start);
-    }
-
-    // Writes the preamble and the header, completed from what was written, before the first
-    // block.
-    [[nodiscard]] DatResult<void> write_header(std::uint32_t root) {
-        header.block_size = chains.block_size();
-        header.file_size = static_cast<std::uint32_t>(chains.end());
-        header.free_head = 0;
-        header.free_tail = 0;
-        header.free_count = 0;
-        header.root_offset = root;
-        header.version_string.resize(16);
+    // The bytes before the first block: the preamble, the header and zeros.
+    [[nodiscard]] std::vector<std::uint8_t> head_bytes() const {
         std::vector<std::uint8_t> head(static_cast<std::size_t>(data_start), 0);
         std::copy(preamble.begin(), preamble.end(), head.begin());
         common::ByteWriter writer(head, layout::kHeaderOffset);
         header.write_le(writer);
-        return ending_on_error(output.write_at(head, 0));
+        return head;
     }
 };
 
