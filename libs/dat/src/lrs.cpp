@@ -89,15 +89,18 @@ std::size_t decompress_to(std::span<const std::uint8_t> input,
             if (pos + 1 >= in_length) {
                 return out_length;
             }
-            const BackReference token = read_back_reference(in[pos], in[pos + 1]);
+            const unsigned b1 = in[pos];
+            const unsigned b2 = in[pos + 1];
             pos += 2;
+            const std::size_t distance = back_reference_distance(b1, b2);
             // Distance 0 is the end marker. With nothing produced yet there is no byte to copy
             // (well-formed streams start with a literal): stop there as well.
-            if (token.distance == 0 || out_length == 0) {
+            if (distance == 0 || out_length == 0) {
                 return out_length;
             }
-            const std::size_t length = std::min(token.length, limit - out_length);
-            copy_back_reference(out, out_length, token.distance, length, limit);
+            const std::size_t length =
+                std::min<std::size_t>(back_reference_length(b2), limit - out_length);
+            copy_back_reference(out, out_length, distance, length, limit);
             out_length += length;
         }
     }

@@ -41,13 +41,14 @@ inline constexpr std::size_t kMaxDistance = 4095;
 inline constexpr std::size_t kMinLength = 2;
 inline constexpr std::size_t kMaxLength = 17;
 
-struct BackReference {
-    std::size_t distance = 0;
-    std::size_t length = 0;
-};
+/// The distance a back-reference's two bytes give: 0 (the end marker) to 4095.
+[[nodiscard]] constexpr std::size_t back_reference_distance(unsigned b1, unsigned b2) noexcept {
+    return b1 | ((b2 & 0xF0U) << 4);
+}
 
-[[nodiscard]] constexpr BackReference read_back_reference(unsigned b1, unsigned b2) noexcept {
-    return {b1 | ((b2 & 0xF0U) << 4), (b2 & 0x0FU) + kMinLength};
+/// The length a back-reference's second byte gives: 2 to 17.
+[[nodiscard]] constexpr std::size_t back_reference_length(unsigned b2) noexcept {
+    return (b2 & 0x0FU) + kMinLength;
 }
 
 /// The two bytes of a back-reference; `distance` 1 to 4095, `length` 2 to 17.
