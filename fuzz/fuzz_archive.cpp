@@ -2,13 +2,15 @@
 // DatDatabase::open through /proc/self/fd, and every file it lists (within a work bound) is
 // fetched and fed to the decoders of all three swept file types.
 //
-// The directory and every chain are also read by a plain walk over the input bytes, written here
-// from the format's description one block at a time, and the library (which reads chains in
-// larger runs) must agree with it: the same entries, the same bytes, and failure exactly where
-// the walk fails. The walk makes the library's documented choices for damaged archives: a block
-// size of 4 or less and a size beyond the archive are refused, a node reached twice or more nodes
-// than the archive could hold side by side end the directory walk.
+// Every chain is also read by a plain walk over the input bytes, written here from the format's
+// description one block at a time, and the library (which reads chains in larger runs) must
+// agree with it: the same bytes, and failure exactly where the plain walk fails. The directory
+// is walked again by the library's own tree walk with each node read so, and `open` must give
+// the same entries, and fail exactly where that walk meets its first problem. The plain walk
+// makes the library's documented choices for damaged archives: a block size of 4 or less and a
+// size beyond the archive are refused.
 #include "detail/archive_layout.hpp"
+#include "detail/directory_walk.hpp"
 #include "fuzz_support.hpp"
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/common/le.hpp"
@@ -24,7 +26,6 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 using quillmere::common::ByteCursor;
@@ -93,50 +94,51 @@ struct PlainArchive {
         }
         return out;
     }
+};
 
-    // The whole directory from `root`, depth first, later entries replacing earlier ones.
-    [[nodiscard]] std::optional<std::unordered_map<std::uint32_t, DatFileEntry>>
-    directory(std::uint32_t root) const {
-        std::unordered_map<std::uint32_t, DatFileEntry> files;
-        std::vector<std::uint32_t> pending;
-        std::unordered_set<std::uint32_t> visited;
-        if (root != 0) {
-            pending.push_back(root);
+// The library's directory walk with every node read by the plain chain walk: the entries of
+// every node in walk order, later ones replacing earlier ones; nothing at the first problem.
+class PlainDirectory final : public quillmere::dat::detail::DirectoryVisitor {
+  public:
+    explicit PlainDirectory(const PlainArchive& archive) : archive_(archive) {}
+
+    bool read_node(const quillmere::dat::detail::NodePlace& place,
+                   std::span<std::uint8_t, layout::kNodeSize> bytes) override {
+        const auto node = archive_.chain(place.offset, static_cast<std::uint32_t>(bytes.size()));
+        if (!node) {
+            failed_ = true;
+            return false;
         }
-        while (!pending.empty()) {
-            const std::uint32_t at = pending.back();
-            pending.pop_back();
-            if (!visited.insert(at).second) {
-                return std::nullopt;
-            }
-            const auto node = chain(at, static_cast<std::uint32_t>(layout::kNodeSize));
-            if (!node || visited.size() > bytes.size() / layout::kNodeSize) {
-                return std::nullopt;
-            }
-            const auto word = [&](std::size_t index) {
-                return load_le<std::uint32_t>(&(*node)[4 * index]);
-            };
-            const std::uint32_t count = word(62);
-            for (std::uint32_t i = 0; i < count; ++i) {
-                const std::size_t first = 63 + 6 * static_cast<std::size_t>(i);
-                if (4 * (first + 6) > node->size()) {
-                    return std::nullopt;
-                }
-                const DatFileEntry entry{word(first),     word(first + 1), word(first + 2),
-                                         word(first + 3), word(first + 4), word(first + 5)};
-                files.insert_or_assign(entry.id, entry);
-            }
-            if (word(0) == 0) {
-                continue;
-            }
-            for (std::uint32_t slot = layout::child_slot_count(count); slot-- > 0;) {
-                if (word(slot) != 0) {
-                    pending.push_back(word(slot));
-                }
-            }
-        }
-        return files;
+        std::copy(node->begin(), node->end(), bytes.begin());
+        return true;
     }
+    void visit(const quillmere::dat::detail::NodePlace&,
+               const quillmere::dat::DirectoryNode& node) override {
+        for (const DatFileEntry& entry : node.used_entries()) {
+            files_.insert_or_assign(entry.id, entry);
+        }
+    }
+    void revisited(const quillmere::dat::detail::NodePlace&) override { failed_ = true; }
+    void overfull(const quillmere::dat::detail::NodePlace&, std::uint32_t,
+                  const quillmere::common::DecodeError&) override {
+        failed_ = true;
+    }
+    void too_many_nodes(const quillmere::dat::detail::NodePlace&) override { failed_ = true; }
+    [[nodiscard]] bool done() const override { return failed_; }
+
+    [[nodiscard]] std::optional<std::unordered_map<std::uint32_t, DatFileEntry>>
+    files(std::uint32_t root) && {
+        quillmere::dat::detail::walk_directory(root, archive_.bytes.size(), *this);
+        if (failed_) {
+            return std::nullopt;
+        }
+        return std::move(files_);
+    }
+
+  private:
+    const PlainArchive& archive_;
+    std::unordered_map<std::uint32_t, DatFileEntry> files_;
+    bool failed_ = false;
 };
 
 void exercise(const DatError& error) {
@@ -201,10 +203,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         quillmere::fuzz::as_memory_file(quillmere::fuzz::input_bytes(data, size)));
 
     const PlainArchive plain{quillmere::fuzz::input_bytes(data, size),
-                             plain_word(data, size, layout::kHeaderOffset + 4)};
+                             plain_word(data, size, layout::header_field::kBlockSize)};
     std::optional<std::unordered_map<std::uint32_t, DatFileEntry>> plain_files;
     if (size >= layout::kHeaderOffset + layout::kHeaderSize) {
-        plain_files = plain.directory(plain_word(data, size, layout::kHeaderOffset + 32));
+        plain_files =
+            PlainDirectory(plain).files(plain_word(data, size, layout::header_field::kRootOffset));
     }
     FUZZ_CHECK_MSG(db.has_value() == plain_files.has_value(),
                    db ? "the library opened an archive the plain walk refuses"

@@ -1,5 +1,6 @@
-// The archive's own records, the header and the directory entry: each read field by field and
-// written in the same order.
+// The archive's own records, the header, the directory entry and the directory node: each read
+// field by field and written in the same order.
+#include "detail/archive_layout.hpp"
 #include "quillmere/common/record.hpp"
 #include "quillmere/common/try.hpp"
 #include "quillmere/dat/dat_file_entry.hpp"
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 
 namespace quillmere::dat {
 
@@ -25,6 +27,14 @@ DecodeResult<std::vector<std::uint8_t>> read_version_string(ByteCursor& cursor) 
         return std::unexpected(DecodeError(std::move(bytes).error()));
     }
     return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
+}
+
+DecodeResult<std::array<std::uint32_t, layout::kBranchCount>> read_branches(ByteCursor& cursor) {
+    std::array<std::uint32_t, layout::kBranchCount> branches{};
+    for (std::uint32_t& branch : branches) {
+        QM_TRY(branch, cursor.read_u32());
+    }
+    return branches;
 }
 
 } // namespace
@@ -64,6 +74,22 @@ DecodeResult<DatFileEntry> DatFileEntry::read_le(ByteCursor& cursor) {
     return e;
 }
 
+// The node's own fields cannot run short in its 1716 bytes; its entries are read without a
+// context of the node's, since the only way they fail (an entry_count above 61) is the entry's.
+DecodeResult<DirectoryNode>
+DirectoryNode::read_le(std::span<const std::uint8_t, layout::kNodeSize> bytes) {
+    ByteCursor cursor(bytes);
+    common::RecordReader r(cursor, "DirectoryNode");
+    DirectoryNode node;
+    QM_TRY(node.branches, r.field("branches", read_branches));
+    QM_TRY(node.entry_count, r.field("entry_count", &ByteCursor::read_u32));
+    for (std::uint32_t i = 0; i < node.entry_count; ++i) {
+        // Entry 62 would start at the node's end, so its read fails before it is stored.
+        QM_TRY(node.entries[i], DatFileEntry::read_le(cursor));
+    }
+    return node;
+}
+
 void DatHeader::write_le(common::ByteWriter& writer) const {
     writer.write_u32(magic);
     writer.write_u32(block_size);
@@ -94,6 +120,17 @@ void DatFileEntry::write_le(common::ByteWriter& writer) const {
     writer.write_u32(size);
     writer.write_u32(timestamp);
     writer.write_u32(version);
+}
+
+void DirectoryNode::write_le(common::ByteWriter& writer) const {
+    assert(entry_count <= layout::kMaxEntries && "a node holds at most 61 entries");
+    for (const std::uint32_t branch : branches) {
+        writer.write_u32(branch);
+    }
+    writer.write_u32(entry_count);
+    for (const DatFileEntry& entry : entries) {
+        entry.write_le(writer);
+    }
 }
 
 } // namespace quillmere::dat

@@ -5,23 +5,22 @@
 #include "detail/archive_layout.hpp"
 #include "detail/chain_reader.hpp"
 #include "detail/database_access.hpp"
+#include "detail/directory_walk.hpp"
+#include "detail/lrs_format.hpp"
 #include "detail/lrs_output.hpp"
-#include "quillmere/common/le.hpp"
 #include "quillmere/common/try.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <string>
-#include <unordered_set>
 #include <utility>
 
 namespace quillmere::dat {
 
 using common::ByteCursor;
 using common::DecodeError;
-using common::DecodeResult;
-using common::load_le;
 
 namespace {
 
@@ -42,6 +41,66 @@ DatError in_chain_of(DatError error, const DatError::ReadPlace& owner) {
     }
     return error;
 }
+
+// Loads the entries of every node the walk visits. Without `skip_damaged_nodes` the first problem
+// ends the walk as the error of `open`: a branch back to a node already visited (a cycle, or two
+// branches sharing a subtree) is `Corruption` naming the offset, since a well-formed directory is
+// a tree; so are more nodes than the archive could hold side by side, since the nodes of a
+// well-formed archive never share bytes. With it, each problem skips the node (and what lies
+// below it), and too many nodes end the walk with what it has. Entries are kept in walk order;
+// a later one with an id already seen replaces the earlier one.
+class DirectoryLoader final : public detail::DirectoryVisitor {
+  public:
+    DirectoryLoader(const detail::ArchiveFile& file, std::uint32_t block_size, OpenOptions options)
+        : file_(file), block_size_(block_size), skip_(options.skip_damaged_nodes) {}
+
+    bool read_node(const detail::NodePlace& place,
+                   std::span<std::uint8_t, layout::kNodeSize> bytes) override {
+        auto read = detail::read_chain(file_, block_size_, place.offset, bytes);
+        if (!read) {
+            fail(in_chain_of(std::move(read).error(), {0, std::nullopt, place.offset}));
+        }
+        return read.has_value();
+    }
+    void visit(const detail::NodePlace&, const DirectoryNode& node) override {
+        const auto used = node.used_entries();
+        entries_.insert(entries_.end(), used.begin(), used.end());
+    }
+    void revisited(const detail::NodePlace& place) override {
+        fail(DatError::corruption("directory node at offset " + std::to_string(place.offset) +
+                                  " is reached twice"));
+    }
+    void overfull(const detail::NodePlace&, std::uint32_t,
+                  const common::DecodeError& error) override {
+        fail(error);
+    }
+    void too_many_nodes(const detail::NodePlace&) override {
+        fail(DatError::corruption("directory has more nodes than an archive of " +
+                                  std::to_string(file_.length()) + " bytes can hold"));
+    }
+    [[nodiscard]] bool done() const override { return error_.has_value(); }
+
+    /// The entries in walk order, or the error that ended the walk.
+    [[nodiscard]] DatResult<std::vector<DatFileEntry>> take() && {
+        if (error_) {
+            return std::unexpected(std::move(*error_));
+        }
+        return std::move(entries_);
+    }
+
+  private:
+    void fail(DatError error) {
+        if (!skip_) {
+            error_ = std::move(error);
+        }
+    }
+
+    const detail::ArchiveFile& file_;
+    std::uint32_t block_size_;
+    bool skip_;
+    std::vector<DatFileEntry> entries_;
+    std::optional<DatError> error_;
+};
 
 } // namespace
 
@@ -101,92 +160,10 @@ DatResult<void> DatDatabase::read_directory(OpenOptions options) {
     return read_node(header_.root_offset, options);
 }
 
-// The walk keeps an explicit stack of pending node offsets instead of recursing, so a tall tree
-// cannot exhaust the call stack; children are pushed in reverse slot order, which visits nodes
-// exactly as the recursive definition does: a node's own entries first, then the subtree of
-// slot 0 complete before slot 1, and so on. A later entry with an id already seen replaces the
-// earlier one.
-//
-// Damaged archives are caught two ways. A branch that leads to a node already visited (a cycle,
-// or two branches sharing a subtree) is `Corruption` naming the offset, since a well-formed
-// directory is a tree. And because the nodes of a well-formed archive never share bytes, more
-// nodes than the archive could hold side by side (1716 bytes each) is `Corruption` too; this
-// bounds the work and the entries collected by the archive's length even when hostile nodes
-// overlap one another. With `skip_damaged_nodes` each of these failures skips the node (and
-// what lies below it) instead, and too many nodes end the walk with what it has.
 DatResult<void> DatDatabase::read_node(std::uint32_t offset, OpenOptions options) {
-    const bool skip = options.skip_damaged_nodes;
-    const std::uint64_t max_nodes = file_->length() / layout::kNodeSize;
-    std::vector<std::uint32_t> pending;
-    std::unordered_set<std::uint32_t> visited;
-    std::vector<DatFileEntry> entries;
-    std::array<std::uint8_t, layout::kNodeSize> node{};
-
-    if (offset != 0) {
-        pending.push_back(offset);
-    }
-    while (!pending.empty()) {
-        const std::uint32_t at = pending.back();
-        pending.pop_back();
-        if (!visited.insert(at).second) {
-            if (skip) {
-                continue;
-            }
-            return std::unexpected(DatError::corruption("directory node at offset " +
-                                                        std::to_string(at) + " is reached twice"));
-        }
-        if (auto read = read_chain_into(at, node); !read) {
-            if (skip) {
-                continue;
-            }
-            return std::unexpected(in_chain_of(std::move(read).error(), {0, std::nullopt, at}));
-        }
-        if (visited.size() > max_nodes) {
-            if (skip) {
-                break;
-            }
-            return std::unexpected(
-                DatError::corruption("directory has more nodes than an archive of " +
-                                     std::to_string(file_->length()) + " bytes can hold"));
-        }
-
-        std::array<std::uint32_t, layout::kBranchCount> branches{};
-        for (std::size_t slot = 0; slot < branches.size(); ++slot) {
-            branches[slot] = load_le<std::uint32_t>(node.data() + 4 * slot);
-        }
-        const auto entry_count = load_le<std::uint32_t>(node.data() + 4 * layout::kBranchCount);
-        // Entries are decoded from the node's own bytes: a count above 61 runs off the end and
-        // fails in entry 62's first field, which the record reader names. Up to 61 all lie in
-        // the node, so they are loaded directly, field by field in the same order.
-        const std::uint64_t entries_start = 4 * layout::kBranchCount + 4;
-        if (entry_count <= layout::kMaxEntries) {
-            for (std::uint32_t i = 0; i < entry_count; ++i) {
-                const std::uint8_t* e = node.data() + entries_start + layout::kEntrySize * i;
-                entries.push_back({load_le<std::uint32_t>(e), load_le<std::uint32_t>(e + 4),
-                                   load_le<std::uint32_t>(e + 8), load_le<std::uint32_t>(e + 12),
-                                   load_le<std::uint32_t>(e + 16), load_le<std::uint32_t>(e + 20)});
-            }
-        } else if (skip) {
-            continue;
-        } else {
-            ByteCursor cursor(node);
-            cursor.set_position(entries_start);
-            for (std::uint32_t i = 0; i < entry_count; ++i) {
-                QM_TRY(const DatFileEntry entry, DatFileEntry::read_le(cursor));
-                entries.push_back(entry);
-            }
-        }
-
-        if (branches[0] == 0) {
-            continue; // a leaf: no branch word is followed, whatever it holds
-        }
-        for (std::uint32_t slot = layout::child_slot_count(entry_count); slot-- > 0;) {
-            if (branches[slot] != 0) {
-                pending.push_back(branches[slot]);
-            }
-        }
-    }
-
+    DirectoryLoader loader(*file_, header_.block_size, options);
+    detail::walk_directory(offset, file_->length(), loader);
+    QM_TRY(const std::vector<DatFileEntry> entries, std::move(loader).take());
     files_.reserve(files_.size() + entries.size());
     for (const DatFileEntry& entry : entries) {
         files_.insert_or_assign(entry.id, entry);
@@ -301,13 +278,13 @@ DatResult<void> DatDatabase::fetch(std::uint32_t id, std::vector<std::uint8_t>& 
         return {};
     }
     // Fewer than 4 stored bytes decompress to themselves, unless a whole stream is asked for.
-    if (stored < 4) {
+    if (stored < utils::detail::kSizeWordLength) {
         if (checked && stored != 0) {
             return std::unexpected(DatError::decompression_failed(id));
         }
         return {};
     }
-    const auto declared = load_le<std::uint32_t>(out.data());
+    const std::uint32_t declared = utils::detail::declared_size(out);
     const std::size_t limit = utils::detail::output_limit(out);
     out.resize(limit + stored);
     std::memmove(out.data() + limit, out.data(), stored);

@@ -1,8 +1,8 @@
 // Decompression of the archive's compressed files.
 #include "quillmere/dat/lrs.hpp"
 
+#include "detail/lrs_format.hpp"
 #include "detail/lrs_output.hpp"
-#include "quillmere/common/le.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -10,8 +10,10 @@
 namespace quillmere::dat::utils {
 namespace {
 
-constexpr std::size_t kSizeField = 4;
-constexpr std::size_t kMaxCopy = 17;
+using detail::declared_size;
+using detail::kSizeWordLength;
+
+constexpr std::size_t kMaxCopy = detail::kMaxLength;
 
 // The most output `compressed_length` token bytes can describe: a back-reference is two bytes
 // for at most 17, a literal one byte for one, and control bytes yield nothing.
@@ -51,17 +53,17 @@ inline void copy_back_reference(std::uint8_t* out, std::size_t end, std::size_t 
 namespace detail {
 
 std::size_t output_limit(std::span<const std::uint8_t> input) noexcept {
-    const auto output_size = common::load_le<std::uint32_t>(input.data());
+    const std::uint32_t output_size = declared_size(input);
     // No stream yields more than max_expansion bytes, so the cap changes no result; it only
     // keeps a damaged `output_size` from claiming memory the input could never fill.
     return static_cast<std::size_t>(
-        std::min<std::uint64_t>(output_size, max_expansion(input.size() - kSizeField)));
+        std::min<std::uint64_t>(output_size, max_expansion(input.size() - kSizeWordLength)));
 }
 
 std::size_t decompress_to(std::span<const std::uint8_t> input,
                           std::span<std::uint8_t> output) noexcept {
-    const std::uint8_t* in = input.data() + kSizeField;
-    const std::size_t in_length = input.size() - kSizeField;
+    const std::uint8_t* in = input.data() + kSizeWordLength;
+    const std::size_t in_length = input.size() - kSizeWordLength;
     const std::size_t limit = output.size();
     std::uint8_t* out = output.data();
 
@@ -76,7 +78,7 @@ std::size_t decompress_to(std::span<const std::uint8_t> input,
             pos += 8;
             continue;
         }
-        for (unsigned bit = 0x80; bit != 0; bit >>= 1) {
+        for (unsigned bit = kFirstTokenBit; bit != 0; bit >>= 1) {
             if (out_length >= limit || pos >= in_length) {
                 return out_length;
             }
@@ -90,13 +92,14 @@ std::size_t decompress_to(std::span<const std::uint8_t> input,
             const unsigned b1 = in[pos];
             const unsigned b2 = in[pos + 1];
             pos += 2;
-            const std::size_t distance = b1 | ((b2 & 0xF0U) << 4);
+            const std::size_t distance = back_reference_distance(b1, b2);
             // Distance 0 is the end marker. With nothing produced yet there is no byte to copy
             // (well-formed streams start with a literal): stop there as well.
             if (distance == 0 || out_length == 0) {
                 return out_length;
             }
-            const std::size_t length = std::min<std::size_t>((b2 & 0x0FU) + 2, limit - out_length);
+            const std::size_t length =
+                std::min<std::size_t>(back_reference_length(b2), limit - out_length);
             copy_back_reference(out, out_length, distance, length, limit);
             out_length += length;
         }
@@ -107,7 +110,7 @@ std::size_t decompress_to(std::span<const std::uint8_t> input,
 } // namespace detail
 
 void decompress_lrs_into(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& out) {
-    if (input.size() < kSizeField) {
+    if (input.size() < kSizeWordLength) {
         out.assign(input.begin(), input.end());
         return;
     }
@@ -119,11 +122,11 @@ bool stream_is_whole(std::span<const std::uint8_t> stored) {
     if (stored.empty()) {
         return true;
     }
-    if (stored.size() < kSizeField) {
+    if (stored.size() < kSizeWordLength) {
         return false;
     }
     const std::size_t limit = detail::output_limit(stored);
-    if (limit < common::load_le<std::uint32_t>(stored.data())) {
+    if (limit < declared_size(stored)) {
         return false; // more than any stream this long could give
     }
     std::vector<std::uint8_t> output(limit);

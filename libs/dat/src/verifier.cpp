@@ -41,10 +41,6 @@ std::size_t Verifier::file_count() const noexcept {
     return state_->files.size();
 }
 
-std::uint64_t Verifier::stored_size(std::size_t index) const noexcept {
-    return state_->files[index].entry.size;
-}
-
 // Stretch k ends at the first position where the stored bytes before it reach k/count of the
 // total, so each holds about an equal share, as the checker's full sweep cuts its list.
 std::vector<Verifier::Stretch> Verifier::stretches(std::size_t count) const {

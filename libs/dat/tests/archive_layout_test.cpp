@@ -1,7 +1,10 @@
 // Tests of the offset arithmetic of block chains and directory nodes.
 #include "detail/archive_layout.hpp"
+#include "quillmere/common/le.hpp"
+#include "quillmere/dat/dat_header.hpp"
 
 #include <gtest/gtest.h>
+#include <utility>
 
 namespace quillmere::dat::layout {
 namespace {
@@ -48,6 +51,28 @@ TEST(ArchiveLayoutTest, InnerNodeFollowsOneSlotMoreThanItsEntries) {
     EXPECT_EQ(child_slot_count(60), 61U);
     EXPECT_EQ(child_slot_count(61), 62U);
     EXPECT_EQ(kNodeSize, 1716U);
+}
+
+// Each named offset is where `DatHeader::write_le` puts its field.
+TEST(ArchiveLayoutTest, HeaderFieldOffsetsAreWhereTheHeaderRecordLiesOnDisk) {
+    DatHeader header{
+        1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, std::vector<std::uint8_t>(16, 0xAB), 16};
+    std::vector<std::uint8_t> bytes;
+    common::ByteWriter writer(bytes, kHeaderOffset);
+    header.write_le(writer);
+    ASSERT_EQ(bytes.size(), kHeaderEnd);
+    using namespace header_field;
+    const std::pair<std::uint64_t, std::uint32_t> words[] = {
+        {kMagic, 1},        {kBlockSize, 2},      {kFileSize, 3},     {kDataset, 4},
+        {kSubset, 5},       {kFreeHead, 6},       {kFreeTail, 7},     {kFreeCount, 8},
+        {kRootOffset, 9},   {kNewLru, 10},        {kOldLru, 11},      {kUseLru, 12},
+        {kMasterMapId, 13}, {kEngineVersion, 14}, {kGameVersion, 15}, {kVersionMinor, 16},
+    };
+    for (const auto& [offset, value] : words) {
+        EXPECT_EQ(common::load_le<std::uint32_t>(bytes.data() + offset), value) << offset;
+    }
+    EXPECT_EQ(bytes[kVersionString], 0xAB);
+    EXPECT_EQ(bytes[kVersionString + 15], 0xAB);
 }
 
 } // namespace

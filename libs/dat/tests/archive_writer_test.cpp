@@ -412,6 +412,22 @@ TEST(ArchiveWriterTest, RefusedCallsWriteNothingAndKeepTheWriterUsable) {
     EXPECT_EQ(db->files().size(), 2U);
 }
 
+// Streamed or given whole, plain contents marked compressed are refused for the same reason.
+TEST(ArchiveWriterTest, PlainContentsMarkedCompressedAreRefusedAlikeWhenStreamed) {
+    testkit::TempDir dir("writer");
+    auto writer = ArchiveWriter::create(dir.path() / "out.dat", DatHeader{});
+    ASSERT_TRUE(writer);
+    const auto streamed = writer->add_file_from(0x03000005, -1, 10, {0x41, 0, 0});
+    ASSERT_FALSE(streamed);
+    EXPECT_EQ(streamed.error().message(),
+              "Other error: file 0x03000005 is stored plain but its bit_flags 0x00000041 mark it "
+              "compressed");
+    EXPECT_EQ(streamed.error().write_refusal(), WriteRefusal::FlagsContradictStorage);
+    EXPECT_EQ(writer->add_file(0x03000005, Buffer(10), {0x41, 0, 0}).error().write_refusal(),
+              WriteRefusal::FlagsContradictStorage);
+    ASSERT_TRUE(writer->finish());
+}
+
 TEST(ArchiveWriterTest, CreateRefusesUnusableTemplatesAndPaths) {
     testkit::TempDir dir("writer");
     const auto out = dir.path() / "out.dat";

@@ -13,13 +13,6 @@
 namespace quillmere::dat::detail {
 namespace {
 
-// Offsets of the header's free-list fields.
-constexpr std::uint64_t kFreeHeadField = layout::kHeaderOffset + 20;
-constexpr std::uint64_t kFreeTailField = layout::kHeaderOffset + 24;
-constexpr std::uint64_t kFreeCountField = layout::kHeaderOffset + 28;
-// Where the block area begins: nothing before it belongs to a chain.
-constexpr std::uint64_t kDataStart = layout::kHeaderOffset + layout::kHeaderSize;
-
 // The overlap sweep lists at most this many pairs of owners, and makes at most this many
 // comparisons, before it only counts; an archive a writer could have made needs neither, so
 // these bound only hostile ones.
@@ -93,11 +86,11 @@ void find_overlaps(const Verifier::State& state, const std::vector<Extent>& exte
 
 // Bytes of the block area that no extent covers.
 std::uint64_t unread_bytes(const std::vector<Extent>& extents, std::uint64_t length) {
-    if (length <= kDataStart) {
+    if (length <= layout::kHeaderEnd) {
         return 0;
     }
     std::uint64_t covered = 0;
-    std::uint64_t reach = kDataStart;
+    std::uint64_t reach = layout::kHeaderEnd;
     for (const Extent& extent : extents) {
         const std::uint64_t end = std::min(extent.end, length);
         if (end > reach) {
@@ -105,7 +98,7 @@ std::uint64_t unread_bytes(const std::vector<Extent>& extents, std::uint64_t len
             reach = end;
         }
     }
-    return length - kDataStart - covered;
+    return length - layout::kHeaderEnd - covered;
 }
 
 // Follows the free-block list from `free_head` and compares it with the header and the chains.
@@ -143,7 +136,8 @@ class FreeListCheck {
                      std::to_string(header_.free_tail);
         }
         if (!found.empty()) {
-            warn(std::nullopt, kFreeHeadField, "free_head is 0 (no free blocks), but " + found);
+            warn(std::nullopt, layout::header_field::kFreeHead,
+                 "free_head is 0 (no free blocks), but " + found);
         }
     }
 
@@ -181,12 +175,12 @@ class FreeListCheck {
 
     void check_against_header() {
         if (blocks_.size() != header_.free_count) {
-            warn(std::nullopt, kFreeCountField,
+            warn(std::nullopt, layout::header_field::kFreeCount,
                  "the free list holds " + std::to_string(blocks_.size()) +
                      " blocks, but free_count is " + std::to_string(header_.free_count));
         }
         if (blocks_.back() != header_.free_tail) {
-            warn(std::nullopt, kFreeTailField,
+            warn(std::nullopt, layout::header_field::kFreeTail,
                  "the free list ends at the block at offset " + std::to_string(blocks_.back()) +
                      ", but free_tail is " + std::to_string(header_.free_tail));
         }
@@ -238,7 +232,7 @@ std::uint64_t find_unreachable(const std::vector<Extent>& extents,
               [](const ByteRange& a, const ByteRange& b) { return a.start < b.start; });
     held.push_back({length, length});
 
-    std::uint64_t reached = kDataStart;
+    std::uint64_t reached = layout::kHeaderEnd;
     std::uint64_t unreachable = 0;
     for (const ByteRange& range : held) {
         const std::uint64_t start = std::min(range.start, length);

@@ -1,8 +1,8 @@
 // The verifier's per-file step: each file's chain read in full, its stored bytes decompressed,
 // and the hook-carrying types decoded, with what each read covered kept for the overlap check.
 #include "detail/archive_layout.hpp"
+#include "detail/lrs_format.hpp"
 #include "quillmere/common/byte_cursor.hpp"
-#include "quillmere/common/le.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/dat/file_type/animation.hpp"
 #include "quillmere/dat/file_type/file_type.hpp"
@@ -18,9 +18,6 @@ namespace quillmere::dat::detail {
 namespace {
 
 using file_type::FileType;
-
-// The size word that begins every compressed file.
-constexpr std::uint32_t kSizeWord = 4;
 
 // Most bytes between where one chain would end, lying in consecutive blocks, and where the next
 // file's chain starts, for the next chain still to count as following it (a directory node or a
@@ -67,77 +64,111 @@ class FileChecker {
 
     void check(std::size_t index) {
         const DatFileEntry& entry = state_.files[index].entry;
-        ProblemList& problems = data_.problems;
-        if (entry.size > state_.length()) {
-            problems.add(ProblemKind::FileUnreadable, entry.id, entry.offset,
-                         "its stored size " + std::to_string(entry.size) +
-                             " is larger than the archive (" + std::to_string(state_.length()) +
-                             " bytes)");
+        if (!within_bounds(index)) {
             return;
         }
-        if (!state_.files[index].within_bound) {
-            problems.add(ProblemKind::FileUnreadable, entry.id, entry.offset,
-                         "not read: the files whose chains start before it already store more "
-                         "than " +
-                             std::to_string(kStoredBoundFactor) + " times the archive's length");
-            return;
-        }
-        const std::span<std::uint8_t> stored = buffer(entry.size);
         const auto type = file_type::of(entry.id);
-        trace_.clear();
-        reader_.read_ahead_to(read_ahead_end(index));
         // Only what is decompressed or decoded needs its bytes; the rest only needs to read.
         const bool decoded = type.has_value() && state_.options.decode;
-        reader_.want_payload(entry.is_compressed() || decoded);
-        if (auto read = reader_.read(state_.file, block_size_, entry.offset, stored, &trace_);
-            !read) {
-            add_visited_blocks(data_.blocks_reached, trace_, block_size_, state_.length());
-            problems.add(ProblemKind::FileUnreadable, entry.id,
-                         trace_.failed_block().value_or(entry.offset),
-                         "its chain from offset " + std::to_string(entry.offset) +
-                             " cannot be read in full: " +
-                             chain_failure(trace_, read.error(), state_.length()));
+        const auto stored = read_stored(index, entry.is_compressed() || decoded);
+        if (!stored) {
             return;
         }
-        record_extents(index, entry.id);
-        ++data_.files_read;
-        data_.stored_bytes += entry.size;
-
-        std::span<const std::uint8_t> bytes = stored;
-        std::vector<std::uint8_t> decompressed;
-        if (entry.is_compressed()) {
-            ++data_.compressed_files;
-            if (entry.size != 0 && entry.size < kSizeWord) {
-                problems.add(ProblemKind::CompressedStream, entry.id, entry.offset,
-                             "holds " + std::to_string(entry.size) +
-                                 " stored bytes, too few for the 4-byte size word of a "
-                                 "compressed file");
-                data_.decompressed_bytes += entry.size;
-                return;
-            }
-            if (entry.size != 0) {
-                decompressed = utils::decompress_lrs(stored);
-                bytes = decompressed;
-                const auto declared = common::load_le<std::uint32_t>(stored.data());
-                if (decompressed.size() < declared) {
-                    problems.add(ProblemKind::CompressedStream, entry.id, entry.offset,
-                                 "decompresses to " + std::to_string(decompressed.size()) +
-                                     " bytes, fewer than the " + std::to_string(declared) +
-                                     " its size word declares");
-                    data_.decompressed_bytes += decompressed.size();
-                    return;
-                }
-            }
+        const auto bytes = contents(entry, *stored);
+        if (!bytes) {
+            return;
         }
-        data_.decompressed_bytes += bytes.size();
+        data_.decompressed_bytes += bytes->size();
         if (decoded) {
-            if (auto failure = decode_failure(*type, entry.id, bytes)) {
-                problems.add(ProblemKind::Decode, entry.id, entry.offset, std::move(*failure));
+            if (auto failure = decode_failure(*type, entry.id, *bytes)) {
+                data_.problems.add(ProblemKind::Decode, entry.id, entry.offset,
+                                   std::move(*failure));
             }
         }
     }
 
   private:
+    // False, after recording why, when the file at `index` is not to be read: its stored size
+    // is beyond the archive, or the files before it already claim more than the read bound.
+    bool within_bounds(std::size_t index) {
+        const DatFileEntry& entry = state_.files[index].entry;
+        if (entry.size > state_.length()) {
+            data_.problems.add(ProblemKind::FileUnreadable, entry.id, entry.offset,
+                               "its stored size " + std::to_string(entry.size) +
+                                   " is larger than the archive (" +
+                                   std::to_string(state_.length()) + " bytes)");
+            return false;
+        }
+        if (!state_.files[index].within_bound) {
+            data_.problems.add(ProblemKind::FileUnreadable, entry.id, entry.offset,
+                               "not read: the files whose chains start before it already store "
+                               "more than " +
+                                   std::to_string(kStoredBoundFactor) +
+                                   " times the archive's length");
+            return false;
+        }
+        return true;
+    }
+
+    // The stored bytes of the file at `index`, read through its chain with what it covered
+    // recorded, or nothing after recording why the chain cannot be read.
+    std::optional<std::span<const std::uint8_t>> read_stored(std::size_t index,
+                                                             bool payload_wanted) {
+        const DatFileEntry& entry = state_.files[index].entry;
+        const std::span<std::uint8_t> stored = buffer(entry.size);
+        trace_.clear();
+        reader_.read_ahead_to(read_ahead_end(index));
+        reader_.want_payload(payload_wanted);
+        if (auto read = reader_.read(state_.file, block_size_, entry.offset, stored, &trace_);
+            !read) {
+            add_visited_blocks(data_.blocks_reached, trace_, block_size_, state_.length());
+            data_.problems.add(ProblemKind::FileUnreadable, entry.id,
+                               trace_.failed_block().value_or(entry.offset),
+                               "its chain from offset " + std::to_string(entry.offset) +
+                                   " cannot be read in full: " +
+                                   chain_failure(trace_, read.error(), state_.length()));
+            return std::nullopt;
+        }
+        record_extents(index, entry.id);
+        ++data_.files_read;
+        data_.stored_bytes += entry.size;
+        return stored;
+    }
+
+    // The file's contents: its stored bytes, decompressed when it is flagged compressed (into
+    // `decompressed_`), or nothing after recording a stream that is not whole.
+    std::optional<std::span<const std::uint8_t>> contents(const DatFileEntry& entry,
+                                                          std::span<const std::uint8_t> stored) {
+        if (!entry.is_compressed()) {
+            return stored;
+        }
+        ++data_.compressed_files;
+        if (entry.size == 0) {
+            return stored;
+        }
+        if (entry.size < utils::detail::kSizeWordLength) {
+            data_.problems.add(ProblemKind::CompressedStream, entry.id, entry.offset,
+                               "holds " + std::to_string(entry.size) +
+                                   " stored bytes, too few for the 4-byte size word of a "
+                                   "compressed file");
+            data_.decompressed_bytes += entry.size;
+            return std::nullopt;
+        }
+        utils::decompress_lrs_into(stored, decompressed_);
+        const std::uint32_t declared = utils::detail::declared_size(stored);
+        if (decompressed_.size() < declared) {
+            data_.problems.add(ProblemKind::CompressedStream, entry.id, entry.offset,
+                               "decompresses to " + std::to_string(decompressed_.size()) +
+                                   " bytes, fewer than the " + std::to_string(declared) +
+                                   " its size word declares");
+            data_.decompressed_bytes += decompressed_.size();
+            return std::nullopt;
+        }
+        return decompressed_;
+    }
+
+    // Where the chain of `entry` ends if it lies in consecutive blocks: a link word per block,
+    // then the stored bytes.
     [[nodiscard]] std::uint64_t expected_end(const DatFileEntry& entry) const noexcept {
         return layout::consecutive_chain_end(entry.offset, entry.size, block_size_);
     }
@@ -222,6 +253,8 @@ class FileChecker {
     ChainReader reader_;
     ChainTrace trace_;
     std::vector<ByteRange> ranges_;
+    // The decompressed contents of the file being checked, kept to reuse its capacity.
+    std::vector<std::uint8_t> decompressed_;
     // The last file of the stretch of files lying one after another that the file being read
     // belongs to.
     std::optional<std::size_t> run_last_;

@@ -60,8 +60,8 @@ class ByteCursor {
     /// Any fixed-width little-endian value; the primitives above are this with a name.
     template <class T>
     [[nodiscard]] DecodeResult<T> read_le() {
-        if (sizeof(T) > remaining()) {
-            return std::unexpected(DecodeError(IoError::unexpected_eof()));
+        if (sizeof(T) > remaining()) [[unlikely]] {
+            return short_read<T>();
         }
         T value = load_le<T>(data_.data() + pos_);
         pos_ += sizeof(T);
@@ -69,6 +69,13 @@ class ByteCursor {
     }
 
   private:
+    // The error of a short read, out of line so that the reads stay small enough to inline into
+    // the record readers that call them through member pointers.
+    template <class T>
+    [[gnu::cold, gnu::noinline]] static DecodeResult<T> short_read() {
+        return std::unexpected(DecodeError(IoError::unexpected_eof()));
+    }
+
     std::span<const std::uint8_t> data_;
     std::uint64_t pos_ = 0;
 };

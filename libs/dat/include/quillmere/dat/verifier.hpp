@@ -234,8 +234,6 @@ class QUILLMERE_DAT_EXPORT Verifier {
     /// Files to check: one per directory entry walked, ordered by the offset of their chains
     /// (then in walk order), so that reading the list in order reads the archive front to back.
     [[nodiscard]] std::size_t file_count() const noexcept;
-    /// Stored size of the file at list position `index` (below `file_count()`).
-    [[nodiscard]] std::uint64_t stored_size(std::size_t index) const noexcept;
     /// The list cut into `count` (at least 1) consecutive stretches holding about the same
     /// stored bytes; some may be empty.
     [[nodiscard]] std::vector<Stretch> stretches(std::size_t count) const;
