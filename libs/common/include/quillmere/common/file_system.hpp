@@ -3,6 +3,8 @@
 // that a writer cleans up after. POSIX only; nothing here installs a handler unless asked.
 #pragma once
 
+#include "quillmere/common/export.hpp"
+
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -27,7 +29,7 @@ template <class Call>
 /// Six letters and digits after `prefix`, different on every call in every process: a name for
 /// a temporary file or directory, to be created exclusively (O_EXCL, mkdir) and tried again
 /// under a new name when it exists.
-[[nodiscard]] std::string temporary_name(std::string_view prefix);
+[[nodiscard]] QUILLMERE_COMMON_EXPORT std::string temporary_name(std::string_view prefix);
 
 /// Calls `create` with fresh temporary names (`temporary_name(prefix)`) until it gives a result
 /// of 0 or more, or fails other than with EEXIST; at most 100 names. `create` takes the name and
@@ -48,7 +50,7 @@ template <class Create>
 }
 
 /// `fsync` of `fd`, retried when interrupted: 0, or the errno of the failure.
-[[nodiscard]] int sync_file(int fd) noexcept;
+[[nodiscard]] QUILLMERE_COMMON_EXPORT int sync_file(int fd) noexcept;
 
 /// The system calls `sync_directory` makes, each as the call of its name; tests hand in their
 /// own to record or fail them.
@@ -59,33 +61,34 @@ struct DirectoryCalls {
 };
 
 /// The real system calls.
-[[nodiscard]] const DirectoryCalls& system_directory_calls() noexcept;
+[[nodiscard]] QUILLMERE_COMMON_EXPORT const DirectoryCalls& system_directory_calls() noexcept;
 
 /// Flushes `directory` itself to the disk, so that a rename or a new name in it is durable: 0,
 /// or the errno of the failure. A file system that cannot flush a directory (EINVAL) makes its
 /// renames as durable as it can; that counts as done.
-[[nodiscard]] int sync_directory(const std::filesystem::path& directory,
-                                 const DirectoryCalls& calls = system_directory_calls()) noexcept;
+[[nodiscard]] QUILLMERE_COMMON_EXPORT int
+sync_directory(const std::filesystem::path& directory,
+               const DirectoryCalls& calls = system_directory_calls()) noexcept;
 
 /// The signals that end a process and leave it time to clean up: Ctrl-C, kill, a closed
 /// terminal, Ctrl-\.
 inline constexpr std::array<int, 4> kTerminationSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 /// Whether `signal_number` has its default disposition, the only one a clean-up ever replaces.
-[[nodiscard]] bool has_default_action(int signal_number) noexcept;
+[[nodiscard]] QUILLMERE_COMMON_EXPORT bool has_default_action(int signal_number) noexcept;
 
 /// Makes `handler` run for each termination signal that has its default disposition (an
 /// application's own handler, or an ignored signal, is left alone), with every termination
 /// signal blocked while it runs.
-void handle_termination_signals(void (*handler)(int)) noexcept;
+QUILLMERE_COMMON_EXPORT void handle_termination_signals(void (*handler)(int)) noexcept;
 
 /// Ends the process by `signal_number` with the signal's default action, as if no handler had
 /// run: safe to call from a signal handler (only async-signal-safe calls).
-[[noreturn]] void end_by_signal(int signal_number) noexcept;
+[[noreturn]] QUILLMERE_COMMON_EXPORT void end_by_signal(int signal_number) noexcept;
 
 /// While alive, the termination signals are blocked for the calling thread, so that one cannot
 /// land between creating a temporary file and noting it for clean-up.
-class TerminationSignalsBlocked {
+class QUILLMERE_COMMON_EXPORT TerminationSignalsBlocked {
   public:
     TerminationSignalsBlocked() noexcept;
     ~TerminationSignalsBlocked();
