@@ -2,6 +2,7 @@
 // document holding every value of the file, and such a document back into the file's bytes.
 #include "archive_access.hpp"
 #include "commands.hpp"
+#include "hook_listing.hpp"
 #include "local_files.hpp"
 #include "text_form.hpp"
 
@@ -25,9 +26,7 @@ Gathered<std::string> decode_from(const std::string& path, std::uint32_t id) {
     }
     const auto type = dat::file_type::of(id);
     if (!type) {
-        return std::unexpected(id_text(id) +
-                               " is not an animation (0x03......), setup model (0x02......) "
-                               "or physics script (0x33......)");
+        return std::unexpected(id_text(id) + " is not " + hook_file_types_text());
     }
     auto bytes = read_file(*db, id, path);
     if (!bytes) {
