@@ -220,6 +220,17 @@ class ChainWalk {
 
 } // namespace
 
+std::uint8_t* StagingWindow::room(std::uint64_t offset, std::size_t length) {
+    // A page of slack to align the start, and the offset within the page.
+    const std::size_t needed = length + 2 * kPageSize;
+    if (bytes_.size() < needed) {
+        bytes_.resize(std::max(needed, std::min(2 * bytes_.size(), kCapacity + 2 * kPageSize)));
+    }
+    const auto address = reinterpret_cast<std::uintptr_t>(bytes_.data());
+    const std::size_t to_page = (kPageSize - address % kPageSize) % kPageSize;
+    return bytes_.data() + to_page + offset % kPageSize;
+}
+
 std::span<const std::uint8_t> StagingWindow::fetch(const ArchiveFile& file, std::uint64_t offset,
                                                    std::size_t length, std::uint64_t ahead_end) {
     const bool held =
@@ -230,15 +241,14 @@ std::span<const std::uint8_t> StagingWindow::fetch(const ArchiveFile& file, std:
             wanted = std::max(wanted, static_cast<std::size_t>(
                                           std::min<std::uint64_t>(ahead_end - offset, kCapacity)));
         }
-        if (bytes_.size() < wanted) {
-            bytes_.resize(std::max(wanted, std::min(2 * bytes_.size(), kCapacity)));
-        }
-        const auto read = file.read_prefix(std::span(bytes_.data(), wanted), offset);
+        std::uint8_t* destination = room(offset, wanted);
+        const auto read = file.read_prefix(std::span(destination, wanted), offset);
+        data_ = destination;
         start_ = offset;
         filled_ = read.filled;
     }
     const auto from = static_cast<std::size_t>(offset - start_);
-    return {bytes_.data() + from, std::min(length, filled_ - from)};
+    return {data_ + from, std::min(length, filled_ - from)};
 }
 
 std::optional<LinkMap> LinkMap::learn(const ArchiveFile& file, std::uint32_t block_size,
