@@ -47,8 +47,8 @@ DatError in_chain_of(DatError error, const DatError::ReadPlace& owner) {
 // branches sharing a subtree) is `Corruption` naming the offset, since a well-formed directory is
 // a tree; so are more nodes than the archive could hold side by side, since the nodes of a
 // well-formed archive never share bytes. With it, each problem skips the node (and what lies
-// below it), and too many nodes end the walk with what it has. Entries are kept in walk order;
-// a later one with an id already seen replaces the earlier one.
+// below it), and too many nodes end the walk with what it has. Entries are taken in walk order,
+// straight into the map by id: a later one with an id already seen replaces the earlier one.
 class DirectoryLoader final : public detail::DirectoryVisitor {
   public:
     DirectoryLoader(const detail::ArchiveFile& file, std::uint32_t block_size, OpenOptions options)
@@ -63,8 +63,9 @@ class DirectoryLoader final : public detail::DirectoryVisitor {
         return read.has_value();
     }
     void visit(const detail::NodePlace&, const DirectoryNode& node) override {
-        const auto used = node.used_entries();
-        entries_.insert(entries_.end(), used.begin(), used.end());
+        for (const DatFileEntry& entry : node.used_entries()) {
+            files_.insert_or_assign(entry.id, entry);
+        }
     }
     void revisited(const detail::NodePlace& place) override {
         fail(DatError::corruption("directory node at offset " + std::to_string(place.offset) +
@@ -80,12 +81,12 @@ class DirectoryLoader final : public detail::DirectoryVisitor {
     }
     [[nodiscard]] bool done() const override { return error_.has_value(); }
 
-    /// The entries in walk order, or the error that ended the walk.
-    [[nodiscard]] DatResult<std::vector<DatFileEntry>> take() && {
+    /// The entries by id, or the error that ended the walk.
+    [[nodiscard]] DatResult<std::unordered_map<std::uint32_t, DatFileEntry>> take() && {
         if (error_) {
             return std::unexpected(std::move(*error_));
         }
-        return std::move(entries_);
+        return std::move(files_);
     }
 
   private:
@@ -98,7 +99,7 @@ class DirectoryLoader final : public detail::DirectoryVisitor {
     const detail::ArchiveFile& file_;
     std::uint32_t block_size_;
     bool skip_;
-    std::vector<DatFileEntry> entries_;
+    std::unordered_map<std::uint32_t, DatFileEntry> files_;
     std::optional<DatError> error_;
 };
 
@@ -163,10 +164,13 @@ DatResult<void> DatDatabase::read_directory(OpenOptions options) {
 DatResult<void> DatDatabase::read_node(std::uint32_t offset, OpenOptions options) {
     DirectoryLoader loader(*file_, header_.block_size, options);
     detail::walk_directory(offset, file_->length(), loader);
-    QM_TRY(const std::vector<DatFileEntry> entries, std::move(loader).take());
-    files_.reserve(files_.size() + entries.size());
-    for (const DatFileEntry& entry : entries) {
-        files_.insert_or_assign(entry.id, entry);
+    QM_TRY(auto loaded, std::move(loader).take());
+    if (files_.empty()) {
+        files_ = std::move(loaded);
+        return {};
+    }
+    for (const auto& [id, entry] : loaded) {
+        files_.insert_or_assign(id, entry);
     }
     return {};
 }
@@ -267,11 +271,16 @@ DatResult<void> DatDatabase::fetch(std::uint32_t id, std::vector<std::uint8_t>& 
     if (found == files_.end()) {
         return std::unexpected(DatError::not_found(id));
     }
-    const DatFileEntry& entry = found->second;
+    return fetch_entry(found->second, out, checked, detail::thread_chain_reader());
+}
+
+DatResult<void> DatDatabase::fetch_entry(const DatFileEntry& entry, std::vector<std::uint8_t>& out,
+                                         bool checked, detail::ChainReader& reader) const {
+    const std::uint32_t id = entry.id;
     QM_TRY_VOID(check_file_data(entry.offset, entry.size));
     const std::size_t stored = entry.size;
     out.resize(stored);
-    if (auto read = read_chain_into(entry.offset, out); !read) {
+    if (auto read = reader.read(*file_, header_.block_size, entry.offset, out); !read) {
         return std::unexpected(in_chain_of(std::move(read).error(), {0, id, std::nullopt}));
     }
     if (!entry.is_compressed()) {
@@ -295,6 +304,61 @@ DatResult<void> DatDatabase::fetch(std::uint32_t id, std::vector<std::uint8_t>& 
         return std::unexpected(DatError::decompression_failed(id));
     }
     return {};
+}
+
+struct SequentialReader::State {
+    const DatDatabase* database;
+    std::vector<std::uint32_t> ids;
+    // The entry of each id, or none for an id not in the directory.
+    std::vector<const DatFileEntry*> entries;
+    detail::ChainReader reader;
+    detail::ReadAheadRuns read_ahead;
+
+    // Where file `index`'s chain starts and would end in consecutive blocks, for one that reads.
+    [[nodiscard]] std::optional<detail::ByteRange> chain(std::size_t index) const {
+        const DatFileEntry* entry = entries[index];
+        if (entry == nullptr || entry->size > database->archive_length()) {
+            return std::nullopt;
+        }
+        return detail::ByteRange{entry->offset,
+                                 layout::consecutive_chain_end(entry->offset, entry->size,
+                                                               database->header().block_size)};
+    }
+};
+
+SequentialReader::SequentialReader(const DatDatabase& database, std::vector<std::uint32_t> ids)
+    : state_(std::make_unique<State>()) {
+    state_->database = &database;
+    state_->entries.reserve(ids.size());
+    for (const std::uint32_t id : ids) {
+        const auto found = database.files_.find(id);
+        state_->entries.push_back(found == database.files_.end() ? nullptr : &found->second);
+    }
+    state_->ids = std::move(ids);
+}
+
+SequentialReader::SequentialReader(SequentialReader&&) noexcept = default;
+SequentialReader& SequentialReader::operator=(SequentialReader&&) noexcept = default;
+SequentialReader::~SequentialReader() = default;
+
+std::span<const std::uint32_t> SequentialReader::ids() const noexcept {
+    return state_->ids;
+}
+
+DatResult<void> SequentialReader::get_file(std::size_t index, std::vector<std::uint8_t>& out) {
+    State& state = *state_;
+    if (index >= state.ids.size()) {
+        return std::unexpected(DatError::other("no file at index " + std::to_string(index) +
+                                               " of a list of " +
+                                               std::to_string(state.ids.size())));
+    }
+    const DatFileEntry* entry = state.entries[index];
+    if (entry == nullptr) {
+        return std::unexpected(DatError::not_found(state.ids[index]));
+    }
+    state.reader.read_ahead_to(state.read_ahead.end(
+        index, state.ids.size(), [&state](std::size_t at) { return state.chain(at); }));
+    return state.database->fetch_entry(*entry, out, false, state.reader);
 }
 
 } // namespace quillmere::dat

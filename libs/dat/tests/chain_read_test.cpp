@@ -6,11 +6,13 @@
 #include "detail/chain_reader.hpp"
 #include "detail/database_access.hpp"
 #include "quillmere/dat/dat_database.hpp"
+#include "quillmere/testkit/archive_builder.hpp"
 #include "quillmere/testkit/bytes.hpp"
 #include "quillmere/testkit/temp_file.hpp"
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <map>
 #include <numeric>
 #include <optional>
 #include <random>
@@ -357,6 +359,62 @@ TEST(ChainReadTest, SystemReadsStayInProportionToTheChain) {
     }
     EXPECT_EQ(g_reads.calls, 1U);
     EXPECT_EQ(g_reads.bytes, (kBlocks - kFirstConsecutive) * kBlockSize);
+}
+
+// A sequential reader gives every file of its list as get_file does, in any order, an unknown id
+// and an index past the list included; files stored one after another, read in that order,
+// share a few large reads.
+TEST(ChainReadTest, SequentialReaderReadsAsGetFileAndFetchesRunsOfFiles) {
+    for (const bool scattered : {false, true}) {
+        testkit::ArchiveBuilder builder(256);
+        if (scattered) {
+            builder.shuffle_blocks(3);
+        }
+        std::mt19937 random(9);
+        std::vector<std::uint32_t> ids;
+        for (std::uint32_t i = 0; i < 300; ++i) {
+            const std::uint32_t id = 0x03000000U + i;
+            Buffer contents(below(random, 3000));
+            std::generate(contents.begin(), contents.end(), [&] { return below(random, 4); });
+            testkit::FileOptions options;
+            options.compress = i % 4 == 0;
+            builder.add_file(id, contents, options);
+            ids.push_back(id);
+        }
+        testkit::TempFile file(builder.build(), "sequential");
+        auto dat = detail::DatabaseAccess::open(file.path(), {counting_pread});
+        ASSERT_TRUE(dat) << dat.error().message();
+
+        std::vector<std::uint32_t> order = ids;
+        order.insert(order.begin() + 150, 0x03FFFFFFU);
+        order.insert(order.end(), ids.rbegin(), ids.rend());
+        std::map<std::uint32_t, Buffer> expected;
+        for (const std::uint32_t id : ids) {
+            expected[id] = *dat->get_file(id);
+        }
+        SequentialReader reader(*dat, order);
+        ASSERT_TRUE(std::ranges::equal(reader.ids(), order));
+        Buffer got;
+        g_reads = {};
+        for (std::size_t i = 0; i < ids.size() + 1; ++i) {
+            const auto read = reader.get_file(i, got);
+            if (order[i] == 0x03FFFFFFU) {
+                ASSERT_FALSE(read);
+                EXPECT_EQ(read.error().kind(), DatError::Kind::NotFound);
+                continue;
+            }
+            ASSERT_TRUE(read) << read.error().message();
+            ASSERT_EQ(got, expected[order[i]]) << order[i];
+        }
+        if (!scattered) {
+            EXPECT_LE(g_reads.calls, 20U) << "reads of 300 files stored one after another";
+        }
+        for (std::size_t i = ids.size() + 1; i < order.size(); ++i) {
+            ASSERT_TRUE(reader.get_file(i, got)) << order[i];
+            ASSERT_EQ(got, expected[order[i]]) << order[i];
+        }
+        EXPECT_EQ(reader.get_file(order.size(), got).error().kind(), DatError::Kind::Other);
+    }
 }
 
 } // namespace

@@ -33,9 +33,11 @@ constexpr std::string_view kSmokeTag = "[animation_hook_parity_smoke]";
 // Both cases read the same archive, usually at the same time: the first to ask opens it and the
 // other waits for that open and shares it (reads are const and positional, so threads may share
 // an archive), which reads the directory once. A failed open fails each case with its error.
+// What was opened stays open until the process ends, which frees it at once: taking a directory
+// of many entries apart one by one on the way out would only cost time.
 const dat::DatDatabase& open_archive(const std::filesystem::path& path) {
     static std::mutex mutex;
-    static std::map<std::filesystem::path, dat::DatResult<dat::DatDatabase>> opened;
+    static auto& opened = *new std::map<std::filesystem::path, dat::DatResult<dat::DatDatabase>>;
     const std::lock_guard lock(mutex);
     auto found = opened.find(path);
     if (found == opened.end()) {

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace quillmere::parity {
 namespace {
@@ -38,14 +39,23 @@ struct PartResult {
 void sweep_part(const dat::DatDatabase& dat, std::span<const Work> work,
                 const std::atomic<bool>& cancel, PartResult& out) noexcept {
     try {
+        // The stretch's files are in id order within each type, which is mostly the order they
+        // are stored in, so one reader kept across them fetches runs of them at once.
+        std::vector<std::uint32_t> ids;
+        ids.reserve(work.size());
+        for (const Work& item : work) {
+            ids.push_back(item.id);
+        }
+        dat::SequentialReader reader(dat, std::move(ids));
         // One buffer for every file of the stretch: it grows to the largest and stays.
         std::vector<std::uint8_t> bytes;
-        for (const Work& item : work) {
+        for (std::size_t index = 0; index < work.size(); ++index) {
             if (cancel.load(std::memory_order_relaxed)) {
                 return;
             }
+            const Work& item = work[index];
             const SweptType& type = kSweptTypes[item.type];
-            if (auto fetched = dat.get_file(item.id, bytes); !fetched) {
+            if (auto fetched = reader.get_file(index, bytes); !fetched) {
                 out.failures.push_back({type.fetch_kind, item.id, fetched.error().message()});
                 continue;
             }

@@ -323,11 +323,16 @@ DatResult<void> ChainReader::read(const ArchiveFile& file, std::uint32_t block_s
     return walk.run(offset);
 }
 
-DatResult<void> read_chain(const ArchiveFile& file, std::uint32_t block_size, std::uint32_t offset,
-                           std::span<std::uint8_t> out) {
+ChainReader& thread_chain_reader() {
     thread_local ChainReader reader;
     reader.forget();
-    return reader.read(file, block_size, offset, out);
+    reader.read_ahead_to(0);
+    return reader;
+}
+
+DatResult<void> read_chain(const ArchiveFile& file, std::uint32_t block_size, std::uint32_t offset,
+                           std::span<std::uint8_t> out) {
+    return thread_chain_reader().read(file, block_size, offset, out);
 }
 
 } // namespace quillmere::dat::detail

@@ -189,9 +189,52 @@ class QUILLMERE_DAT_TEST_SEAM ChainReader {
     bool payload_wanted_ = true;
 };
 
-/// `ChainReader::read` with a window the calling thread keeps for its reads (so no read allocates
-/// once the thread has read its longest run), emptied first: nothing is kept from one call to the
-/// next but the buffer.
+/// How far reads of files listed in the order they are read may fetch ahead: to where the last
+/// of the files after the one read would end, each starting just after the one before (at most
+/// `kMaxGap` bytes later, a directory node or a few free blocks in between, say) and stored in
+/// consecutive blocks. A sound archive mostly stores files one after another, so their chains
+/// then come in a few large reads; only bytes the entries say chains read, and the gaps between
+/// them, are fetched.
+class QUILLMERE_DAT_TEST_SEAM ReadAheadRuns {
+  public:
+    static constexpr std::uint64_t kMaxGap = std::uint64_t{64} << 10;
+
+    /// The end for the read of file `index` of `count`; `chain(i)` is where file `i`'s chain
+    /// starts and would end in consecutive blocks, or nothing for a file not to be read (which
+    /// ends a run). 0 when file `index` is not to be read.
+    template <class Chain>
+    [[nodiscard]] std::uint64_t end(std::size_t index, std::size_t count, const Chain& chain) {
+        const std::optional<ByteRange> own = chain(index);
+        if (!own) {
+            return 0;
+        }
+        if (!run_last_ || index > *run_last_ || index < run_first_) {
+            run_first_ = index;
+            run_last_ = index;
+            run_end_ = own->end;
+            for (std::optional<ByteRange> next; *run_last_ + 1 < count; ++*run_last_) {
+                next = chain(*run_last_ + 1);
+                if (!next || next->start < run_end_ || next->start - run_end_ > kMaxGap) {
+                    break;
+                }
+                run_end_ = next->end;
+            }
+        }
+        return run_end_;
+    }
+
+  private:
+    std::size_t run_first_ = 0;
+    std::optional<std::size_t> run_last_;
+    std::uint64_t run_end_ = 0;
+};
+
+/// The calling thread's reader, its window emptied: a window kept for the thread's reads (so no
+/// read allocates once the thread has read its longest run), with nothing kept from one call to
+/// the next but the buffer.
+[[nodiscard]] QUILLMERE_DAT_TEST_SEAM ChainReader& thread_chain_reader();
+
+/// `ChainReader::read` through `thread_chain_reader()`.
 [[nodiscard]] QUILLMERE_DAT_TEST_SEAM DatResult<void> read_chain(const ArchiveFile& file,
                                                                  std::uint32_t block_size,
                                                                  std::uint32_t offset,

@@ -19,11 +19,6 @@ namespace {
 
 using file_type::FileType;
 
-// Most bytes between where one chain would end, lying in consecutive blocks, and where the next
-// file's chain starts, for the next chain still to count as following it (a directory node or a
-// few free blocks in between, say).
-constexpr std::uint64_t kMaxGap = std::uint64_t{64} << 10;
-
 // The decoder's complaint about a hook-carrying file, worded as the checker words it, or nothing
 // when the file decodes. The views give the decoders' verdicts and errors without building the
 // decoded values.
@@ -167,40 +162,22 @@ class FileChecker {
         return decompressed_;
     }
 
-    // Where the chain of `entry` ends if it lies in consecutive blocks: a link word per block,
-    // then the stored bytes.
-    [[nodiscard]] std::uint64_t expected_end(const DatFileEntry& entry) const noexcept {
-        return layout::consecutive_chain_end(entry.offset, entry.size, block_size_);
-    }
-
-    [[nodiscard]] bool readable(std::size_t index) const noexcept {
-        const ListedFile& file = state_.files[index];
-        return file.within_bound && file.entry.size <= state_.length();
-    }
-
-    // How far the read of the file at `index` may fetch ahead: to where the last of the files
-    // after it that each start just after the one before would end (all of this part's files
-    // lie in offset order). A sound archive mostly stores files one after another, so their
-    // chains then come in a few large reads; the read-ahead covers only bytes that the
-    // directory says chains read, and the gaps of at most kMaxGap between them.
+    // How far the read of the file at `index` may fetch ahead (all of this part's files lie in
+    // offset order): see `ReadAheadRuns`.
     [[nodiscard]] std::uint64_t read_ahead_end(std::size_t index) {
         // With a link map the chains are scattered: a read-ahead would fetch bytes of others.
-        if (!readable(index) || state_.links) {
+        if (state_.links) {
             return 0;
         }
-        if (!run_last_ || index > *run_last_) {
-            std::size_t last = index;
-            while (last + 1 < data_.last && readable(last + 1)) {
-                const std::uint64_t end = expected_end(state_.files[last].entry);
-                const std::uint64_t next = state_.files[last + 1].entry.offset;
-                if (next < end || next - end > kMaxGap) {
-                    break;
-                }
-                ++last;
+        return read_ahead_.end(index, data_.last, [this](std::size_t at) {
+            const ListedFile& file = state_.files[at];
+            if (!file.within_bound || file.entry.size > state_.length()) {
+                return std::optional<ByteRange>();
             }
-            run_last_ = last;
-        }
-        return expected_end(state_.files[*run_last_].entry);
+            return std::optional<ByteRange>(
+                {file.entry.offset,
+                 layout::consecutive_chain_end(file.entry.offset, file.entry.size, block_size_)});
+        });
     }
 
     std::span<std::uint8_t> buffer(std::size_t size) {
@@ -255,9 +232,7 @@ class FileChecker {
     std::vector<ByteRange> ranges_;
     // The decompressed contents of the file being checked, kept to reuse its capacity.
     std::vector<std::uint8_t> decompressed_;
-    // The last file of the stretch of files lying one after another that the file being read
-    // belongs to.
-    std::optional<std::size_t> run_last_;
+    ReadAheadRuns read_ahead_;
 };
 
 // Files whose first block the probe reads, at most.

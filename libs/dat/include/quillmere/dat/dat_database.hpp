@@ -17,8 +17,11 @@
 
 namespace quillmere::dat {
 
+class SequentialReader;
+
 namespace detail {
 class ArchiveFile;
+class ChainReader;
 struct FileReads;
 struct DatabaseAccess;
 } // namespace detail
@@ -127,6 +130,7 @@ class QUILLMERE_DAT_EXPORT DatDatabase {
   private:
     // Lets the library's own tests open a database whose reads go through stand-ins.
     friend struct detail::DatabaseAccess;
+    friend class SequentialReader;
 
     DatDatabase(DatHeader header, std::unique_ptr<detail::ArchiveFile> file) noexcept;
 
@@ -142,6 +146,10 @@ class QUILLMERE_DAT_EXPORT DatDatabase {
     /// `get_file(id, out)`; with `checked`, refusing a compressed file that is not whole.
     [[nodiscard]] DatResult<void> fetch(std::uint32_t id, std::vector<std::uint8_t>& out,
                                         bool checked) const;
+    /// `fetch` of `entry`, its chain read through `reader`.
+    [[nodiscard]] DatResult<void> fetch_entry(const DatFileEntry& entry,
+                                              std::vector<std::uint8_t>& out, bool checked,
+                                              detail::ChainReader& reader) const;
     /// Refuses what `read_file_data(offset, size)` refuses before it reads anything.
     [[nodiscard]] DatResult<void> check_file_data(std::uint32_t offset, std::uint32_t size) const;
     /// Fills `out` from the chain at `offset` (the walk of `read_file_data`, no allocation).
@@ -151,6 +159,34 @@ class QUILLMERE_DAT_EXPORT DatDatabase {
     DatHeader header_;
     std::unordered_map<std::uint32_t, DatFileEntry> files_;
     std::unique_ptr<detail::ArchiveFile> file_;
+};
+
+/// Reads a list of files one after another, each as `DatDatabase::get_file` reads it, through
+/// one staging window kept from file to file: where the next files of the list are stored one
+/// after another in the archive (as a writer stores files in id order), one read fetches
+/// several of them, up to 1 MiB. The read-ahead covers only the bytes their entries say their
+/// chains read, and gaps of at most 64 KiB between them, whatever the directory claims. Bytes
+/// fetched ahead serve the files after: a file changed on disk in between is read as it was
+/// when fetched. For a sweep over many files; give each thread its own reader. The database
+/// must outlive the reader.
+class QUILLMERE_DAT_EXPORT SequentialReader {
+  public:
+    /// Reads the files `ids`, cheapest in that order.
+    SequentialReader(const DatDatabase& database, std::vector<std::uint32_t> ids);
+    SequentialReader(SequentialReader&&) noexcept;
+    SequentialReader& operator=(SequentialReader&&) noexcept;
+    ~SequentialReader();
+
+    /// The files of the list.
+    [[nodiscard]] std::span<const std::uint32_t> ids() const noexcept;
+
+    /// `database.get_file(ids()[index], out)`. Errors as for that; an `index` past the list is
+    /// `Other`.
+    [[nodiscard]] DatResult<void> get_file(std::size_t index, std::vector<std::uint8_t>& out);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 } // namespace quillmere::dat
