@@ -8,6 +8,27 @@
 #include <cassert>
 
 namespace quillmere::dat {
+namespace {
+
+// Sorted runs of extents merged into one sorted vector, each run freed once taken.
+std::vector<detail::Extent> merge_runs(std::vector<std::vector<detail::Extent>> runs) {
+    std::size_t total = 0;
+    for (const auto& run : runs) {
+        total += run.size();
+    }
+    std::vector<detail::Extent> merged;
+    merged.reserve(total);
+    for (auto& run : runs) {
+        const auto middle = static_cast<std::ptrdiff_t>(merged.size());
+        merged.insert(merged.end(), run.begin(), run.end());
+        run = {};
+        std::inplace_merge(merged.begin(), merged.begin() + middle, merged.end(),
+                           detail::extent_before);
+    }
+    return merged;
+}
+
+} // namespace
 
 VerifyPart::VerifyPart(std::unique_ptr<Data> data) noexcept : data_(std::move(data)) {}
 VerifyPart::VerifyPart(VerifyPart&&) noexcept = default;
@@ -85,12 +106,13 @@ VerifyReport Verifier::finish(std::vector<VerifyPart> parts) const {
     VerifySummary& summary = report.summary;
     summary.archive_length = state_->length();
     detail::ProblemList problems = state_->walk_problems;
-    std::vector<detail::Extent> extents = state_->node_extents;
     std::vector<detail::ByteRange> blocks_reached = state_->node_blocks_reached;
+    // The extents come in sorted runs, the nodes' and then each part's, merged once all are in.
+    std::vector<std::vector<detail::Extent>> extent_runs(1, state_->node_extents);
+    std::sort(extent_runs[0].begin(), extent_runs[0].end(), detail::extent_before);
     const auto absorb = [&](VerifyPart::Data& data) {
         problems.absorb(std::move(data.problems));
-        extents.insert(extents.end(), data.extents.begin(), data.extents.end());
-        data.extents = {};
+        extent_runs.push_back(std::move(data.extents));
         blocks_reached.insert(blocks_reached.end(), data.blocks_reached.begin(),
                               data.blocks_reached.end());
         data.blocks_reached = {};
@@ -114,6 +136,7 @@ VerifyReport Verifier::finish(std::vector<VerifyPart> parts) const {
     }
     check_up_to(state_->files.size());
 
+    std::vector<detail::Extent> extents = merge_runs(std::move(extent_runs));
     detail::check_whole_archive(*state_, extents, blocks_reached, problems, summary);
     if (state_->header) {
         summary.entries = state_->entries;

@@ -220,21 +220,34 @@ std::uint64_t find_unreachable(const std::vector<Extent>& extents,
                                const std::vector<std::uint32_t>& free_blocks,
                                std::uint32_t block_size, std::uint64_t length,
                                ProblemList& problems) {
-    std::vector<ByteRange> held = blocks_reached;
-    held.reserve(held.size() + extents.size() + free_blocks.size());
-    for (const Extent& extent : extents) {
-        held.push_back({extent.start, extent.reach});
-    }
+    // The extents are sorted by start, and so are the free blocks: only the few blocks reached
+    // without being read need sorting before the three are merged.
+    std::vector<ByteRange> other = blocks_reached;
     for (const std::uint32_t block : free_blocks) {
-        held.push_back({block, std::uint64_t{block} + block_size});
+        other.push_back({block, std::uint64_t{block} + block_size});
     }
-    std::sort(held.begin(), held.end(),
-              [](const ByteRange& a, const ByteRange& b) { return a.start < b.start; });
-    held.push_back({length, length});
+    const auto by_start = [](const ByteRange& a, const ByteRange& b) { return a.start < b.start; };
+    std::sort(other.begin(), other.end(), by_start);
+    // Then the end of the archive, after everything else.
+    std::size_t next_extent = 0;
+    std::size_t next_other = 0;
+    const auto next_range = [&]() -> ByteRange {
+        const bool extents_left = next_extent < extents.size();
+        if (next_other == other.size() ||
+            (extents_left && extents[next_extent].start < other[next_other].start)) {
+            if (!extents_left) {
+                return {length, length};
+            }
+            const Extent& extent = extents[next_extent++];
+            return {extent.start, extent.reach};
+        }
+        return other[next_other++];
+    };
 
     std::uint64_t reached = layout::kHeaderEnd;
     std::uint64_t unreachable = 0;
-    for (const ByteRange& range : held) {
+    for (std::size_t left = extents.size() + other.size() + 1; left != 0; --left) {
+        const ByteRange range = next_range();
         const std::uint64_t start = std::min(range.start, length);
         if (start > reached && start - reached >= block_size) {
             unreachable += start - reached;
@@ -255,9 +268,9 @@ void check_whole_archive(const Verifier::State& state, std::vector<Extent>& exte
     if (!state.header) {
         return;
     }
-    std::sort(extents.begin(), extents.end(), [](const Extent& a, const Extent& b) {
-        return a.start != b.start ? a.start < b.start : a.owner < b.owner;
-    });
+    if (!std::is_sorted(extents.begin(), extents.end(), extent_before)) {
+        std::sort(extents.begin(), extents.end(), extent_before);
+    }
     find_overlaps(state, extents, problems);
     summary.unread_bytes = unread_bytes(extents, state.length());
     const std::vector<std::uint32_t> free_blocks = FreeListCheck(state, problems).run(extents);

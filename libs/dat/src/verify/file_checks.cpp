@@ -11,6 +11,7 @@
 #include "quillmere/dat/lrs.hpp"
 #include "verify/verify_state.hpp"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -283,6 +284,9 @@ void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data) {
     for (std::size_t index = data.first; index < data.last; ++index) {
         checker.check(index);
     }
+    // Sorted here, on the thread that checked the stretch, so that the whole-archive checks only
+    // merge the stretches' extents.
+    std::sort(data.extents.begin(), data.extents.end(), extent_before);
 }
 
 } // namespace quillmere::dat::detail

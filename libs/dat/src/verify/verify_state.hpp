@@ -26,6 +26,11 @@ struct Extent {
     std::uint64_t reach = 0;
 };
 
+/// The order extents are checked in: by start, then by owner.
+[[nodiscard]] inline bool extent_before(const Extent& a, const Extent& b) noexcept {
+    return a.start != b.start ? a.start < b.start : a.owner < b.owner;
+}
+
 /// Where the blocks holding `range`, one of the stretches `trace` read, end: the last one
 /// counted whole (up to the archive's `length`), or for all it supplied when it is overlong.
 [[nodiscard]] std::uint64_t block_reach(const ByteRange& range, const ChainTrace& trace,
@@ -128,6 +133,7 @@ struct VerifyPart::Data {
     std::size_t first = 0;
     std::size_t last = 0;
     detail::ProblemList problems;
+    /// Sorted (`extent_before`) once the stretch is checked.
     std::vector<detail::Extent> extents;
     /// Blocks reached without their bytes being read: those of file chains that failed, and the
     /// block an empty file's entry points at.
@@ -150,7 +156,8 @@ void learn_links(Verifier::State& state);
 /// Checks the files at list positions `data.first` to `data.last` into `data`.
 void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data);
 
-/// The whole-archive checks over every chain's extents (sorted here): overlaps, the free list,
+/// The whole-archive checks over every chain's extents (sorted by `extent_before`, else sorted
+/// here): overlaps, the free list,
 /// the unread and the unreachable bytes. Fills in `summary.free_blocks`, `summary.unread_bytes`
 /// and `summary.unreachable_bytes`.
 void check_whole_archive(const Verifier::State& state, std::vector<Extent>& extents,
