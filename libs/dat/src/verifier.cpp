@@ -8,27 +8,6 @@
 #include <cassert>
 
 namespace quillmere::dat {
-namespace {
-
-// Sorted runs of extents merged into one sorted vector, each run freed once taken.
-std::vector<detail::Extent> merge_runs(std::vector<std::vector<detail::Extent>> runs) {
-    std::size_t total = 0;
-    for (const auto& run : runs) {
-        total += run.size();
-    }
-    std::vector<detail::Extent> merged;
-    merged.reserve(total);
-    for (auto& run : runs) {
-        const auto middle = static_cast<std::ptrdiff_t>(merged.size());
-        merged.insert(merged.end(), run.begin(), run.end());
-        run = {};
-        std::inplace_merge(merged.begin(), merged.begin() + middle, merged.end(),
-                           detail::extent_before);
-    }
-    return merged;
-}
-
-} // namespace
 
 VerifyPart::VerifyPart(std::unique_ptr<Data> data) noexcept : data_(std::move(data)) {}
 VerifyPart::VerifyPart(VerifyPart&&) noexcept = default;
@@ -107,9 +86,8 @@ VerifyReport Verifier::finish(std::vector<VerifyPart> parts) const {
     summary.archive_length = state_->length();
     detail::ProblemList problems = state_->walk_problems;
     std::vector<detail::ByteRange> blocks_reached = state_->node_blocks_reached;
-    // The extents come in sorted runs, the nodes' and then each part's, merged once all are in.
+    // The extents come in sorted runs, the nodes' and then each part's.
     std::vector<std::vector<detail::Extent>> extent_runs(1, state_->node_extents);
-    std::sort(extent_runs[0].begin(), extent_runs[0].end(), detail::extent_before);
     const auto absorb = [&](VerifyPart::Data& data) {
         problems.absorb(std::move(data.problems));
         extent_runs.push_back(std::move(data.extents));
@@ -136,7 +114,7 @@ VerifyReport Verifier::finish(std::vector<VerifyPart> parts) const {
     }
     check_up_to(state_->files.size());
 
-    std::vector<detail::Extent> extents = merge_runs(std::move(extent_runs));
+    const detail::SortedExtents extents(std::move(extent_runs));
     detail::check_whole_archive(*state_, extents, blocks_reached, problems, summary);
     if (state_->header) {
         summary.entries = state_->entries;

@@ -30,7 +30,7 @@ std::optional<std::uint32_t> file_id_of(const Verifier::State& state, std::uint3
 // extent overlaps exactly the open ones when it starts, and the first time a pair of owners
 // meets is at the first byte they share. Each pair is reported once. Past the listing bounds
 // what follows is counted, and the count reported, instead of listed.
-void find_overlaps(const Verifier::State& state, const std::vector<Extent>& extents,
+void find_overlaps(const Verifier::State& state, const SortedExtents& extents,
                    ProblemList& problems) {
     struct Open {
         std::uint64_t end;
@@ -51,7 +51,8 @@ void find_overlaps(const Verifier::State& state, const std::vector<Extent>& exte
     std::uint64_t comparisons = 0;
     std::uint64_t unlisted = 0;
 
-    for (const Extent& extent : extents) {
+    for (auto cursor = extents.cursor(); !cursor.done(); cursor.next()) {
+        const Extent& extent = *cursor;
         while (!open.empty() && open.front().end <= extent.start) {
             std::pop_heap(open.begin(), open.end(), later_end);
             open.pop_back();
@@ -85,13 +86,14 @@ void find_overlaps(const Verifier::State& state, const std::vector<Extent>& exte
 }
 
 // Bytes of the block area that no extent covers.
-std::uint64_t unread_bytes(const std::vector<Extent>& extents, std::uint64_t length) {
+std::uint64_t unread_bytes(const SortedExtents& extents, std::uint64_t length) {
     if (length <= layout::kHeaderEnd) {
         return 0;
     }
     std::uint64_t covered = 0;
     std::uint64_t reach = layout::kHeaderEnd;
-    for (const Extent& extent : extents) {
+    for (auto cursor = extents.cursor(); !cursor.done(); cursor.next()) {
+        const Extent& extent = *cursor;
         const std::uint64_t end = std::min(extent.end, length);
         if (end > reach) {
             covered += end - std::max(extent.start, reach);
@@ -108,7 +110,7 @@ class FreeListCheck {
         : state_(state), problems_(problems), header_(*state.header) {}
 
     // The blocks of the list as far as it could be followed, in ascending order.
-    std::vector<std::uint32_t> run(const std::vector<Extent>& extents) {
+    std::vector<std::uint32_t> run(const SortedExtents& extents) {
         if (header_.free_head == 0) {
             check_empty_list();
             return {};
@@ -189,14 +191,14 @@ class FreeListCheck {
     // With the free blocks in order, the extents that start before a block ends are a growing
     // prefix of the sorted extents; the block is read by a chain when the one of them that
     // reaches furthest reaches into it.
-    void check_against_chains(const std::vector<Extent>& extents) {
-        std::size_t next = 0;
+    void check_against_chains(const SortedExtents& extents) {
+        auto next = extents.cursor();
         std::optional<Extent> furthest;
         for (const std::uint32_t block : blocks_) {
             const std::uint64_t end = std::uint64_t{block} + header_.block_size;
-            for (; next < extents.size() && extents[next].start < end; ++next) {
-                if (!furthest || extents[next].end > furthest->end) {
-                    furthest = extents[next];
+            for (; !next.done() && next->start < end; next.next()) {
+                if (!furthest || next->end > furthest->end) {
+                    furthest = *next;
                 }
             }
             if (furthest && furthest->end > block) {
@@ -215,7 +217,7 @@ class FreeListCheck {
 // Reports each stretch of at least a block after the header that no block holds: none that a
 // chain visits (`extents`, to their reach, and `blocks_reached`) and no free block. Gives the
 // bytes of those stretches.
-std::uint64_t find_unreachable(const std::vector<Extent>& extents,
+std::uint64_t find_unreachable(const SortedExtents& extents,
                                const std::vector<ByteRange>& blocks_reached,
                                const std::vector<std::uint32_t>& free_blocks,
                                std::uint32_t block_size, std::uint64_t length,
@@ -229,24 +231,22 @@ std::uint64_t find_unreachable(const std::vector<Extent>& extents,
     const auto by_start = [](const ByteRange& a, const ByteRange& b) { return a.start < b.start; };
     std::sort(other.begin(), other.end(), by_start);
     // Then the end of the archive, after everything else.
-    std::size_t next_extent = 0;
+    other.push_back({length, length});
+    auto extent = extents.cursor();
     std::size_t next_other = 0;
     const auto next_range = [&]() -> ByteRange {
-        const bool extents_left = next_extent < extents.size();
-        if (next_other == other.size() ||
-            (extents_left && extents[next_extent].start < other[next_other].start)) {
-            if (!extents_left) {
-                return {length, length};
-            }
-            const Extent& extent = extents[next_extent++];
-            return {extent.start, extent.reach};
+        if (!extent.done() &&
+            (next_other + 1 == other.size() || extent->start < other[next_other].start)) {
+            const ByteRange range{extent->start, extent->reach};
+            extent.next();
+            return range;
         }
         return other[next_other++];
     };
 
     std::uint64_t reached = layout::kHeaderEnd;
     std::uint64_t unreachable = 0;
-    for (std::size_t left = extents.size() + other.size() + 1; left != 0; --left) {
+    while (next_other < other.size()) {
         const ByteRange range = next_range();
         const std::uint64_t start = std::min(range.start, length);
         if (start > reached && start - reached >= block_size) {
@@ -262,14 +262,11 @@ std::uint64_t find_unreachable(const std::vector<Extent>& extents,
 
 } // namespace
 
-void check_whole_archive(const Verifier::State& state, std::vector<Extent>& extents,
+void check_whole_archive(const Verifier::State& state, const SortedExtents& extents,
                          const std::vector<ByteRange>& blocks_reached, ProblemList& problems,
                          VerifySummary& summary) {
     if (!state.header) {
         return;
-    }
-    if (!std::is_sorted(extents.begin(), extents.end(), extent_before)) {
-        std::sort(extents.begin(), extents.end(), extent_before);
     }
     find_overlaps(state, extents, problems);
     summary.unread_bytes = unread_bytes(extents, state.length());
@@ -277,6 +274,36 @@ void check_whole_archive(const Verifier::State& state, std::vector<Extent>& exte
     summary.free_blocks = free_blocks.size();
     summary.unreachable_bytes = find_unreachable(
         extents, blocks_reached, free_blocks, state.header->block_size, state.length(), problems);
+}
+
+SortedExtents::SortedExtents(std::vector<std::vector<Extent>> runs) : runs_(std::move(runs)) {
+    for (auto& run : runs_) {
+        if (!std::is_sorted(run.begin(), run.end(), extent_before)) {
+            std::sort(run.begin(), run.end(), extent_before);
+        }
+    }
+}
+
+SortedExtents::Cursor::Cursor(const std::vector<std::vector<Extent>>& runs)
+    : runs_(&runs), at_(runs.size(), 0) {
+    settle();
+}
+
+void SortedExtents::Cursor::next() {
+    ++at_[run_];
+    settle();
+}
+
+// Points at the least head of the runs (there are a few: one per part and the nodes').
+void SortedExtents::Cursor::settle() {
+    current_ = nullptr;
+    for (std::size_t k = 0; k < runs_->size(); ++k) {
+        const std::vector<Extent>& run = (*runs_)[k];
+        if (at_[k] < run.size() && (current_ == nullptr || extent_before(run[at_[k]], *current_))) {
+            current_ = &run[at_[k]];
+            run_ = k;
+        }
+    }
 }
 
 } // namespace quillmere::dat::detail

@@ -31,6 +31,38 @@ struct Extent {
     return a.start != b.start ? a.start < b.start : a.owner < b.owner;
 }
 
+/// Extents held as sorted runs (a part's, the directory nodes'), read as one sorted sequence by
+/// merging the runs on the fly: they are never copied into one vector, which on a scattered
+/// archive, with an extent per block, would double what they take.
+class SortedExtents {
+  public:
+    /// Takes `runs`, sorting each that is not sorted.
+    explicit SortedExtents(std::vector<std::vector<Extent>> runs);
+
+    /// A pass over the extents in order.
+    class Cursor {
+      public:
+        explicit Cursor(const std::vector<std::vector<Extent>>& runs);
+        [[nodiscard]] bool done() const noexcept { return current_ == nullptr; }
+        [[nodiscard]] const Extent& operator*() const noexcept { return *current_; }
+        [[nodiscard]] const Extent* operator->() const noexcept { return current_; }
+        void next();
+
+      private:
+        void settle();
+
+        const std::vector<std::vector<Extent>>* runs_;
+        std::vector<std::size_t> at_;
+        std::size_t run_ = 0;
+        const Extent* current_ = nullptr;
+    };
+
+    [[nodiscard]] Cursor cursor() const { return Cursor(runs_); }
+
+  private:
+    std::vector<std::vector<Extent>> runs_;
+};
+
 /// Where the blocks holding `range`, one of the stretches `trace` read, end: the last one
 /// counted whole (up to the archive's `length`), or for all it supplied when it is overlong.
 [[nodiscard]] std::uint64_t block_reach(const ByteRange& range, const ChainTrace& trace,
@@ -156,11 +188,10 @@ void learn_links(Verifier::State& state);
 /// Checks the files at list positions `data.first` to `data.last` into `data`.
 void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data);
 
-/// The whole-archive checks over every chain's extents (sorted by `extent_before`, else sorted
-/// here): overlaps, the free list,
+/// The whole-archive checks over every chain's extents: overlaps, the free list,
 /// the unread and the unreachable bytes. Fills in `summary.free_blocks`, `summary.unread_bytes`
 /// and `summary.unreachable_bytes`.
-void check_whole_archive(const Verifier::State& state, std::vector<Extent>& extents,
+void check_whole_archive(const Verifier::State& state, const SortedExtents& extents,
                          const std::vector<ByteRange>& blocks_reached, ProblemList& problems,
                          VerifySummary& summary);
 
