@@ -15,7 +15,7 @@
 #define QUILLMERE_VERSION "unknown"
 #endif
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 // The commands in the order the main help lists them.
@@ -296,4 +296,4 @@ int run(std::span<const std::string> args, const Streams& streams) {
     }
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

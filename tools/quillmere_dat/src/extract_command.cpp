@@ -22,7 +22,7 @@
 #include <unistd.h>
 #include <unordered_set>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 namespace fs = std::filesystem;
@@ -449,4 +449,4 @@ constinit const Command kExtractCommand{
     .run = run_extract,
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

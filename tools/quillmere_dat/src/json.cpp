@@ -12,7 +12,7 @@
 #include <cassert>
 #include <cmath>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 // A float as a JSON value: its shortest text, or for NaN and the infinities (which JSON lacks)
@@ -112,4 +112,4 @@ void Json::write(std::string& out, int depth) const {
     }
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

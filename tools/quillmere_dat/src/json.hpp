@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// One JSON value. Numbers are kept as their rendered text, so integers of any width and floats
 /// come out exactly; object members keep the order they were added in.
@@ -63,4 +63,4 @@ class Json {
     Value value_;
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

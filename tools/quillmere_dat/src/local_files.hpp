@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// The system's text for an errno value ("No space left on device").
 [[nodiscard]] std::string system_reason(int code);
@@ -114,4 +114,4 @@ class TerminationRequests {
     bool installed_[kSignals] = {};
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

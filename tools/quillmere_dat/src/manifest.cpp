@@ -10,7 +10,7 @@
 #include <optional>
 #include <unordered_map>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 using dat::DatHeader;
@@ -337,4 +337,4 @@ std::string content_path(std::uint32_t id) {
     return digits.substr(0, 2) + "/" + digits + ".bin";
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -22,7 +22,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 namespace fs = std::filesystem;
@@ -494,4 +494,4 @@ constinit const Command kPackCommand{
     .run = run_pack,
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -23,7 +23,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 namespace ft = dat::file_type;
@@ -1255,4 +1255,4 @@ std::optional<std::string> text_form_for(std::uint32_t id, std::span<const std::
     return std::move(*text);
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

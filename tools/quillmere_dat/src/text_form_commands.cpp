@@ -9,7 +9,7 @@
 #include <istream>
 #include <iterator>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 std::span<const std::uint8_t> as_bytes(std::string_view text) {
@@ -161,4 +161,4 @@ constinit const Command kEncodeCommand{
     .run = run_encode,
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool
