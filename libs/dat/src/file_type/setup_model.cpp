@@ -198,7 +198,7 @@ bool PlacementStep::operator()(std::span<const std::uint8_t> data, std::uint64_t
     return true;
 }
 
-DecodeResult<SetupModelView> SetupModelView::parse(ByteCursor& cursor) {
+DecodeResult<SetupModelView> SetupModelView::read(ByteCursor& cursor) {
     SetupModelView model;
     QM_TRY(model.id, cursor.read_u32());
     QM_TRY(model.flags, cursor.read_u32());
@@ -280,7 +280,7 @@ DecodeResult<SetupModel> SetupModel::read(ByteCursor& cursor) {
 }
 
 DecodeResult<SetupModel> SetupModel::unpack(ByteCursor& cursor) {
-    QM_TRY(const SetupModelView view, SetupModelView::parse(cursor));
+    QM_TRY(const SetupModelView view, SetupModelView::read(cursor));
     SetupModel model;
     model.id = view.id;
     model.flags = view.flags;
@@ -291,7 +291,7 @@ DecodeResult<SetupModel> SetupModel::unpack(ByteCursor& cursor) {
         decode_records<Vector3>(view.default_scale, kVector3Size, Vector3::read_le);
     model.holding_locations = decode_keyed<LocationType>(view.holding_locations);
     model.connection_points = decode_keyed<LocationType>(view.connection_points);
-    // The parse found every placement, so the count is what the input holds.
+    // The view's `read` found every placement, so the count is what the input holds.
     model.placement_frames.reserve(view.placement_frames.size());
     for (const PlacementView& placement : view.placement_frames) {
         model.placement_frames.insert_or_assign(placement.key,
@@ -398,7 +398,7 @@ void write_keyed(common::ByteWriter& writer, const std::vector<Keyed<Record>>& l
 DecodeResult<StoredSetupModel> StoredSetupModel::read(std::span<const std::uint8_t> data,
                                                       std::uint64_t* consumed) {
     ByteCursor cursor(data);
-    QM_TRY(const SetupModelView view, SetupModelView::parse(cursor));
+    QM_TRY(const SetupModelView view, SetupModelView::read(cursor));
     if (consumed != nullptr) {
         *consumed = cursor.position();
     }
