@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillmere::dat_tool {
@@ -63,6 +64,11 @@ class LocalFile {
 /// link. Errors as `LocalFile`'s.
 [[nodiscard]] Gathered<void> read_local_file(const std::filesystem::path& path,
                                              std::vector<std::uint8_t>& contents);
+
+/// The bytes of `text`, as the functions below take them.
+[[nodiscard]] inline std::span<const std::uint8_t> text_bytes(std::string_view text) noexcept {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
 
 /// Creates the file `path`, which must not exist yet, holding `contents`.
 /// Errors: "cannot write {shown}: {reason}" (say, "File too large" past a file-size limit);
