@@ -236,7 +236,7 @@ std::expected<Arguments, std::string> parse_arguments(const Command& command,
 namespace {
 
 // The lines that ask the program itself rather than a command: help, help on a command, the
-// version. Gives the exit status, or nothing when `first` is a command's name.
+// version. Gives the exit status, or nothing when the first argument is left to name a command.
 std::optional<int> run_program_options(std::span<const std::string> args, const Streams& streams) {
     const std::string_view first = args[0];
     if (is_help(first) || first == "help") {
