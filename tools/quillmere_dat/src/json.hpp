@@ -1,5 +1,6 @@
-// A small JSON document builder for the tool's --json output: values are built in memory and
-// written as one document with stable field order and proper string escaping.
+// A small JSON document builder for the tool's --json output and extract's manifest.json:
+// values are built in memory and written as one document with stable field order and proper
+// string escaping.
 #pragma once
 
 #include <concepts>
