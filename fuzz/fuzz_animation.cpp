@@ -51,7 +51,7 @@ void check_view(std::span<const std::uint8_t> input,
                 const quillmere::common::DecodeResult<Animation>& animation,
                 std::uint64_t decoder_end) {
     ByteCursor cursor(input);
-    const auto view = AnimationView::parse(cursor);
+    const auto view = AnimationView::read(cursor);
     FUZZ_CHECK(view.has_value() == animation.has_value());
     FUZZ_CHECK(cursor.position() == decoder_end);
     if (!view) {

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-using quillmere::inspect::Manifest;
-using quillmere::inspect::read_manifest;
-using quillmere::inspect::render_manifest;
+using quillmere::dat_tool::Manifest;
+using quillmere::dat_tool::read_manifest;
+using quillmere::dat_tool::render_manifest;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -61,12 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const ft::FileType type :
          {ft::FileType::Animation, ft::FileType::SetupModel, ft::FileType::PhysicsScript}) {
         check_library_encoder(type, input);
-        const auto text = quillmere::inspect::decode_text_form(type, input);
+        const auto text = quillmere::dat_tool::decode_text_form(type, input);
         if (!text) {
             FUZZ_CHECK(!text.error().empty());
             continue;
         }
-        const auto file = quillmere::inspect::encode_text_form(*text);
+        const auto file = quillmere::dat_tool::encode_text_form(*text);
         FUZZ_CHECK(file.has_value());
         FUZZ_CHECK(file->type == type);
         FUZZ_CHECK(file->id == quillmere::common::load_le<std::uint32_t>(input.data()));
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // Any bytes as a document: refused with a message, or a file.
     const std::string_view as_text(reinterpret_cast<const char*>(data), size);
-    if (const auto file = quillmere::inspect::encode_text_form(as_text); !file) {
+    if (const auto file = quillmere::dat_tool::encode_text_form(as_text); !file) {
         FUZZ_CHECK(!file.error().empty());
     }
     return 0;

@@ -96,7 +96,7 @@ struct PhysicsScriptObject {
 
 py::object decode_animation(std::vector<std::uint8_t> bytes) {
     common::ByteCursor cursor(bytes);
-    const auto view = value_or_raise(animation::AnimationView::parse(cursor));
+    const auto view = value_or_raise(animation::AnimationView::read(cursor));
     AnimationObject out{{}, view.id, view.flags.bits(), view.num_parts, view.num_frames, {}, {}};
     std::uint32_t index = 0;
     for (const auto& frame : view.part_frames) {
@@ -114,7 +114,7 @@ py::object decode_animation(std::vector<std::uint8_t> bytes) {
 // the hooks quillmere-dat hooks lists and the checker counts.
 py::object decode_setup_model(std::vector<std::uint8_t> bytes) {
     common::ByteCursor cursor(bytes);
-    const auto view = value_or_raise(setup::SetupModelView::parse(cursor));
+    const auto view = value_or_raise(setup::SetupModelView::read(cursor));
     SetupModelObject out{{}, view.id, view.flags, view.num_parts, {}, {}};
     std::vector<setup::PlacementView> placements;
     view.placements_by_key(placements);
@@ -130,7 +130,7 @@ py::object decode_setup_model(std::vector<std::uint8_t> bytes) {
 
 py::object decode_physics_script(const std::vector<std::uint8_t>& bytes) {
     common::ByteCursor cursor(bytes);
-    const auto view = value_or_raise(physics_script::PhysicsScriptView::parse(cursor));
+    const auto view = value_or_raise(physics_script::PhysicsScriptView::read(cursor));
     PhysicsScriptObject out{view.id, {}};
     for (const auto& entry : view.script_data) {
         out.hooks.push_back(make_hook(entry.hook));

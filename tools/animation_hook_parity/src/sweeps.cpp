@@ -35,7 +35,7 @@ std::string file_label(std::uint32_t file_id) {
 SweepResult sweep_animation_hooks(std::span<const std::uint8_t> bytes, std::uint32_t file_id,
                                   VariantStats& stats, std::uint64_t& bytes_walked) {
     ByteCursor cursor(bytes);
-    const auto animation = AnimationView::parse(cursor);
+    const auto animation = AnimationView::read(cursor);
     if (!animation) {
         return std::unexpected("Animation::read on " + file_label(file_id) + ": " +
                                animation.error().message());
@@ -58,7 +58,7 @@ SweepResult sweep_animation_hooks(std::span<const std::uint8_t> bytes, std::uint
 SweepResult sweep_setup_model_hooks(std::span<const std::uint8_t> bytes, std::uint32_t file_id,
                                     VariantStats& stats, std::uint64_t& bytes_walked) {
     ByteCursor decoder(bytes);
-    const auto setup = SetupModelView::parse(decoder);
+    const auto setup = SetupModelView::read(decoder);
     if (!setup) {
         return std::unexpected("SetupModel::read on " + file_label(file_id) + ": " +
                                setup.error().message());
@@ -116,7 +116,7 @@ SweepResult sweep_setup_model_hooks(std::span<const std::uint8_t> bytes, std::ui
 SweepResult sweep_physics_script_hooks(std::span<const std::uint8_t> bytes, std::uint32_t file_id,
                                        VariantStats& stats, std::uint64_t& bytes_walked) {
     ByteCursor decoder(bytes);
-    const auto script = PhysicsScriptView::parse(decoder);
+    const auto script = PhysicsScriptView::read(decoder);
     if (!script) {
         return std::unexpected("PhysicsScript::unpack on " + file_label(file_id) + ": " +
                                script.error().message());

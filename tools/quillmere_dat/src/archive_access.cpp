@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 Gathered<void> require_regular_file(const std::string& path) {
     // Looked at before it is opened: opening a device can act on it, a socket cannot be opened.
@@ -95,4 +95,4 @@ std::string one_line(const dat::DatError& error) {
     return error.message_line();
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// Refuses a path that names anything but a regular file (a FIFO, a device, a socket, a
 /// directory): "{path} is not a regular file", found without waiting on a FIFO. A path that
@@ -67,4 +67,4 @@ class ForcedReads {
 /// `DecodeError::one_line` gives it, after "Binary read error: ".
 [[nodiscard]] std::string one_line(const dat::DatError& error);
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

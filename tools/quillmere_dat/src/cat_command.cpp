@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <sys/stat.h>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 namespace fs = std::filesystem;
@@ -116,4 +116,4 @@ constinit const Command kCatCommand{
     .run = run_cat,
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

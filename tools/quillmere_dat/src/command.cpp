@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <ostream>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 bool Arguments::has(std::string_view name) const {
     for (const auto& option : options_) {
@@ -138,4 +138,4 @@ std::string type_text(std::uint8_t type) {
     return "0x" + digits;
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// Exit statuses.
 inline constexpr int kExitOk = 0;
@@ -165,4 +165,4 @@ using Gathered = std::expected<T, std::string>;
 /// A file type as the tool prints it: "0x" and two upper-case hex digits.
 [[nodiscard]] std::string type_text(std::uint8_t type);
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

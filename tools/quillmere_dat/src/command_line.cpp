@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <exception>
 #include <new>
+#include <optional>
 #include <ostream>
 #include <utility>
 
@@ -15,7 +16,7 @@
 #define QUILLMERE_VERSION "unknown"
 #endif
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 // The commands in the order the main help lists them.
@@ -232,10 +233,11 @@ std::expected<Arguments, std::string> parse_arguments(const Command& command,
     return Arguments(std::move(positional), std::move(options));
 }
 
-int run(std::span<const std::string> args, const Streams& streams) {
-    if (args.empty()) {
-        return usage_error(streams, nullptr, "no command given");
-    }
+namespace {
+
+// The lines that ask the program itself rather than a command: help, help on a command, the
+// version. Gives the exit status, or nothing when the first argument is left to name a command.
+std::optional<int> run_program_options(std::span<const std::string> args, const Streams& streams) {
     const std::string_view first = args[0];
     if (is_help(first) || first == "help") {
         if (first == "help" && args.size() > 1) {
@@ -252,48 +254,77 @@ int run(std::span<const std::string> args, const Streams& streams) {
         streams.out << kProgram << " " << QUILLMERE_VERSION << "\n";
         return kExitOk;
     }
-    const Command* command = find_command(first);
+    return std::nullopt;
+}
+
+// Whether a help option comes before "--": help wins over every other problem of the line.
+bool asks_for_help(std::span<const std::string> args) {
+    for (const auto& arg : args) {
+        if (arg == "--") {
+            break;
+        }
+        if (is_help(arg)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether `command` would write binary data to a terminal: an option that sends the output
+// elsewhere makes it safe.
+bool binary_to_terminal(const Command& command, const Arguments& arguments,
+                        const Streams& streams) {
+    const auto redirected =
+        std::any_of(command.options.begin(), command.options.end(), [&](const OptionSpec& option) {
+            return option.redirects_output && arguments.has(option.name);
+        });
+    return command.writes_binary && streams.out_is_terminal && !redirected;
+}
+
+// Runs `command`. Whatever it meets (a failed allocation under a memory limit, say) ends it
+// with one error line; unwinding has run the destructors that remove its temporaries.
+int run_guarded(const Command& command, const Arguments& arguments, const Streams& streams) {
+    try {
+        return command.run(arguments, streams);
+    } catch (const std::bad_alloc&) {
+        return fail(streams, "not enough memory");
+    } catch (const std::exception& error) {
+        return fail(streams, error.what());
+    }
+}
+
+} // namespace
+
+int run(std::span<const std::string> args, const Streams& streams) {
+    if (args.empty()) {
+        return usage_error(streams, nullptr, "no command given");
+    }
+    if (const auto status = run_program_options(args, streams)) {
+        return *status;
+    }
+    const Command* command = find_command(args[0]);
     if (command == nullptr) {
-        return usage_error(streams, nullptr, "unknown command '" + std::string(first) + "'");
+        return usage_error(streams, nullptr, "unknown command '" + args[0] + "'");
     }
 
     const auto rest = args.subspan(1);
     // A command that speaks JSON answers in JSON whatever happens, a bad command line included.
     Streams chosen = streams;
     chosen.json = wants_json(*command, rest);
-    // Help wins over every other problem of the line, as long as it comes before "--".
-    for (const auto& arg : rest) {
-        if (arg == "--") {
-            break;
-        }
-        if (is_help(arg)) {
-            print_help(streams, *command);
-            return kExitOk;
-        }
+    if (asks_for_help(rest)) {
+        print_help(streams, *command);
+        return kExitOk;
     }
-
     auto parsed = parse_arguments(*command, rest);
     if (!parsed) {
         return usage_error(chosen, command, parsed.error());
     }
-    const auto redirected = std::any_of(
-        command->options.begin(), command->options.end(), [&](const OptionSpec& option) {
-            return option.redirects_output && parsed->has(option.name);
-        });
-    if (command->writes_binary && streams.out_is_terminal && !redirected) {
+    if (binary_to_terminal(*command, *parsed, streams)) {
         return usage_error(chosen, command,
                            "refusing to write binary data to a terminal; redirect standard "
                            "output to a file or a pipe");
     }
-    // Whatever a command meets (a failed allocation under a memory limit, say) ends it with
-    // one error line; unwinding has run the destructors that remove its temporaries.
-    try {
-        return command->run(*parsed, chosen);
-    } catch (const std::bad_alloc&) {
-        return fail(chosen, "not enough memory");
-    } catch (const std::exception& error) {
-        return fail(chosen, error.what());
-    }
+    return run_guarded(*command, *parsed, chosen);
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

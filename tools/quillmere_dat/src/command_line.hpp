@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// Every command, in the order the main help lists them.
 [[nodiscard]] std::span<const Command* const> commands() noexcept;
@@ -27,4 +27,4 @@ namespace quillmere::inspect {
 [[nodiscard]] std::expected<Arguments, std::string>
 parse_arguments(const Command& command, std::span<const std::string> args);
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -4,7 +4,7 @@
 
 #include "command.hpp"
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// `info ARCHIVE [--json]`: the header, the entry count and a summary per file type.
 extern const Command kInfoCommand;
@@ -29,4 +29,4 @@ extern const Command kRepackCommand;
 /// `diff A B [--json] [--hooks] [--type HEX]`: what differs between two archives.
 extern const Command kDiffCommand;
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

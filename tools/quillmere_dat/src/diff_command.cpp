@@ -12,7 +12,7 @@
 #include <bit>
 #include <ostream>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 using dat::ArchiveDiff;
@@ -514,4 +514,4 @@ constinit const Command kDiffCommand{
     .run = run_diff,
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -22,7 +22,7 @@
 #include <unistd.h>
 #include <unordered_set>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 namespace fs = std::filesystem;
@@ -243,6 +243,37 @@ Gathered<ExtractPlan> plan(const std::string& archive, const Selection& selectio
     return ExtractPlan{archive, std::move(*db), std::move(entries), *preamble, force};
 }
 
+// Writes one file's contents under `tree`, as its text form when `decode` asks for one and
+// the file has it; makes the type directory first unless `type_made` says it is there.
+Gathered<void> write_member(const fs::path& tree, const std::string& dir, std::uint32_t id,
+                            const std::vector<std::uint8_t>& contents, bool decode,
+                            std::array<bool, 256>& type_made) {
+    std::optional<std::string> text;
+    if (decode) {
+        text = text_form_for(id, contents);
+    }
+    const std::string relative = text ? text_form_path(id) : content_path(id);
+    const std::size_t type = id >> 24;
+    if (!type_made[type]) {
+        const fs::path type_dir = tree / relative.substr(0, 2);
+        if (::mkdir(type_dir.c_str(), 0777) != 0) {
+            return std::unexpected("cannot write " + (fs::path(dir) / relative).string() + ": " +
+                                   system_reason(errno));
+        }
+        type_made[type] = true;
+    }
+    const std::span<const std::uint8_t> written =
+        text ? text_bytes(*text) : std::span<const std::uint8_t>(contents);
+    return write_new_file(tree / relative, written, (fs::path(dir) / relative).string());
+}
+
+Gathered<void> write_manifest(const fs::path& tree, const std::string& dir,
+                              const Manifest& manifest) {
+    const std::string text = render_manifest(manifest);
+    return write_new_file(tree / "manifest.json", text_bytes(text),
+                          (fs::path(dir) / "manifest.json").string());
+}
+
 // Writes every file and the manifest under `tree`, or with no tree (a dry run) only reads and
 // counts them; stops early when a termination signal came.
 Gathered<WriteSummary> write_tree(const ExtractPlan& plan, const fs::path* tree,
@@ -278,24 +309,7 @@ Gathered<WriteSummary> write_tree(const ExtractPlan& plan, const fs::path* tree,
         if (tree == nullptr) {
             continue;
         }
-        std::optional<std::string> text;
-        if (plan.decode) {
-            text = text_form_for(entry.id, *contents);
-        }
-        const std::string relative = text ? text_form_path(entry.id) : content_path(entry.id);
-        const std::size_t type = entry.id >> 24;
-        if (!type_made[type]) {
-            const fs::path type_dir = *tree / relative.substr(0, 2);
-            if (::mkdir(type_dir.c_str(), 0777) != 0) {
-                return std::unexpected("cannot write " + (fs::path(dir) / relative).string() +
-                                       ": " + system_reason(errno));
-            }
-            type_made[type] = true;
-        }
-        const std::span<const std::uint8_t> written =
-            text ? std::span(reinterpret_cast<const std::uint8_t*>(text->data()), text->size())
-                 : std::span<const std::uint8_t>(*contents);
-        QM_TRY_VOID(write_new_file(*tree / relative, written, (fs::path(dir) / relative).string()));
+        QM_TRY_VOID(write_member(*tree, dir, entry.id, *contents, plan.decode, type_made));
         manifest.files.push_back({entry.id, entry.bit_flags, entry.timestamp, entry.version});
         progress.update(i + 1);
     }
@@ -303,11 +317,7 @@ Gathered<WriteSummary> write_tree(const ExtractPlan& plan, const fs::path* tree,
     if (interrupted() || tree == nullptr) {
         return summary;
     }
-    const std::string text = render_manifest(manifest);
-    QM_TRY_VOID(
-        write_new_file(*tree / "manifest.json",
-                       std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
-                       (fs::path(dir) / "manifest.json").string()));
+    QM_TRY_VOID(write_manifest(*tree, dir, manifest));
     return summary;
 }
 
@@ -449,4 +459,4 @@ constinit const Command kExtractCommand{
     .run = run_extract,
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -7,7 +7,7 @@
 #include "quillmere/common/try.hpp"
 #include "quillmere/dat/hooks/hook_visitor.hpp"
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 using dat::file_type::FileType;
 
@@ -55,4 +55,4 @@ common::DecodeResult<HookListing> list_hooks(FileType type, std::span<const std:
     return listing;
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// One hook and where it sits: `frame` in an animation, `placement` in a setup model,
 /// `start_time` in a physics script (the other two are empty).
@@ -49,4 +49,4 @@ struct HookListing {
 [[nodiscard]] common::DecodeResult<HookListing> list_hooks(dat::file_type::FileType type,
                                                            std::span<const std::uint8_t> bytes);
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

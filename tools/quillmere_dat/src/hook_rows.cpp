@@ -5,7 +5,7 @@
 #include "quillmere/dat/file_type/hook_payload.hpp"
 #include "quillmere/tools/hook_type_names.hpp"
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 Gathered<std::vector<HookRow>> hook_rows(HookListing listing, std::uint32_t id) {
     std::vector<HookRow> rows;
@@ -61,4 +61,4 @@ Json hook_json(const HookRow& row) {
     return item;
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// A hook where it sits (raw payload bytes included), with its payload decoded.
 struct HookRow {
@@ -36,4 +36,4 @@ struct HookRow {
 /// direction, payload, data}.
 [[nodiscard]] Json hook_json(const HookRow& row);
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -6,7 +6,7 @@
 #include "hook_rows.hpp"
 #include "json.hpp"
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 using dat::file_type::FileType;
@@ -142,4 +142,4 @@ constinit const Command kHooksCommand{
     .run = run_hooks,
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <unordered_set>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 constexpr std::string_view kBlank = " \t\r\v\f";
@@ -76,4 +76,4 @@ Gathered<std::vector<std::uint32_t>> ids_of(std::span<const std::string> given,
     return ids;
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

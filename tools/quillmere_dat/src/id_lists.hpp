@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// The ids of an id list: one per line, the first word of the line (so that the lines `ls`
 /// prints, less its heading, serve as they are); blank lines and what follows a '#' are
@@ -30,4 +30,4 @@ inline constexpr std::string_view kIdsFromHelp =
     "  --ids-from FILE   also the ids listed in FILE ('-' for standard input), one per line\n"
     "                    (the first word of each; blank lines and '#' comments ignored)\n";
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

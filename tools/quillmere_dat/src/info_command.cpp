@@ -7,7 +7,7 @@
 
 #include <map>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 using common::pad_left;
@@ -161,4 +161,4 @@ constinit const Command kInfoCommand{
     .run = run_info,
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

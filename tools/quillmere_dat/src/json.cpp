@@ -1,4 +1,4 @@
-// A small JSON document builder for the tool's --json output.
+// A small JSON document builder for the tool's --json output and extract's manifest.json.
 //
 // The tool's one JSON writer. It is its own rather than nlohmann-json's (which the tool reads
 // JSON with) for the numbers: a payload's float must print as the shortest text that reads back
@@ -12,7 +12,7 @@
 #include <cassert>
 #include <cmath>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 // A float as a JSON value: its shortest text, or for NaN and the infinities (which JSON lacks)
@@ -112,4 +112,4 @@ void Json::write(std::string& out, int depth) const {
     }
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -1,5 +1,6 @@
-// A small JSON document builder for the tool's --json output: values are built in memory and
-// written as one document with stable field order and proper string escaping.
+// A small JSON document builder for the tool's --json output and extract's manifest.json:
+// values are built in memory and written as one document with stable field order and proper
+// string escaping.
 #pragma once
 
 #include <concepts>
@@ -11,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// One JSON value. Numbers are kept as their rendered text, so integers of any width and floats
 /// come out exactly; object members keep the order they were added in.
@@ -63,4 +64,4 @@ class Json {
     Value value_;
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -7,7 +7,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 using Token = JsonReader::Token;
@@ -444,4 +444,4 @@ Gathered<void> JsonReader::finish() {
     return {};
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

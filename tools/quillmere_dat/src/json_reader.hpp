@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// Reads one JSON document (RFC 8259) token by token. The caller asks for what it expects next
 /// ("an object", "the next member's name", "an unsigned 32-bit integer"); anything else is an
@@ -106,4 +106,4 @@ class JsonReader {
     std::vector<bool> started_;
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -16,7 +16,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 using common::kTerminationSignals;
@@ -270,4 +270,4 @@ void TerminationRequests::end_process(int signal_number) noexcept {
     common::end_by_signal(signal_number);
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

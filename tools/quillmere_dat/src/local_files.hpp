@@ -9,9 +9,10 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// The system's text for an errno value ("No space left on device").
 [[nodiscard]] std::string system_reason(int code);
@@ -64,6 +65,11 @@ class LocalFile {
 [[nodiscard]] Gathered<void> read_local_file(const std::filesystem::path& path,
                                              std::vector<std::uint8_t>& contents);
 
+/// The bytes of `text`, as the functions below take them.
+[[nodiscard]] inline std::span<const std::uint8_t> text_bytes(std::string_view text) noexcept {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
 /// Creates the file `path`, which must not exist yet, holding `contents`.
 /// Errors: "cannot write {shown}: {reason}" (say, "File too large" past a file-size limit);
 /// the file may then be left, partly written.
@@ -114,4 +120,4 @@ class TerminationRequests {
     bool installed_[kSignals] = {};
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 using common::pad_left;
@@ -111,4 +111,4 @@ constinit const Command kLsCommand{
     .run = run_ls,
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -10,10 +10,10 @@
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    const quillmere::inspect::Streams streams{.out = std::cout,
-                                              .err = std::cerr,
-                                              .out_is_terminal = isatty(STDOUT_FILENO) == 1,
-                                              .err_is_terminal = isatty(STDERR_FILENO) == 1,
-                                              .in = &std::cin};
-    return quillmere::inspect::run(args, streams);
+    const quillmere::dat_tool::Streams streams{.out = std::cout,
+                                               .err = std::cerr,
+                                               .out_is_terminal = isatty(STDOUT_FILENO) == 1,
+                                               .err_is_terminal = isatty(STDERR_FILENO) == 1,
+                                               .in = &std::cin};
+    return quillmere::dat_tool::run(args, streams);
 }

@@ -1,6 +1,7 @@
 // Writing and reading manifest.json, the directory fields of an extracted archive.
 #include "manifest.hpp"
 
+#include "json.hpp"
 #include "json_reader.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
@@ -10,7 +11,7 @@
 #include <optional>
 #include <unordered_map>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 using dat::DatHeader;
@@ -231,48 +232,46 @@ Gathered<std::uint32_t> check_format(std::string_view text) {
     return format;
 }
 
-void append_member(std::string& out, std::string_view indent, std::string_view name,
-                   std::string_view value, bool last) {
-    out += indent;
-    out += common::json_quote(name);
-    out += ": ";
-    out += value;
-    out += last ? "\n" : ",\n";
+Json header_json(const DatHeader& header) {
+    Json object = Json::object();
+    for (const HeaderField& field : kHeaderFields) {
+        if (field.word != nullptr) {
+            object.set(field.name, Json::number(header.*field.word));
+        } else {
+            std::vector<std::uint8_t> bytes = header.version_string;
+            bytes.resize(kVersionStringBytes);
+            object.set(field.name,
+                       Json::string(common::hex_bytes(bytes, common::LetterCase::Upper)));
+        }
+    }
+    return object;
+}
+
+Json file_json(const ManifestFile& file) {
+    Json object = Json::object();
+    object.set("id", Json::string(id_text(file.id)));
+    object.set("bit_flags", Json::number(file.bit_flags));
+    object.set("timestamp", Json::number(file.timestamp));
+    object.set("version", Json::number(file.version));
+    return object;
 }
 
 } // namespace
 
 std::string render_manifest(const Manifest& manifest) {
-    std::string out = "{\n";
-    append_member(out, "  ", "format", std::to_string(kManifestFormat), false);
-    append_member(
-        out, "  ", "preamble",
-        common::json_quote(common::hex_bytes(manifest.preamble, common::LetterCase::Upper)), false);
-    out += "  \"header\": {\n";
-    for (std::size_t i = 0; i < kHeaderFields.size(); ++i) {
-        const auto& field = kHeaderFields[i];
-        std::string value;
-        if (field.word != nullptr) {
-            value = std::to_string(manifest.header.*field.word);
-        } else {
-            std::vector<std::uint8_t> bytes = manifest.header.version_string;
-            bytes.resize(kVersionStringBytes);
-            value = common::json_quote(common::hex_bytes(bytes, common::LetterCase::Upper));
-        }
-        append_member(out, "    ", field.name, value, i + 1 == kHeaderFields.size());
+    // The writer's layout is the manifest's: the document's members and the header's fields
+    // one per line, each file on a line of its own.
+    Json files = Json::array();
+    for (const ManifestFile& file : manifest.files) {
+        files.push(file_json(file));
     }
-    out += "  },\n";
-    out += "  \"files\": [";
-    for (std::size_t i = 0; i < manifest.files.size(); ++i) {
-        const ManifestFile& f = manifest.files[i];
-        out += i == 0 ? "\n    " : ",\n    ";
-        out += "{\"id\": \"" + id_text(f.id) + "\", \"bit_flags\": " + std::to_string(f.bit_flags) +
-               ", \"timestamp\": " + std::to_string(f.timestamp) +
-               ", \"version\": " + std::to_string(f.version) + "}";
-    }
-    out += manifest.files.empty() ? "]\n" : "\n  ]\n";
-    out += "}\n";
-    return out;
+    Json document = Json::object();
+    document.set("format", Json::number(kManifestFormat));
+    document.set("preamble",
+                 Json::string(common::hex_bytes(manifest.preamble, common::LetterCase::Upper)));
+    document.set("header", header_json(manifest.header));
+    document.set("files", std::move(files));
+    return document.dump();
 }
 
 Gathered<Manifest> read_manifest(std::string_view text) {
@@ -337,4 +336,4 @@ std::string content_path(std::uint32_t id) {
     return digits.substr(0, 2) + "/" + digits + ".bin";
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

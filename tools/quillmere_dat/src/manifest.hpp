@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// The manifest format written. Format 1 had no "preamble" member; it is still read, with the
 /// bytes before the header taken as zeros.
@@ -66,4 +66,4 @@ struct Manifest {
 /// id, ".bin", in upper-case hex ("03/03000001.bin").
 [[nodiscard]] std::string content_path(std::uint32_t id);
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

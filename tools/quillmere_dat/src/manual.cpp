@@ -7,7 +7,7 @@
 #define QUILLMERE_VERSION "unknown"
 #endif
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 // Text as roff shows it literally: backslashes doubled, a leading dot or quote made inert,
@@ -108,4 +108,4 @@ std::string render_bash_completion() {
            "complete -o filenames -F _quillmere_dat quillmere-dat\n";
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

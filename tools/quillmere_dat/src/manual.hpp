@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// The manual page (roff, section 1): the main help, then one subsection per command with its
 /// synopsis and its help text.
@@ -14,4 +14,4 @@ namespace quillmere::inspect {
 /// options (and file names for its arguments).
 [[nodiscard]] std::string render_bash_completion();
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -8,9 +8,9 @@
 int main(int argc, char** argv) {
     const std::string_view what = argc == 2 ? argv[1] : "";
     if (what == "man") {
-        std::cout << quillmere::inspect::render_man_page();
+        std::cout << quillmere::dat_tool::render_man_page();
     } else if (what == "completion") {
-        std::cout << quillmere::inspect::render_bash_completion();
+        std::cout << quillmere::dat_tool::render_bash_completion();
     } else {
         std::cerr << "usage: quillmere_dat_manual man|completion\n";
         return 2;

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 namespace fs = std::filesystem;
@@ -170,4 +170,4 @@ Gathered<OutputLock> OutputLock::on_directory(const fs::path& directory,
     return lock;
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

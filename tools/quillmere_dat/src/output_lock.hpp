@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// An exclusive `flock` on `.{name}.lock` beside an output (or on an existing directory
 /// itself), held from before the command reads its input until its output is in place.
@@ -62,4 +62,4 @@ void remove_held_lock_file() noexcept;
 /// the temporaries the writers make.
 [[nodiscard]] bool is_temporary_name(std::string_view name, std::string_view prefix) noexcept;
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -22,7 +22,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 namespace fs = std::filesystem;
@@ -349,14 +349,13 @@ Gathered<void> encode_text_members(PackPlan& plan, const std::string& dir) {
     return {};
 }
 
-// Writes the archive, or for a dry run (`dry_run`) reads and compresses every member as the
-// writing would, counting what it would store.
-Gathered<WriteSummary> write_archive(const PackPlan& plan, const std::string& dir,
-                                     const std::string& out, bool dry_run, const Streams& streams) {
-    WriteSummary summary;
-    summary.command = "pack";
-    summary.output = out;
-    summary.dry_run = dry_run;
+std::unexpected<std::string> write_failure(const std::string& out, const dat::DatError& error) {
+    return std::unexpected("cannot write " + out + ": " + one_line(error));
+}
+
+// The writer of OUT, or none for a dry run.
+Gathered<std::optional<dat::ArchiveWriter>> open_writer(const PackPlan& plan,
+                                                        const std::string& out, bool dry_run) {
     std::optional<dat::ArchiveWriter> writer;
     if (!dry_run) {
         auto created = dat::ArchiveWriter::create(out, plan.header, plan.preamble);
@@ -365,61 +364,95 @@ Gathered<WriteSummary> write_archive(const PackPlan& plan, const std::string& di
         }
         writer.emplace(std::move(*created));
     }
-    const auto write_failed = [&](const dat::DatError& error) {
-        return std::unexpected("cannot write " + out + ": " + one_line(error));
-    };
+    return writer;
+}
+
+// The read-ahead's reading of member `index` into `buffer` at `at`: its encoded text form, or
+// its file; a large member stored plain is left for the writing thread to stream.
+Gathered<std::optional<std::size_t>>
+read_member(const PackPlan& plan, const TypeDirectories& directories, const std::string& prefix,
+            std::size_t index, std::vector<std::uint8_t>& buffer, std::size_t at) {
+    const ManifestFile& file = plan.files[index];
+    if (const auto& encoded = plan.encoded[index]) {
+        if (buffer.size() < at + encoded->size()) {
+            buffer.resize(at + encoded->size());
+        }
+        std::copy(encoded->begin(), encoded->end(),
+                  buffer.begin() + static_cast<std::ptrdiff_t>(at));
+        return encoded->size();
+    }
+    QM_TRY(LocalFile member, directories.open_member(prefix, file.id));
+    if ((file.bit_flags & 1U) == 0 && member.size() > kStreamAbove) {
+        return std::nullopt;
+    }
+    QM_TRY_VOID(member.read_into(buffer, at));
+    return member.size();
+}
+
+// What a member would take in the archive: its compressed size when stored compressed, else
+// its size (that of its file when it was left to stream).
+std::uint64_t dry_run_size(const ManifestFile& file,
+                           const std::optional<std::span<const std::uint8_t>>& contents,
+                           const TypeDirectories& directories, const std::string& prefix) {
+    const bool compress = (file.bit_flags & 1U) != 0;
+    return !contents  ? directories.open_member(prefix, file.id)->size()
+           : compress ? dat::utils::compress_lrs(*contents).size()
+                      : contents->size();
+}
+
+// Stores one member: `contents` when it was read ahead, else streamed from its file.
+Gathered<dat::DatFileEntry> add_member(dat::ArchiveWriter& writer, const ManifestFile& file,
+                                       const std::optional<std::span<const std::uint8_t>>& contents,
+                                       const TypeDirectories& directories,
+                                       const std::string& prefix, const std::string& out) {
+    const dat::FileFields fields{file.bit_flags, file.timestamp, file.version};
+    const bool compress = (file.bit_flags & 1U) != 0;
+    dat::DatResult<dat::DatFileEntry> added;
+    if (contents) {
+        added = writer.add_file(file.id, *contents, fields,
+                                compress ? dat::Storage::Compressed : dat::Storage::Plain);
+    } else {
+        QM_TRY(const LocalFile member, directories.open_member(prefix, file.id));
+        added = writer.add_file_from(file.id, member.fd(), member.size(), fields);
+    }
+    if (!added) {
+        return write_failure(out, added.error());
+    }
+    return *added;
+}
+
+// Writes the archive, or for a dry run (`dry_run`) reads and compresses every member as the
+// writing would, counting what it would store.
+Gathered<WriteSummary> write_archive(const PackPlan& plan, const std::string& dir,
+                                     const std::string& out, bool dry_run, const Streams& streams) {
+    WriteSummary summary;
+    summary.command = "pack";
+    summary.output = out;
+    summary.dry_run = dry_run;
+    QM_TRY(std::optional<dat::ArchiveWriter> writer, open_writer(plan, out, dry_run));
     Progress progress(streams, "pack", plan.files.size());
     const std::string prefix = (fs::path(dir) / "").string();
     const TypeDirectories directories(prefix, plan.files);
-    // A large member stored plain is left for this thread to stream; any other is read ahead.
     ReadAhead files(plan.files.size(),
-                    [&](std::size_t index, std::vector<std::uint8_t>& buffer,
-                        std::size_t at) -> Gathered<std::optional<std::size_t>> {
-                        const ManifestFile& file = plan.files[index];
-                        if (const auto& encoded = plan.encoded[index]) {
-                            if (buffer.size() < at + encoded->size()) {
-                                buffer.resize(at + encoded->size());
-                            }
-                            std::copy(encoded->begin(), encoded->end(),
-                                      buffer.begin() + static_cast<std::ptrdiff_t>(at));
-                            return encoded->size();
-                        }
-                        QM_TRY(LocalFile member, directories.open_member(prefix, file.id));
-                        if ((file.bit_flags & 1U) == 0 && member.size() > kStreamAbove) {
-                            return std::nullopt;
-                        }
-                        QM_TRY_VOID(member.read_into(buffer, at));
-                        return member.size();
+                    [&](std::size_t index, std::vector<std::uint8_t>& buffer, std::size_t at) {
+                        return read_member(plan, directories, prefix, index, buffer, at);
                     });
     for (std::size_t i = 0; i < plan.files.size(); ++i) {
         const ManifestFile& file = plan.files[i];
         QM_TRY(const auto contents, files.next());
-        const dat::FileFields fields{file.bit_flags, file.timestamp, file.version};
         const bool compress = (file.bit_flags & 1U) != 0;
         if (dry_run) {
-            summary.count(!contents  ? directories.open_member(prefix, file.id)->size()
-                          : compress ? dat::utils::compress_lrs(*contents).size()
-                                     : contents->size(),
-                          compress);
+            summary.count(dry_run_size(file, contents, directories, prefix), compress);
             continue;
         }
-        dat::DatResult<dat::DatFileEntry> added;
-        if (contents) {
-            added = writer->add_file(file.id, *contents, fields,
-                                     compress ? dat::Storage::Compressed : dat::Storage::Plain);
-        } else {
-            QM_TRY(const LocalFile member, directories.open_member(prefix, file.id));
-            added = writer->add_file_from(file.id, member.fd(), member.size(), fields);
-        }
-        if (!added) {
-            return write_failed(added.error());
-        }
-        summary.count(added->size, compress);
+        QM_TRY(const dat::DatFileEntry added,
+               add_member(*writer, file, contents, directories, prefix, out));
+        summary.count(added.size, compress);
         progress.update(i + 1);
     }
     if (writer) {
         if (auto finished = writer->finish(); !finished) {
-            return write_failed(finished.error());
+            return write_failure(out, finished.error());
         }
     }
     return summary;
@@ -494,4 +527,4 @@ constinit const Command kPackCommand{
     .run = run_pack,
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -7,7 +7,7 @@
 
 #include <initializer_list>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 namespace setup = dat::file_type::setup_model;
 
@@ -159,4 +159,4 @@ Json fields_json(const std::vector<PayloadField>& fields) {
     return out;
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

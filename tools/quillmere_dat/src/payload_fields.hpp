@@ -13,7 +13,7 @@
 #include <variant>
 #include <vector>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// A number that names another file of the archive: printed as "0x" and eight hex digits.
 struct FileIdValue {
@@ -43,4 +43,4 @@ payload_fields(const dat::file_type::setup_model::HookPayload& payload);
 /// {"x", "y", "z"}, a frame as {"origin": vector, "orientation": {"w", "x", "y", "z"}}.
 [[nodiscard]] Json fields_json(const std::vector<PayloadField>& fields);
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <ostream>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 constexpr auto kFirstDraw = std::chrono::seconds(1);
@@ -43,4 +43,4 @@ void Progress::clear() {
     }
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// Shows how far a command has got, for a person watching a terminal. Nothing is written when
 /// standard error is not a terminal (`Streams::err_is_terminal`), nor during a run's first
@@ -37,4 +37,4 @@ class Progress {
     std::size_t drawn_width_ = 0;
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

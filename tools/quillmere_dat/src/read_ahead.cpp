@@ -6,7 +6,7 @@
 #include <new>
 #include <system_error>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 // Inputs per batch: the threads meet once per batch rather than once per input.
@@ -118,4 +118,4 @@ void ReadAhead::read_batches() {
     }
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// Reads `count` inputs (the files of an extracted tree, the stored files of an archive) and
 /// hands them out in order, so that reading overlaps compressing and writing the archive. Two
@@ -94,4 +94,4 @@ class ReadAhead {
     std::vector<std::thread> threads_;
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

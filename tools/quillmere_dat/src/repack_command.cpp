@@ -16,7 +16,7 @@
 #include <set>
 #include <sys/stat.h>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 // One --put: the file, opened and checked before anything is written. It is streamed into the
@@ -327,4 +327,4 @@ constinit const Command kRepackCommand{
     .run = run_repack,
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -23,7 +23,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 namespace ft = dat::file_type;
@@ -887,6 +887,113 @@ setup::HookPayload empty_payload(std::uint32_t hook_type) {
     return payload ? *payload : setup::HookPayload{};
 }
 
+// Reads one payload field into where `slot` says it lives.
+void read_slot(const Slot& slot, const Value& field, const std::string& path) {
+    std::visit(common::Overloaded{
+                   [&](FileIdSlot id) { *id.id = read_id(field, path); },
+                   [&](const FieldSlot& place) {
+                       std::visit(common::Overloaded{
+                                      [&](std::uint32_t* v) { *v = read_u32(field, path); },
+                                      [&](std::int32_t* v) { *v = read_i32(field, path); },
+                                      [&](float* v) { *v = read_f32(field, path); },
+                                      [&](common::Vector3* v) { *v = read_vector(field, path); },
+                                      [&](Frame* v) { *v = read_frame(field, path); },
+                                      [&](std::uint8_t* v) {
+                                          *v = static_cast<std::uint8_t>(
+                                              integer_in(field, path, 0, 255));
+                                      },
+                                  },
+                                  place);
+                   },
+               },
+               slot);
+}
+
+// Refuses a "name" member that is not the name of the hook's type (`name`).
+void check_hook_name(Object& hook, std::uint32_t hook_type, std::string_view name) {
+    const Value* given = hook.find("name");
+    if (given == nullptr) {
+        return;
+    }
+    if (given->kind != Value::Kind::String) {
+        wrong(*given, hook.path("name"), "a string");
+    }
+    if (given->text != name) {
+        refuse(hook.path("name"), "\"" + given->text + "\" is not the name of hook type " +
+                                      std::to_string(hook_type) + " (\"" + std::string(name) +
+                                      "\")");
+    }
+}
+
+// The payload of a hook of type `hook_type` (which has a name), every field read from the
+// object at `payload_path`, which must hold each of them and nothing else.
+setup::HookPayload read_payload(const Value& value, const std::string& payload_path,
+                                std::uint32_t hook_type) {
+    setup::HookPayload payload = empty_payload(hook_type);
+    Object fields(value, payload_path);
+    const auto names = payload_fields(payload);
+    const auto slots = payload_slots(payload);
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        read_slot(slots[i], fields.get(names[i].name), fields.path(names[i].name));
+    }
+    fields.done();
+    return payload;
+}
+
+// The hook's "wide_part_id" flag, which only a ReplaceObject hook may give; false when absent.
+bool read_wide_part_id(Object& hook, std::uint32_t hook_type) {
+    const Value* given = hook.find("wide_part_id");
+    if (given == nullptr) {
+        return false;
+    }
+    if (hook_type != kReplaceObject) {
+        refuse(hook.path("wide_part_id"), "only a ReplaceObject hook has one");
+    }
+    if (given->kind != Value::Kind::Boolean) {
+        wrong(*given, hook.path("wide_part_id"), "a boolean");
+    }
+    return given->boolean;
+}
+
+// A ReplaceObject payload's bytes when its small part id is to be stored in the wide form
+// (`wide`), which the payload encoder never writes; otherwise nothing, left to the encoder.
+// Refuses a part id that no packed id holds.
+std::vector<std::uint8_t> replace_object_bytes(const setup::AnimPartChange& change,
+                                               const std::string& payload_path, bool wide) {
+    if (change.part_id > 0x7FFFFFFF) {
+        refuse(member_path(payload_path, "part_id"),
+               "out of range: a packed id is at most 0x7FFFFFFF");
+    }
+    if (!wide || change.part_id >= 0x8000) {
+        return {};
+    }
+    return {change.part_index,
+            0x00,
+            0x80,
+            static_cast<std::uint8_t>(change.part_id & 0xFF),
+            static_cast<std::uint8_t>(change.part_id >> 8),
+            0,
+            0,
+            0};
+}
+
+// Puts the hook's "padding" member, if given, into the bytes after its payload, which it must
+// fill exactly.
+void read_padding(Object& object, setup::AnimationHook& hook) {
+    const Value* given = object.find("padding");
+    if (given == nullptr) {
+        return;
+    }
+    const std::string padding_path = object.path("padding");
+    const auto padding = read_hex_bytes(*given, padding_path);
+    const std::size_t size = payload_size(hook.hook_type, hook.data);
+    if (padding.size() != hook.data.size() - size) {
+        refuse(padding_path, "expected " + std::to_string(hook.data.size() - size) +
+                                 " bytes of padding, found " + std::to_string(padding.size()));
+    }
+    std::copy(padding.begin(), padding.end(), hook.data.begin() + static_cast<long>(size));
+}
+
 setup::AnimationHook read_hook(const Value& value, const std::string& path) {
     Object object(value, path);
     setup::AnimationHook hook;
@@ -899,71 +1006,14 @@ setup::AnimationHook read_hook(const Value& value, const std::string& path) {
         object.done();
         return hook;
     }
-    if (const Value* given = object.find("name")) {
-        if (given->kind != Value::Kind::String) {
-            wrong(*given, object.path("name"), "a string");
-        }
-        if (given->text != name) {
-            refuse(object.path("name"), "\"" + given->text + "\" is not the name of hook type " +
-                                            std::to_string(hook.hook_type) + " (\"" +
-                                            std::string(name) + "\")");
-        }
-    }
-    setup::HookPayload payload = empty_payload(hook.hook_type);
+    check_hook_name(object, hook.hook_type, name);
     const std::string payload_path = object.path("payload");
-    Object fields(object.get("payload"), payload_path);
-    const auto names = payload_fields(payload);
-    const auto slots = payload_slots(payload);
-    for (std::size_t i = 0; i < slots.size(); ++i) {
-        const Value& field = fields.get(names[i].name);
-        const std::string field_path = fields.path(names[i].name);
-        std::visit(common::Overloaded{
-                       [&](FileIdSlot slot) { *slot.id = read_id(field, field_path); },
-                       [&](const FieldSlot& slot) {
-                           std::visit(
-                               common::Overloaded{
-                                   [&](std::uint32_t* v) { *v = read_u32(field, field_path); },
-                                   [&](std::int32_t* v) { *v = read_i32(field, field_path); },
-                                   [&](float* v) { *v = read_f32(field, field_path); },
-                                   [&](common::Vector3* v) { *v = read_vector(field, field_path); },
-                                   [&](Frame* v) { *v = read_frame(field, field_path); },
-                                   [&](std::uint8_t* v) {
-                                       *v = static_cast<std::uint8_t>(
-                                           integer_in(field, field_path, 0, 255));
-                                   },
-                               },
-                               slot);
-                       },
-                   },
-                   slots[i]);
-    }
-    fields.done();
-    bool wide = false;
-    if (const Value* given = object.find("wide_part_id")) {
-        if (hook.hook_type != kReplaceObject) {
-            refuse(object.path("wide_part_id"), "only a ReplaceObject hook has one");
-        }
-        if (given->kind != Value::Kind::Boolean) {
-            wrong(*given, object.path("wide_part_id"), "a boolean");
-        }
-        wide = given->boolean;
-    }
+    const setup::HookPayload payload =
+        read_payload(object.get("payload"), payload_path, hook.hook_type);
+    const bool wide = read_wide_part_id(object, hook.hook_type);
     if (hook.hook_type == kReplaceObject) {
-        const auto& change = std::get<setup::AnimPartChange>(payload);
-        if (change.part_id > 0x7FFFFFFF) {
-            refuse(member_path(payload_path, "part_id"),
-                   "out of range: a packed id is at most 0x7FFFFFFF");
-        }
-        if (wide && change.part_id < 0x8000) {
-            hook.data = {change.part_index,
-                         0x00,
-                         0x80,
-                         static_cast<std::uint8_t>(change.part_id & 0xFF),
-                         static_cast<std::uint8_t>(change.part_id >> 8),
-                         0,
-                         0,
-                         0};
-        }
+        hook.data =
+            replace_object_bytes(std::get<setup::AnimPartChange>(payload), payload_path, wide);
     }
     if (hook.data.empty()) {
         auto packed = setup::pack_payload(hook.hook_type, payload);
@@ -972,16 +1022,7 @@ setup::AnimationHook read_hook(const Value& value, const std::string& path) {
         }
         hook.data = std::move(*packed);
     }
-    if (const Value* given = object.find("padding")) {
-        const std::string padding_path = object.path("padding");
-        const auto padding = read_hex_bytes(*given, padding_path);
-        const std::size_t size = payload_size(hook.hook_type, hook.data);
-        if (padding.size() != hook.data.size() - size) {
-            refuse(padding_path, "expected " + std::to_string(hook.data.size() - size) +
-                                     " bytes of padding, found " + std::to_string(padding.size()));
-        }
-        std::copy(padding.begin(), padding.end(), hook.data.begin() + static_cast<long>(size));
-    }
+    read_padding(object, hook);
     object.done();
     return hook;
 }
@@ -1063,68 +1104,45 @@ setup::LocationType read_location(const Value& value, const std::string& path) {
     return location;
 }
 
-std::vector<std::uint8_t> encode_setup_model(Object& doc, std::uint32_t id) {
-    setup::StoredSetupModel model;
-    model.id = id;
-    model.flags = read_u32(doc.get("flags"), "flags");
-    model.parts = read_list(doc.get("parts"), "parts", read_id);
-    model.parent_index = read_list(doc.get("parent_index"), "parent_index", read_u32);
-    model.default_scale = read_list(doc.get("default_scale"), "default_scale", read_vector);
-    const auto per_part = [&](std::string_view name, std::size_t size, std::uint32_t bit) {
-        const std::size_t wanted = (model.flags & bit) != 0 ? model.parts.size() : 0;
-        if (size != wanted) {
-            refuse(std::string(name),
-                   "holds " + std::to_string(size) + " items where " + std::to_string(wanted) +
-                       " are expected (" +
-                       ((model.flags & bit) != 0 ? "one per part: flags has bit 0x"
-                                                 : "none: flags lacks bit 0x") +
-                       std::to_string(bit) + ")");
-        }
-    };
-    per_part("parent_index", model.parent_index.size(), setup::SetupModel::kHasParentIndex);
-    per_part("default_scale", model.default_scale.size(), setup::SetupModel::kHasDefaultScale);
-    model.holding_locations =
-        read_keyed<setup::LocationType>(doc, "holding_locations", read_location);
-    model.connection_points =
-        read_keyed<setup::LocationType>(doc, "connection_points", read_location);
-    model.placement_frames = read_keyed<setup::PlacementType>(
-        doc, "placement_frames", [&](const Value& v, const std::string& path) {
-            Object placement(v, path);
-            setup::PlacementType type{read_anim_frame(
-                placement.get("anim_frame"), placement.path("anim_frame"), model.parts.size())};
-            placement.done();
-            return type;
-        });
-    model.cyl_spheres =
-        read_list(doc.get("cyl_spheres"), "cyl_spheres", [](const Value& v, const std::string& p) {
-            Object object(v, p);
-            setup::CylSphere cyl;
-            cyl.origin = read_vector(object.get("origin"), object.path("origin"));
-            cyl.radius = read_f32(object.get("radius"), object.path("radius"));
-            cyl.height = read_f32(object.get("height"), object.path("height"));
-            object.done();
-            return cyl;
-        });
-    model.spheres = read_list(doc.get("spheres"), "spheres", read_sphere);
-    model.height = read_f32(doc.get("height"), "height");
-    model.radius = read_f32(doc.get("radius"), "radius");
-    model.step_up = read_f32(doc.get("step_up"), "step_up");
-    model.step_down = read_f32(doc.get("step_down"), "step_down");
-    model.sorting_sphere = read_sphere(doc.get("sorting_sphere"), "sorting_sphere");
-    model.selection_sphere = read_sphere(doc.get("selection_sphere"), "selection_sphere");
-    model.lights =
-        read_keyed<setup::LightInfo>(doc, "lights", [](const Value& v, const std::string& path) {
-            Object object(v, path);
-            setup::LightInfo light;
-            light.viewer_space_location = read_frame(object.get("viewer_space_location"),
-                                                     object.path("viewer_space_location"));
-            light.color = read_u32(object.get("color"), object.path("color"));
-            light.intensity = read_f32(object.get("intensity"), object.path("intensity"));
-            light.falloff = read_f32(object.get("falloff"), object.path("falloff"));
-            light.cone_angle = read_f32(object.get("cone_angle"), object.path("cone_angle"));
-            object.done();
-            return light;
-        });
+// Refuses a per-part list (`name`, of `size` items) that does not hold one item per part
+// when `bit` of the flags is set and none when it is clear.
+void check_per_part(const setup::StoredSetupModel& model, std::string_view name, std::size_t size,
+                    std::uint32_t bit) {
+    const std::size_t wanted = (model.flags & bit) != 0 ? model.parts.size() : 0;
+    if (size != wanted) {
+        refuse(std::string(name), "holds " + std::to_string(size) + " items where " +
+                                      std::to_string(wanted) + " are expected (" +
+                                      ((model.flags & bit) != 0 ? "one per part: flags has bit 0x"
+                                                                : "none: flags lacks bit 0x") +
+                                      std::to_string(bit) + ")");
+    }
+}
+
+setup::CylSphere read_cyl_sphere(const Value& value, const std::string& path) {
+    Object object(value, path);
+    setup::CylSphere cyl;
+    cyl.origin = read_vector(object.get("origin"), object.path("origin"));
+    cyl.radius = read_f32(object.get("radius"), object.path("radius"));
+    cyl.height = read_f32(object.get("height"), object.path("height"));
+    object.done();
+    return cyl;
+}
+
+setup::LightInfo read_light(const Value& value, const std::string& path) {
+    Object object(value, path);
+    setup::LightInfo light;
+    light.viewer_space_location =
+        read_frame(object.get("viewer_space_location"), object.path("viewer_space_location"));
+    light.color = read_u32(object.get("color"), object.path("color"));
+    light.intensity = read_f32(object.get("intensity"), object.path("intensity"));
+    light.falloff = read_f32(object.get("falloff"), object.path("falloff"));
+    light.cone_angle = read_f32(object.get("cone_angle"), object.path("cone_angle"));
+    object.done();
+    return light;
+}
+
+// The five default ids, each a file id or null for none.
+void read_default_ids(Object& doc, setup::StoredSetupModel& model) {
     const std::pair<std::string_view, std::optional<std::uint32_t>*> defaults[] = {
         {"default_animation", &model.default_animation},
         {"default_script", &model.default_script},
@@ -1137,6 +1155,41 @@ std::vector<std::uint8_t> encode_setup_model(Object& doc, std::uint32_t id) {
             *slot = read_id(value, std::string(name));
         }
     }
+}
+
+std::vector<std::uint8_t> encode_setup_model(Object& doc, std::uint32_t id) {
+    setup::StoredSetupModel model;
+    model.id = id;
+    model.flags = read_u32(doc.get("flags"), "flags");
+    model.parts = read_list(doc.get("parts"), "parts", read_id);
+    model.parent_index = read_list(doc.get("parent_index"), "parent_index", read_u32);
+    model.default_scale = read_list(doc.get("default_scale"), "default_scale", read_vector);
+    check_per_part(model, "parent_index", model.parent_index.size(),
+                   setup::SetupModel::kHasParentIndex);
+    check_per_part(model, "default_scale", model.default_scale.size(),
+                   setup::SetupModel::kHasDefaultScale);
+    model.holding_locations =
+        read_keyed<setup::LocationType>(doc, "holding_locations", read_location);
+    model.connection_points =
+        read_keyed<setup::LocationType>(doc, "connection_points", read_location);
+    model.placement_frames = read_keyed<setup::PlacementType>(
+        doc, "placement_frames", [&](const Value& v, const std::string& path) {
+            Object placement(v, path);
+            setup::PlacementType type{read_anim_frame(
+                placement.get("anim_frame"), placement.path("anim_frame"), model.parts.size())};
+            placement.done();
+            return type;
+        });
+    model.cyl_spheres = read_list(doc.get("cyl_spheres"), "cyl_spheres", read_cyl_sphere);
+    model.spheres = read_list(doc.get("spheres"), "spheres", read_sphere);
+    model.height = read_f32(doc.get("height"), "height");
+    model.radius = read_f32(doc.get("radius"), "radius");
+    model.step_up = read_f32(doc.get("step_up"), "step_up");
+    model.step_down = read_f32(doc.get("step_down"), "step_down");
+    model.sorting_sphere = read_sphere(doc.get("sorting_sphere"), "sorting_sphere");
+    model.selection_sphere = read_sphere(doc.get("selection_sphere"), "selection_sphere");
+    model.lights = read_keyed<setup::LightInfo>(doc, "lights", read_light);
+    read_default_ids(doc, model);
     if (model.placement_frames.size() > static_cast<std::size_t>(INT32_MAX)) {
         refuse("placement_frames", "holds more placements than a file can");
     }
@@ -1255,4 +1308,4 @@ std::optional<std::string> text_form_for(std::uint32_t id, std::span<const std::
     return std::move(*text);
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

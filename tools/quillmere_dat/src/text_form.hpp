@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// The version of the document's shape, its "format" member.
 inline constexpr std::uint32_t kTextFormFormat = 1;
@@ -64,4 +64,4 @@ struct EncodedFile {
 [[nodiscard]] std::optional<std::string> text_form_for(std::uint32_t id,
                                                        std::span<const std::uint8_t> bytes);
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -9,12 +9,8 @@
 #include <istream>
 #include <iterator>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
-
-std::span<const std::uint8_t> as_bytes(std::string_view text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
 
 Gathered<std::string> decode_from(const std::string& path, std::uint32_t id) {
     auto db = open_archive(path);
@@ -50,7 +46,7 @@ int run_decode(const Arguments& args, const Streams& streams) {
     }
     if (const auto output = args.value("-o")) {
         const auto written =
-            replace_file(std::string(*output), as_bytes(*text), std::string(*output));
+            replace_file(std::string(*output), text_bytes(*text), std::string(*output));
         return written ? kExitOk : fail(streams, written.error());
     }
     return emit(streams, *text);
@@ -161,4 +157,4 @@ constinit const Command kEncodeCommand{
     .run = run_encode,
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -10,7 +10,7 @@
 #include <system_error>
 #include <thread>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 // Problems the gate shows before it gives its verdict.
@@ -108,4 +108,4 @@ Gathered<GateVerdict> check_before_writing(const std::string& archive, bool in_p
                            " lists them; --force copies what can be read)");
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

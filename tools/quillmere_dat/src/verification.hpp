@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 /// The whole check of an opened verifier, the file list cut in two stretches of about equal
 /// stored bytes checked on two threads (one when no second thread can be had); the report is
@@ -38,4 +38,4 @@ struct GateVerdict {
 [[nodiscard]] Gathered<GateVerdict> check_before_writing(const std::string& archive, bool in_place,
                                                          bool force, const Streams& streams);
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 constexpr std::uint64_t kDefaultMaxProblems = 1000;
@@ -232,4 +232,4 @@ constinit const Command kVerifyCommand{
     .run = run_verify,
 };
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -3,7 +3,7 @@
 
 #include "json.hpp"
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 int report_written(const Streams& streams, const WriteSummary& summary) {
     if (streams.json) {
@@ -31,4 +31,4 @@ int report_written(const Streams& streams, const WriteSummary& summary) {
                              std::to_string(summary.left_out.size()) + " left out\n");
 }
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

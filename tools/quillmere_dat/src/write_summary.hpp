@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 
 struct WriteSummary {
     std::string command;
@@ -36,4 +36,4 @@ struct WriteSummary {
 /// out"), and nothing for a real run. Gives the exit status.
 [[nodiscard]] int report_written(const Streams& streams, const WriteSummary& summary);
 
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 struct Result {
@@ -203,4 +203,4 @@ TEST(CommandLineTest, OptionsMayComeAnywhereAndDashDashEndsThem) {
 }
 
 } // namespace
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 namespace fs = std::filesystem;
@@ -265,4 +265,4 @@ TEST_F(DiffKindsTest, ExitStatusIsTwoForAnArchiveThatCannotBeRead) {
 }
 
 } // namespace
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

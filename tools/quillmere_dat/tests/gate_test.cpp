@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 namespace fs = std::filesystem;
@@ -191,4 +191,4 @@ TEST_F(GateTest, AFileThatIsNoWholeStreamIsNeverPassedOnShort) {
 }
 
 } // namespace
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

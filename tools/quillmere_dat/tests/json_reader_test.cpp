@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 TEST(JsonReaderTest, ContainersAndValuesReadInOrder) {
@@ -134,4 +134,4 @@ TEST(JsonReaderTest, ByteOrderMarksZeroBytesAndHugeNumbersAreRefused) {
 }
 
 } // namespace
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

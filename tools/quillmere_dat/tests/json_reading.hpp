@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quillmere::inspect::testing {
+namespace quillmere::dat_tool::testing {
 
 /// A parsed document; objects keep their members in document order.
 using JsonDocument = nlohmann::ordered_json;
@@ -62,4 +62,4 @@ inline std::vector<std::string> keys(const JsonDocument& object) {
     return names;
 }
 
-} // namespace quillmere::inspect::testing
+} // namespace quillmere::dat_tool::testing

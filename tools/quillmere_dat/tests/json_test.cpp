@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 using testing::parse_json;
@@ -75,4 +75,4 @@ TEST(JsonTest, DocumentsRoundTripThroughAParser) {
 }
 
 } // namespace
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 Manifest sample_manifest() {
@@ -193,4 +193,4 @@ TEST(ManifestTest, ContentPathsAreTheTypeAndTheIdInUpperCaseHex) {
 }
 
 } // namespace
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

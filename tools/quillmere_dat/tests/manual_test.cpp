@@ -12,7 +12,7 @@
 #include <set>
 #include <sstream>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 void write_text(const std::filesystem::path& path, const std::string& text) {
@@ -101,4 +101,4 @@ TEST(ManualTest, ManRendersThePageWithoutAWarning) {
 }
 
 } // namespace
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

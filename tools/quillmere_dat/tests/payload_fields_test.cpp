@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 namespace setup = dat::file_type::setup_model;
@@ -58,4 +58,4 @@ TEST(PayloadFieldsTest, JsonKeepsFieldNamesAndTypes) {
 }
 
 } // namespace
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

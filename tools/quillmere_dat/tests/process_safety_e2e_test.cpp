@@ -22,7 +22,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 namespace fs = std::filesystem;
@@ -311,4 +311,4 @@ TEST_F(ProcessSafetyE2eTest, ExtractIntoAnEmptyDirectoryKeepsTheDirectory) {
 }
 
 } // namespace
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -18,7 +18,7 @@
 #include <set>
 #include <sstream>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 using testing::elements;
@@ -419,7 +419,7 @@ TEST_F(QuillmereDatE2eTest, FailuresGiveOneClearErrorLine) {
         EXPECT_EQ(run.err, c.error + "\n");
         // With --json the same failure is also the one document on standard output.
         const bool json = std::find(c.args.begin(), c.args.end(), "--json") != c.args.end();
-        EXPECT_EQ(run.out, json ? inspect::error_document("failure", c.error.substr(7)) : "");
+        EXPECT_EQ(run.out, json ? dat_tool::error_document("failure", c.error.substr(7)) : "");
     }
 }
 
@@ -454,4 +454,4 @@ TEST_F(QuillmereDatE2eTest, BadUsageExitsWithTwo) {
 }
 
 } // namespace
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -12,7 +12,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 constexpr std::size_t kMiB = std::size_t{1} << 20;
@@ -129,4 +129,4 @@ TEST(ReadAheadTest, FailedInputComesAfterEveryInputBeforeIt) {
 }
 
 } // namespace
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-namespace quillmere::inspect::sample {
+namespace quillmere::dat_tool::sample {
 
 using testkit::AnimationFrameSpec;
 using testkit::Bytes;
@@ -89,4 +89,4 @@ testkit::ArchiveBuilder sample_archive() {
     return builder;
 }
 
-} // namespace quillmere::inspect::sample
+} // namespace quillmere::dat_tool::sample

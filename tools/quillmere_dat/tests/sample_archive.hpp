@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace quillmere::inspect::sample {
+namespace quillmere::dat_tool::sample {
 
 /// An animation: one part, two frames; frame 0 holds a Sound and both ReplaceObject forms, frame 1
 /// a CreateParticle and an AnimationDone.
@@ -35,4 +35,4 @@ inline constexpr std::uint32_t kBrokenChain = 0x33000002;
 /// version_minor 2 and the version string bytes 0x10 to 0x1F.
 [[nodiscard]] testkit::ArchiveBuilder sample_archive();
 
-} // namespace quillmere::inspect::sample
+} // namespace quillmere::dat_tool::sample

@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        quillmere::inspect::sample::sample_archive().write_to(argv[1]);
+        quillmere::dat_tool::sample::sample_archive().write_to(argv[1]);
     } catch (const std::exception& e) {
         std::cerr << "error: " << e.what() << "\n";
         return 1;

@@ -18,7 +18,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 namespace fs = std::filesystem;
@@ -264,4 +264,4 @@ TEST_F(TextFormTest, EditsGoBackThroughRepackAndPack) {
 }
 
 } // namespace
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

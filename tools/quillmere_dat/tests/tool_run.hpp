@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace quillmere::inspect::testing {
+namespace quillmere::dat_tool::testing {
 
 struct ToolRun {
     int status;
@@ -39,4 +39,4 @@ inline JsonDocument json_of(const ToolRun& run) {
     return *doc;
 }
 
-} // namespace quillmere::inspect::testing
+} // namespace quillmere::dat_tool::testing

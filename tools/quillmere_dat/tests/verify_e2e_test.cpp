@@ -13,7 +13,7 @@
 #include <regex>
 #include <sstream>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 using testing::elements;
@@ -299,4 +299,4 @@ TEST_F(VerifyE2eTest, EveryHostileArchiveFailsWithErrorsWithinLimits) {
 }
 
 } // namespace
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -16,7 +16,7 @@
 #include <tuple>
 #include <vector>
 
-namespace quillmere::inspect::testing {
+namespace quillmere::dat_tool::testing {
 
 /// The whole file; empty when it does not exist.
 inline std::vector<std::uint8_t> bytes_of(const std::filesystem::path& path) {
@@ -88,4 +88,4 @@ inline void expect_same_files(const std::filesystem::path& a_path,
     }
 }
 
-} // namespace quillmere::inspect::testing
+} // namespace quillmere::dat_tool::testing

@@ -20,7 +20,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 namespace fs = std::filesystem;
@@ -248,4 +248,4 @@ TEST_F(WriteCommandsE2eTest, FileSizeLimitIsAClearErrorThatLeavesNothing) {
 }
 
 } // namespace
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

@@ -18,7 +18,7 @@
 #include <sstream>
 #include <sys/stat.h>
 
-namespace quillmere::inspect {
+namespace quillmere::dat_tool {
 namespace {
 
 namespace fs = std::filesystem;
@@ -411,4 +411,4 @@ TEST_F(WriteCommandsTest, RefusalsLeaveEveryFileAsItWas) {
 }
 
 } // namespace
-} // namespace quillmere::inspect
+} // namespace quillmere::dat_tool

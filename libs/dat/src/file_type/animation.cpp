@@ -14,7 +14,7 @@ using common::ByteCursor;
 using common::DecodeResult;
 using setup_model::FrameView;
 
-DecodeResult<AnimationView> AnimationView::parse(ByteCursor& cursor) {
+DecodeResult<AnimationView> AnimationView::read(ByteCursor& cursor) {
     QM_TRY(std::uint32_t id, cursor.read_u32());
     QM_TRY(std::uint32_t flag_bits, cursor.read_u32());
     QM_TRY(std::uint32_t num_parts, cursor.read_u32());
@@ -51,14 +51,14 @@ DecodeResult<AnimationView> AnimationView::parse(ByteCursor& cursor) {
 }
 
 DecodeResult<Animation> Animation::read(ByteCursor& cursor) {
-    QM_TRY(const AnimationView view, AnimationView::parse(cursor));
+    QM_TRY(const AnimationView view, AnimationView::read(cursor));
     Animation animation{view.id,
                         view.flags,
                         view.num_parts,
                         view.num_frames,
                         setup_model::detail::decode_frames(view.pos_frames),
                         {}};
-    // The parse found every frame, so the count is what the input holds.
+    // The view's `read` found every frame, so the count is what the input holds.
     animation.part_frames.reserve(view.num_frames);
     for (const FrameView& frame : view.part_frames) {
         animation.part_frames.push_back(frame.to_owned());

@@ -27,68 +27,58 @@ void write_packed_id(ByteWriter& w, std::uint32_t id) {
     w.write_u16(static_cast<std::uint16_t>(id & 0xFFFF));
 }
 
+void write_value(ByteWriter& w, std::uint8_t value) {
+    w.write_u8(value);
+}
+void write_value(ByteWriter& w, std::uint32_t value) {
+    w.write_u32(value);
+}
+void write_value(ByteWriter& w, std::int32_t value) {
+    w.write_i32(value);
+}
+void write_value(ByteWriter& w, float value) {
+    w.write_f32(value);
+}
+void write_value(ByteWriter& w, const common::Vector3& value) {
+    value.write_le(w);
+}
+void write_value(ByteWriter& w, const graphics::Frame& value) {
+    value.write_le(w);
+}
+
+// Each record's fields in the order its `read_le` reads them.
 void write_fields(ByteWriter& w, const HookPayload& payload) {
+    const auto write = [&w](const auto&... values) { (write_value(w, values), ...); };
     std::visit(
         common::Overloaded{
             [](const EmptyPayload&) {},
-            [&](const SoundPayload& p) { w.write_u32(p.id); },
-            [&](const SoundTablePayload& p) { w.write_u32(p.sound_type); },
+            [&](const SoundPayload& p) { write(p.id); },
+            [&](const SoundTablePayload& p) { write(p.sound_type); },
             [&](const AttackCone& p) {
-                w.write_u32(p.part_index);
-                for (float v : {p.left_x, p.left_y, p.right_x, p.right_y, p.radius, p.height}) {
-                    w.write_f32(v);
-                }
+                write(p.part_index, p.left_x, p.left_y, p.right_x, p.right_y, p.radius, p.height);
             },
             [&](const AnimPartChange& p) {
-                w.write_u8(p.part_index);
+                write(p.part_index);
                 write_packed_id(w, p.part_id);
             },
-            [&](const EtherealPayload& p) { w.write_i32(p.ethereal); },
-            [&](const PartRamp& p) {
-                w.write_u32(p.part);
-                for (float v : {p.start, p.end, p.time}) {
-                    w.write_f32(v);
-                }
-            },
-            [&](const Ramp& p) {
-                for (float v : {p.start, p.end, p.time}) {
-                    w.write_f32(v);
-                }
-            },
-            [&](const ScalePayload& p) {
-                w.write_f32(p.end);
-                w.write_f32(p.time);
-            },
+            [&](const EtherealPayload& p) { write(p.ethereal); },
+            [&](const PartRamp& p) { write(p.part, p.start, p.end, p.time); },
+            [&](const Ramp& p) { write(p.start, p.end, p.time); },
+            [&](const ScalePayload& p) { write(p.end, p.time); },
             [&](const CreateParticleHookPayload& p) {
-                w.write_u32(p.emitter_info_id);
-                w.write_u32(p.part_index);
-                p.offset.write_le(w);
-                w.write_u32(p.emitter_id);
+                write(p.emitter_info_id, p.part_index, p.offset, p.emitter_id);
             },
-            [&](const ParticleEmitterPayload& p) { w.write_u32(p.emitter_id); },
-            [&](const NoDrawPayload& p) { w.write_u32(p.no_draw); },
-            [&](const DefaultScriptPartPayload& p) { w.write_u32(p.part_index); },
-            [&](const CallPesPayload& p) {
-                w.write_u32(p.pes);
-                w.write_f32(p.pause);
-            },
+            [&](const ParticleEmitterPayload& p) { write(p.emitter_id); },
+            [&](const NoDrawPayload& p) { write(p.no_draw); },
+            [&](const DefaultScriptPartPayload& p) { write(p.part_index); },
+            [&](const CallPesPayload& p) { write(p.pes, p.pause); },
             [&](const SoundTweakedPayload& p) {
-                w.write_u32(p.sound_id);
-                for (float v : {p.probability, p.priority, p.volume}) {
-                    w.write_f32(v);
-                }
+                write(p.sound_id, p.probability, p.priority, p.volume);
             },
-            [&](const SetOmegaPayload& p) { p.axis.write_le(w); },
-            [&](const TextureVelocityPayload& p) {
-                w.write_f32(p.u_speed);
-                w.write_f32(p.v_speed);
-            },
-            [&](const TextureVelocityPartPayload& p) {
-                w.write_u32(p.part_index);
-                w.write_f32(p.u_speed);
-                w.write_f32(p.v_speed);
-            },
-            [&](const SetLightPayload& p) { w.write_i32(p.lights_on); },
+            [&](const SetOmegaPayload& p) { write(p.axis); },
+            [&](const TextureVelocityPayload& p) { write(p.u_speed, p.v_speed); },
+            [&](const TextureVelocityPartPayload& p) { write(p.part_index, p.u_speed, p.v_speed); },
+            [&](const SetLightPayload& p) { write(p.lights_on); },
         },
         payload);
 }

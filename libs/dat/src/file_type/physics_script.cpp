@@ -91,7 +91,7 @@ PhysicsScriptData PhysicsScriptDataView::to_owned() const {
     return PhysicsScriptData{start_time, hook.to_owned()};
 }
 
-DecodeResult<PhysicsScriptView> PhysicsScriptView::parse(ByteCursor& cursor) {
+DecodeResult<PhysicsScriptView> PhysicsScriptView::read(ByteCursor& cursor) {
     QM_TRY(std::uint32_t id, cursor.read_u32());
     QM_TRY(std::uint32_t num_script_datas, cursor.read_u32());
     // Every entry takes at least 16 bytes, so a huge count ends with the input.
@@ -121,9 +121,9 @@ DecodeResult<PhysicsScript> PhysicsScript::unpack(std::span<const std::uint8_t> 
 }
 
 DecodeResult<PhysicsScript> PhysicsScript::read(ByteCursor& cursor) {
-    QM_TRY(const PhysicsScriptView view, PhysicsScriptView::parse(cursor));
+    QM_TRY(const PhysicsScriptView view, PhysicsScriptView::read(cursor));
     PhysicsScript script{view.id, {}};
-    // The parse found every entry, so the count is what the input holds.
+    // The view's `read` found every entry, so the count is what the input holds.
     script.script_data.reserve(view.script_data.size());
     for (const PhysicsScriptDataView& entry : view.script_data) {
         script.script_data.push_back(entry.to_owned());

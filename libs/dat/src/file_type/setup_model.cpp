@@ -85,10 +85,9 @@ std::vector<T> decode_records(std::span<const std::uint8_t> bytes, std::uint64_t
     return values;
 }
 
-// The keyed entries of checked bytes in a map; a later entry replaces an earlier one.
-template <class Record>
-std::unordered_map<std::int32_t, Record> decode_keyed(std::span<const std::uint8_t> bytes) {
-    std::unordered_map<std::int32_t, Record> map;
+// Hands each keyed entry of checked bytes, in file order, to `take(key, record)`.
+template <class Record, class Take>
+void for_each_keyed(std::span<const std::uint8_t> bytes, Take take) {
     ByteCursor cursor(bytes);
     while (cursor.remaining() != 0) {
         auto key = cursor.read_i32();
@@ -97,8 +96,17 @@ std::unordered_map<std::int32_t, Record> decode_keyed(std::span<const std::uint8
         if (!key || !value) {
             break;
         }
-        map.insert_or_assign(*key, std::move(*value));
+        take(*key, std::move(*value));
     }
+}
+
+// The keyed entries of checked bytes in a map; a later entry replaces an earlier one.
+template <class Record>
+std::unordered_map<std::int32_t, Record> decode_keyed(std::span<const std::uint8_t> bytes) {
+    std::unordered_map<std::int32_t, Record> map;
+    for_each_keyed<Record>(bytes, [&](std::int32_t key, Record&& value) {
+        map.insert_or_assign(key, std::move(value));
+    });
     return map;
 }
 
@@ -107,17 +115,43 @@ template <class Record>
 std::vector<Keyed<Record>> decode_keyed_list(std::span<const std::uint8_t> bytes) {
     std::vector<Keyed<Record>> list;
     list.reserve(static_cast<std::size_t>(bytes.size() / (kKeySize + Record::kWireSize)));
-    ByteCursor cursor(bytes);
-    while (cursor.remaining() != 0) {
-        auto key = cursor.read_i32();
-        auto value = Record::read_le(cursor);
-        assert(key && value && "a checked record decodes again");
-        if (!key || !value) {
-            break;
-        }
-        list.push_back({*key, std::move(*value)});
-    }
+    for_each_keyed<Record>(bytes, [&](std::int32_t key, Record&& value) {
+        list.push_back({key, std::move(value)});
+    });
     return list;
+}
+
+// The fields that every form of a setup model (the view, `SetupModel`, `StoredSetupModel`)
+// holds alike: the id, the flags, the dimensions, the two spheres and the default ids.
+template <class From, class To>
+void copy_scalar_fields(const From& from, To& to) {
+    to.id = from.id;
+    to.flags = from.flags;
+    to.height = from.height;
+    to.radius = from.radius;
+    to.step_up = from.step_up;
+    to.step_down = from.step_down;
+    to.sorting_sphere = from.sorting_sphere;
+    to.selection_sphere = from.selection_sphere;
+    to.default_animation = from.default_animation;
+    to.default_script = from.default_script;
+    to.default_motion_table = from.default_motion_table;
+    to.default_sound_table = from.default_sound_table;
+    to.default_script_table = from.default_script_table;
+}
+
+// The lists that `SetupModel` and `StoredSetupModel` both keep as plain vectors, decoded from
+// the view's checked bytes. The keyed lists, which the two keep differently, are left out.
+template <class Model>
+void decode_plain_lists(const SetupModelView& view, Model& model) {
+    model.parts = decode_records<std::uint32_t>(view.parts, kU32Size, &ByteCursor::read_u32);
+    model.parent_index =
+        decode_records<std::uint32_t>(view.parent_index, kU32Size, &ByteCursor::read_u32);
+    model.default_scale =
+        decode_records<Vector3>(view.default_scale, kVector3Size, Vector3::read_le);
+    model.cyl_spheres =
+        decode_records<CylSphere>(view.cyl_spheres, CylSphere::kWireSize, CylSphere::read_le);
+    model.spheres = decode_records<Sphere>(view.spheres, kSphereSize, Sphere::read_le);
 }
 
 // A map's entries as a list in ascending key order.
@@ -198,7 +232,7 @@ bool PlacementStep::operator()(std::span<const std::uint8_t> data, std::uint64_t
     return true;
 }
 
-DecodeResult<SetupModelView> SetupModelView::parse(ByteCursor& cursor) {
+DecodeResult<SetupModelView> SetupModelView::read(ByteCursor& cursor) {
     SetupModelView model;
     QM_TRY(model.id, cursor.read_u32());
     QM_TRY(model.flags, cursor.read_u32());
@@ -280,38 +314,19 @@ DecodeResult<SetupModel> SetupModel::read(ByteCursor& cursor) {
 }
 
 DecodeResult<SetupModel> SetupModel::unpack(ByteCursor& cursor) {
-    QM_TRY(const SetupModelView view, SetupModelView::parse(cursor));
+    QM_TRY(const SetupModelView view, SetupModelView::read(cursor));
     SetupModel model;
-    model.id = view.id;
-    model.flags = view.flags;
-    model.parts = decode_records<std::uint32_t>(view.parts, kU32Size, &ByteCursor::read_u32);
-    model.parent_index =
-        decode_records<std::uint32_t>(view.parent_index, kU32Size, &ByteCursor::read_u32);
-    model.default_scale =
-        decode_records<Vector3>(view.default_scale, kVector3Size, Vector3::read_le);
+    copy_scalar_fields(view, model);
+    decode_plain_lists(view, model);
     model.holding_locations = decode_keyed<LocationType>(view.holding_locations);
     model.connection_points = decode_keyed<LocationType>(view.connection_points);
-    // The parse found every placement, so the count is what the input holds.
+    // The view's `read` found every placement, so the count is what the input holds.
     model.placement_frames.reserve(view.placement_frames.size());
     for (const PlacementView& placement : view.placement_frames) {
         model.placement_frames.insert_or_assign(placement.key,
                                                 PlacementType{placement.anim_frame.to_owned()});
     }
-    model.cyl_spheres =
-        decode_records<CylSphere>(view.cyl_spheres, CylSphere::kWireSize, CylSphere::read_le);
-    model.spheres = decode_records<Sphere>(view.spheres, kSphereSize, Sphere::read_le);
-    model.height = view.height;
-    model.radius = view.radius;
-    model.step_up = view.step_up;
-    model.step_down = view.step_down;
-    model.sorting_sphere = view.sorting_sphere;
-    model.selection_sphere = view.selection_sphere;
     model.lights = decode_keyed<LightInfo>(view.lights);
-    model.default_animation = view.default_animation;
-    model.default_script = view.default_script;
-    model.default_motion_table = view.default_motion_table;
-    model.default_sound_table = view.default_sound_table;
-    model.default_script_table = view.default_script_table;
     return model;
 }
 
@@ -398,7 +413,7 @@ void write_keyed(common::ByteWriter& writer, const std::vector<Keyed<Record>>& l
 DecodeResult<StoredSetupModel> StoredSetupModel::read(std::span<const std::uint8_t> data,
                                                       std::uint64_t* consumed) {
     ByteCursor cursor(data);
-    QM_TRY(const SetupModelView view, SetupModelView::parse(cursor));
+    QM_TRY(const SetupModelView view, SetupModelView::read(cursor));
     if (consumed != nullptr) {
         *consumed = cursor.position();
     }
@@ -407,13 +422,8 @@ DecodeResult<StoredSetupModel> StoredSetupModel::read(std::span<const std::uint8
 
 StoredSetupModel StoredSetupModel::from_view(const SetupModelView& view) {
     StoredSetupModel model;
-    model.id = view.id;
-    model.flags = view.flags;
-    model.parts = decode_records<std::uint32_t>(view.parts, kU32Size, &ByteCursor::read_u32);
-    model.parent_index =
-        decode_records<std::uint32_t>(view.parent_index, kU32Size, &ByteCursor::read_u32);
-    model.default_scale =
-        decode_records<Vector3>(view.default_scale, kVector3Size, Vector3::read_le);
+    copy_scalar_fields(view, model);
+    decode_plain_lists(view, model);
     model.holding_locations = decode_keyed_list<LocationType>(view.holding_locations);
     model.connection_points = decode_keyed_list<LocationType>(view.connection_points);
     model.placement_frames.reserve(view.placement_frames.size());
@@ -421,28 +431,13 @@ StoredSetupModel StoredSetupModel::from_view(const SetupModelView& view) {
         model.placement_frames.push_back(
             {placement.key, PlacementType{placement.anim_frame.to_owned()}});
     }
-    model.cyl_spheres =
-        decode_records<CylSphere>(view.cyl_spheres, CylSphere::kWireSize, CylSphere::read_le);
-    model.spheres = decode_records<Sphere>(view.spheres, kSphereSize, Sphere::read_le);
-    model.height = view.height;
-    model.radius = view.radius;
-    model.step_up = view.step_up;
-    model.step_down = view.step_down;
-    model.sorting_sphere = view.sorting_sphere;
-    model.selection_sphere = view.selection_sphere;
     model.lights = decode_keyed_list<LightInfo>(view.lights);
-    model.default_animation = view.default_animation;
-    model.default_script = view.default_script;
-    model.default_motion_table = view.default_motion_table;
-    model.default_sound_table = view.default_sound_table;
-    model.default_script_table = view.default_script_table;
     return model;
 }
 
 StoredSetupModel StoredSetupModel::from_model(const SetupModel& model) {
     StoredSetupModel stored;
-    stored.id = model.id;
-    stored.flags = model.flags;
+    copy_scalar_fields(model, stored);
     stored.parts = model.parts;
     stored.parent_index = model.parent_index;
     stored.default_scale = model.default_scale;
@@ -451,18 +446,7 @@ StoredSetupModel StoredSetupModel::from_model(const SetupModel& model) {
     stored.placement_frames = sorted_entries(model.placement_frames);
     stored.cyl_spheres = model.cyl_spheres;
     stored.spheres = model.spheres;
-    stored.height = model.height;
-    stored.radius = model.radius;
-    stored.step_up = model.step_up;
-    stored.step_down = model.step_down;
-    stored.sorting_sphere = model.sorting_sphere;
-    stored.selection_sphere = model.selection_sphere;
     stored.lights = sorted_entries(model.lights);
-    stored.default_animation = model.default_animation;
-    stored.default_script = model.default_script;
-    stored.default_motion_table = model.default_motion_table;
-    stored.default_sound_table = model.default_sound_table;
-    stored.default_script_table = model.default_script_table;
     return stored;
 }
 

@@ -26,7 +26,7 @@ void visit_frame(const file_type::setup_model::FrameView& frame, HookSite site,
 
 DecodeResult<void> visit_animation(ByteCursor& cursor, const HookVisitor& visit,
                                    HookFileOutline& outline) {
-    QM_TRY(const auto animation, file_type::animation::AnimationView::parse(cursor));
+    QM_TRY(const auto animation, file_type::animation::AnimationView::read(cursor));
     outline = {animation.id, animation.num_parts, animation.num_frames};
     HookSite site;
     site.file_type = FileType::Animation;
@@ -40,7 +40,7 @@ DecodeResult<void> visit_animation(ByteCursor& cursor, const HookVisitor& visit,
 
 DecodeResult<void> visit_setup_model(ByteCursor& cursor, const HookVisitor& visit,
                                      HookFileOutline& outline) {
-    QM_TRY(const auto model, file_type::setup_model::SetupModelView::parse(cursor));
+    QM_TRY(const auto model, file_type::setup_model::SetupModelView::read(cursor));
     std::vector<file_type::setup_model::PlacementView> placements;
     model.placements_by_key(placements);
     outline = {model.id, model.num_parts, static_cast<std::uint32_t>(placements.size())};
@@ -55,7 +55,7 @@ DecodeResult<void> visit_setup_model(ByteCursor& cursor, const HookVisitor& visi
 
 DecodeResult<void> visit_physics_script(ByteCursor& cursor, const HookVisitor& visit,
                                         HookFileOutline& outline) {
-    QM_TRY(const auto script, file_type::physics_script::PhysicsScriptView::parse(cursor));
+    QM_TRY(const auto script, file_type::physics_script::PhysicsScriptView::read(cursor));
     outline = {script.id, 0, static_cast<std::uint32_t>(script.script_data.size())};
     HookSite site;
     site.file_type = FileType::PhysicsScript;

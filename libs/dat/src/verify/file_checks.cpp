@@ -31,17 +31,17 @@ std::optional<std::string> decode_failure(FileType type, std::uint32_t id,
     common::ByteCursor cursor(bytes);
     switch (type) {
     case FileType::Animation:
-        if (auto animation = file_type::animation::AnimationView::parse(cursor); !animation) {
+        if (auto animation = file_type::animation::AnimationView::read(cursor); !animation) {
             return failed("Animation::read", animation.error());
         }
         break;
     case FileType::SetupModel:
-        if (auto model = file_type::setup_model::SetupModelView::parse(cursor); !model) {
+        if (auto model = file_type::setup_model::SetupModelView::read(cursor); !model) {
             return failed("SetupModel::read", model.error());
         }
         break;
     case FileType::PhysicsScript:
-        if (auto script = file_type::physics_script::PhysicsScriptView::parse(cursor); !script) {
+        if (auto script = file_type::physics_script::PhysicsScriptView::read(cursor); !script) {
             return failed("PhysicsScript::unpack", script.error());
         }
         break;

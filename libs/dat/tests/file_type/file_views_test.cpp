@@ -9,6 +9,7 @@
 #include "quillmere/dat/file_type/setup_model.hpp"
 #include "quillmere/testkit/portal_files.hpp"
 
+#include <concepts>
 #include <gtest/gtest.h>
 #include <map>
 #include <stdexcept>
@@ -31,6 +32,16 @@ struct Located {
 };
 using Hooks = std::vector<Located>;
 using Reader = DecodeResult<Hooks> (*)(ByteCursor&);
+
+// Code written against the views' former name `parse` still compiles (with a deprecation
+// warning where it calls it; a requires-expression does not count as a call).
+template <class View>
+concept ReadableAsParse = requires(ByteCursor& cursor) {
+    { View::parse(cursor) } -> std::same_as<DecodeResult<View>>;
+};
+static_assert(ReadableAsParse<animation::AnimationView>);
+static_assert(ReadableAsParse<setup_model::SetupModelView>);
+static_assert(ReadableAsParse<physics_script::PhysicsScriptView>);
 
 Located located(const HookView& hook) {
     return {hook.offset, hook.to_owned()};
@@ -163,7 +174,7 @@ DecodeResult<Hooks> reference_physics_script(ByteCursor& c) {
 // The views, and the owned decoders (which give no offsets).
 
 DecodeResult<Hooks> animation_view(ByteCursor& c) {
-    QM_TRY(const animation::AnimationView view, animation::AnimationView::parse(c));
+    QM_TRY(const animation::AnimationView view, animation::AnimationView::read(c));
     Hooks hooks;
     for (const auto& frame : view.part_frames) {
         EXPECT_EQ(frame.part_frames.size(), 28u * view.num_parts);
@@ -186,7 +197,7 @@ DecodeResult<Hooks> animation_owned(ByteCursor& c) {
 }
 
 DecodeResult<Hooks> setup_model_view(ByteCursor& c) {
-    QM_TRY(const setup_model::SetupModelView view, setup_model::SetupModelView::parse(c));
+    QM_TRY(const setup_model::SetupModelView view, setup_model::SetupModelView::read(c));
     std::vector<setup_model::PlacementView> placements;
     view.placements_by_key(placements);
     Hooks hooks;
@@ -215,7 +226,7 @@ DecodeResult<Hooks> setup_model_owned(ByteCursor& c) {
 
 DecodeResult<Hooks> physics_script_view(ByteCursor& c) {
     QM_TRY(const physics_script::PhysicsScriptView view,
-           physics_script::PhysicsScriptView::parse(c));
+           physics_script::PhysicsScriptView::read(c));
     Hooks hooks;
     for (const auto& entry : view.script_data) {
         hooks.push_back(located(entry.hook));
@@ -360,7 +371,7 @@ TEST(FileViewsTest, ViewsAndDecodersGiveTheReferenceVerdictOnEveryDamagedFile) {
 TEST(FileViewsTest, EachHookViewEncodesToItsStoredBytes) {
     const auto file = testkit::build_animation(testkit::make_animation_spec(7, 1, 2, 27, false));
     ByteCursor cursor(file);
-    const auto view = animation::AnimationView::parse(cursor);
+    const auto view = animation::AnimationView::read(cursor);
     ASSERT_TRUE(view) << view.error().message();
     std::size_t hooks = 0;
     for (const auto& frame : view->part_frames) {
@@ -384,7 +395,7 @@ TEST(FileViewsTest, EachHookViewEncodesToItsStoredBytes) {
 TEST(FileViewsTest, StepsTakeEveryWholeElementAndRefuseEveryCutOne) {
     const auto file = testkit::build_animation(testkit::make_animation_spec(7, 2, 2, 27, false));
     ByteCursor cursor(file);
-    const auto view = animation::AnimationView::parse(cursor);
+    const auto view = animation::AnimationView::read(cursor);
     ASSERT_TRUE(view) << view.error().message();
     // `out` only gives the type of element the step takes.
     GuardedBytes guarded(file.size());
@@ -419,7 +430,7 @@ TEST(FileViewsTest, ParsedPhysicsScriptWritesBackTheBytesItConsumed) {
     auto with_tail = file;
     with_tail.push_back(0xEE);
     ByteCursor cursor(with_tail);
-    const auto view = physics_script::PhysicsScriptView::parse(cursor);
+    const auto view = physics_script::PhysicsScriptView::read(cursor);
     ASSERT_TRUE(view) << view.error().message();
     EXPECT_EQ(cursor.position(), file.size());
     std::vector<std::uint8_t> encoded;

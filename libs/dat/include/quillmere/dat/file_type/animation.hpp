@@ -95,7 +95,7 @@ struct QUILLMERE_DAT_EXPORT Animation {
 /// with its offset. Valid while those bytes live.
 ///
 ///     common::ByteCursor cursor(bytes);
-///     QM_TRY(const AnimationView animation, AnimationView::parse(cursor));
+///     QM_TRY(const AnimationView animation, AnimationView::read(cursor));
 ///     for (const setup_model::FrameView& frame : animation.part_frames) {
 ///         for (const setup_model::HookView& hook : frame.hooks) {
 ///             use(hook.hook_type, bytes.subspan(hook.offset, hook.encoded_size()));
@@ -114,7 +114,12 @@ struct QUILLMERE_DAT_EXPORT AnimationView {
     /// Checks one whole animation at the cursor's position. The reads, the errors and the cursor
     /// position after success or failure are exactly those of `Animation::read`, which is this
     /// followed by copies of what the view shows.
-    [[nodiscard]] static common::DecodeResult<AnimationView> parse(common::ByteCursor& cursor);
+    [[nodiscard]] static common::DecodeResult<AnimationView> read(common::ByteCursor& cursor);
+    /// `read` under its former name, kept for code written against it.
+    [[deprecated("use read")]] [[nodiscard]] static common::DecodeResult<AnimationView>
+    parse(common::ByteCursor& cursor) {
+        return read(cursor);
+    }
 };
 
 } // namespace quillmere::dat::file_type::animation

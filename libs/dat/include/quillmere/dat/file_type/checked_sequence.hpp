@@ -10,8 +10,8 @@
 
 namespace quillmere::dat::file_type {
 
-/// `count` elements stored back to back from offset `start` of `data`, all of which the parse
-/// that handed out the sequence has checked. Iterating takes each element with `Step`, a
+/// `count` elements stored back to back from offset `start` of `data`, all of which the view's
+/// `read` that handed out the sequence has checked. Iterating takes each element with `Step`, a
 /// callable `bool(std::span<const std::uint8_t> data, std::uint64_t& pos, Element& out)` that
 /// sets `out` to the element at `pos` and moves `pos` past it, or returns false when the bytes
 /// there do not hold one; nothing is allocated and no error is built. Over bytes nobody checked
@@ -74,7 +74,7 @@ class CheckedSequence {
     };
 
     CheckedSequence() = default;
-    /// The sequence a parse hands out, once it has checked every element.
+    /// The sequence a view's `read` hands out, once it has checked every element.
     CheckedSequence(std::span<const std::uint8_t> data, std::uint64_t start, std::uint32_t count,
                     Step step = Step{}) noexcept
         : data_(data), start_(start), count_(count), step_(std::move(step)) {}

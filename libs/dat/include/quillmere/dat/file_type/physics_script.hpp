@@ -109,10 +109,15 @@ struct QUILLMERE_DAT_EXPORT PhysicsScriptView {
     /// Checks one script at the cursor's position. The reads, the errors and the cursor
     /// position after success or failure are exactly those of `PhysicsScript::read`, which is
     /// this followed by copies of the entries.
-    [[nodiscard]] static common::DecodeResult<PhysicsScriptView> parse(common::ByteCursor& cursor);
+    [[nodiscard]] static common::DecodeResult<PhysicsScriptView> read(common::ByteCursor& cursor);
+    /// `read` under its former name, kept for code written against it.
+    [[deprecated("use read")]] [[nodiscard]] static common::DecodeResult<PhysicsScriptView>
+    parse(common::ByteCursor& cursor) {
+        return read(cursor);
+    }
 
     /// Writes the script as `PhysicsScript::write` writes its owned form: id, entry count,
-    /// entries. For a parsed script these are the bytes the parse consumed.
+    /// entries. For a script `read` gave, these are the bytes it consumed.
     [[nodiscard]] common::DecodeResult<void> write(common::ByteWriter& writer) const;
 };
 

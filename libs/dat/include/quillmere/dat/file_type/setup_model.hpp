@@ -250,7 +250,12 @@ struct QUILLMERE_DAT_EXPORT SetupModelView {
     /// Checks one setup model at the cursor's position. The reads, the errors and the cursor
     /// position after success or failure are exactly those of `SetupModel::unpack`, which is
     /// this followed by copies of what the view shows.
-    [[nodiscard]] static common::DecodeResult<SetupModelView> parse(common::ByteCursor& cursor);
+    [[nodiscard]] static common::DecodeResult<SetupModelView> read(common::ByteCursor& cursor);
+    /// `read` under its former name, kept for code written against it.
+    [[deprecated("use read")]] [[nodiscard]] static common::DecodeResult<SetupModelView>
+    parse(common::ByteCursor& cursor) {
+        return read(cursor);
+    }
 
     /// The placements the decoded model's map holds: for each key the last placement stored
     /// under it, in ascending key order. `out`'s previous content is replaced and its capacity
@@ -295,7 +300,7 @@ struct QUILLMERE_DAT_EXPORT StoredSetupModel {
     std::optional<std::uint32_t> default_sound_table;
     std::optional<std::uint32_t> default_script_table;
 
-    /// Decodes the setup model held in `data`, from its first byte: `SetupModelView::parse`,
+    /// Decodes the setup model held in `data`, from its first byte: `SetupModelView::read`,
     /// same errors, then copies of every entry the view shows. `consumed` as for
     /// `SetupModel::read`.
     [[nodiscard]] static common::DecodeResult<StoredSetupModel>
