@@ -390,14 +390,18 @@ read_member(const PackPlan& plan, const TypeDirectories& directories, const std:
 }
 
 // What a member would take in the archive: its compressed size when stored compressed, else
-// its size (that of its file when it was left to stream).
-std::uint64_t dry_run_size(const ManifestFile& file,
-                           const std::optional<std::span<const std::uint8_t>>& contents,
-                           const TypeDirectories& directories, const std::string& prefix) {
+// its size (that of its file when it was left to stream, which fails as a real run would when
+// that file can no longer be opened).
+Gathered<std::uint64_t> dry_run_size(const ManifestFile& file,
+                                     const std::optional<std::span<const std::uint8_t>>& contents,
+                                     const TypeDirectories& directories,
+                                     const std::string& prefix) {
+    if (!contents) {
+        QM_TRY(const LocalFile member, directories.open_member(prefix, file.id));
+        return member.size();
+    }
     const bool compress = (file.bit_flags & 1U) != 0;
-    return !contents  ? directories.open_member(prefix, file.id)->size()
-           : compress ? dat::utils::compress_lrs(*contents).size()
-                      : contents->size();
+    return compress ? dat::utils::compress_lrs(*contents).size() : contents->size();
 }
 
 // Stores one member: `contents` when it was read ahead, else streamed from its file.
@@ -442,7 +446,8 @@ Gathered<WriteSummary> write_archive(const PackPlan& plan, const std::string& di
         QM_TRY(const auto contents, files.next());
         const bool compress = (file.bit_flags & 1U) != 0;
         if (dry_run) {
-            summary.count(dry_run_size(file, contents, directories, prefix), compress);
+            QM_TRY(const std::uint64_t size, dry_run_size(file, contents, directories, prefix));
+            summary.count(size, compress);
             continue;
         }
         QM_TRY(const dat::DatFileEntry added,
