@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <exception>
+#include <iterator>
+#include <mutex>
 #include <span>
 #include <system_error>
 #include <thread>
@@ -32,23 +34,23 @@ struct PartResult {
     std::exception_ptr stopped;
 };
 
-// Sweeps `work` in order into `out`, as the full case does file by file: a fetch or decode
-// failure is recorded and the sweep goes on; a failure raised by a sweep stops the stretch and
-// is kept for the case to raise. `cancel` ends the stretch early when an earlier one has
-// already failed the case, since nothing this one finds could then be reported.
-void sweep_part(const dat::DatDatabase& dat, std::span<const Work> work,
-                const std::atomic<bool>& cancel, PartResult& out) noexcept {
+// Sweeps `work` in order into `out`, as the full case does file by file, reading through
+// `reader`: a fetch or decode failure is recorded and the sweep goes on; a failure raised by a
+// sweep stops the stretch and is kept for the case to raise. `cancel` ends the stretch early
+// when an earlier one has already failed the case, since nothing this one finds could then be
+// reported. `bytes` is the thread's buffer, grown to the largest file and kept.
+void sweep_part(dat::SequentialReader& reader, std::span<const Work> work,
+                const std::atomic<bool>& cancel, PartResult& out,
+                std::vector<std::uint8_t>& bytes) noexcept {
     try {
         // The stretch's files are in id order within each type, which is mostly the order they
-        // are stored in, so one reader kept across them fetches runs of them at once.
+        // are stored in, so the reader fetches runs of them at once.
         std::vector<std::uint32_t> ids;
         ids.reserve(work.size());
         for (const Work& item : work) {
             ids.push_back(item.id);
         }
-        dat::SequentialReader reader(dat, std::move(ids));
-        // One buffer for every file of the stretch: it grows to the largest and stays.
-        std::vector<std::uint8_t> bytes;
+        reader.restart(std::move(ids));
         for (std::size_t index = 0; index < work.size(); ++index) {
             if (cancel.load(std::memory_order_relaxed)) {
                 return;
@@ -71,6 +73,35 @@ void sweep_part(const dat::DatDatabase& dat, std::span<const Work> work,
     }
 }
 
+// Hands the list out in stretches of `kStretchFiles`: one thread takes them from the front, the
+// other from the back, until they meet, so both stay busy to the end whatever each file costs.
+class Stretches {
+  public:
+    static constexpr std::size_t kStretchFiles = 128;
+
+    explicit Stretches(std::span<const Work> work) : work_(work), end_(work.size()) {}
+
+    // The next stretch from the front, or from the back; empty once they have met.
+    std::span<const Work> front() {
+        const std::lock_guard lock(mutex_);
+        const std::size_t begin = begin_;
+        begin_ = std::min(begin_ + kStretchFiles, end_);
+        return work_.subspan(begin, begin_ - begin);
+    }
+    std::span<const Work> back() {
+        const std::lock_guard lock(mutex_);
+        const std::size_t end = end_;
+        end_ -= std::min(kStretchFiles, end_ - begin_);
+        return work_.subspan(end_, end - end_);
+    }
+
+  private:
+    std::span<const Work> work_;
+    std::mutex mutex_;
+    std::size_t begin_ = 0;
+    std::size_t end_;
+};
+
 // The files of every type in sweep order; counts each type's files into `outcome`.
 std::vector<Work> work_list(const dat::DatDatabase& dat, SweepOutcome& outcome) {
     const auto lists = entries_of_types(dat, kSweptTypes);
@@ -84,54 +115,58 @@ std::vector<Work> work_list(const dat::DatDatabase& dat, SweepOutcome& outcome) 
     return work;
 }
 
-// Where the list is cut: the first stretch holds about half of the stored bytes.
-std::size_t cut_in_half(std::span<const Work> work) {
-    std::uint64_t total_size = 0;
-    for (const Work& item : work) {
-        total_size += item.stored_size;
-    }
-    std::size_t cut = 0;
-    for (std::uint64_t first_size = 0; cut < work.size() && 2 * first_size < total_size; ++cut) {
-        first_size += work[cut].stored_size;
-    }
-    return cut;
-}
-
 } // namespace
 
-// The list is cut in two stretches holding about the same number of stored bytes; a helper
-// thread sweeps the second while the case's own thread sweeps the first, each reading and
-// decoding its own files, so two cores share the work without handing files to each other.
-// The archive is only read, and each stretch keeps its own counters and failures, which are
-// joined in list order afterwards. A failure that stops the case is the first in list order:
-// the first stretch's own if it has one, else the second's; so the case ends with the same
-// message and the same counters as a single pass. Without a helper thread the case sweeps both
-// stretches itself.
+// The list is swept in stretches handed out from both ends: the case's own thread takes them
+// from the front, a helper thread from the back, each reading and decoding its own files, so two
+// cores share the work to the end without handing single files to each other. The archive is
+// only read, and each stretch keeps its own counters and failures, which are joined in list
+// order afterwards. A failure that stops the case is the first in list order, so the case ends
+// with the same message and the same counters as a single pass: a stop at the front leaves
+// nothing further back to report, so it ends the helper's work; a stop at the back does not
+// end the front's, which might still meet an earlier one. Without a helper thread the case
+// sweeps every stretch itself.
 SweepOutcome sweep_all(const dat::DatDatabase& dat) {
     SweepOutcome outcome;
     const std::vector<Work> work = work_list(dat, outcome);
-    const std::size_t cut = cut_in_half(work);
-    const std::span<const Work> first(work.data(), cut);
-    const std::span<const Work> second(work.data() + cut, work.size() - cut);
-
-    std::array<PartResult, 2> parts;
-    std::atomic<bool> cancel_second = false;
+    Stretches stretches(work);
+    // Room for every stretch on either side, so that taking one allocates nothing.
+    const std::size_t most = work.size() / Stretches::kStretchFiles + 1;
+    std::array<std::vector<PartResult>, 2> sides;
+    sides[0].reserve(most);
+    sides[1].reserve(most);
+    std::array<dat::SequentialReader, 2> readers{dat::SequentialReader(dat, {}),
+                                                 dat::SequentialReader(dat, {})};
+    std::atomic<bool> cancel_back = false;
     const std::atomic<bool> never = false;
+    // Side 0 takes stretches from the front, side 1 from the back.
+    const auto sweep_side = [&](std::size_t side, const std::atomic<bool>& cancel) noexcept {
+        std::vector<std::uint8_t> bytes;
+        for (auto stretch = side == 0 ? stretches.front() : stretches.back(); !stretch.empty();
+             stretch = side == 0 ? stretches.front() : stretches.back()) {
+            if (cancel.load(std::memory_order_relaxed)) {
+                return;
+            }
+            sweep_part(readers[side], stretch, cancel, sides[side].emplace_back(), bytes);
+            if (side == 0 && sides[0].back().stopped) {
+                cancel_back = true;
+                return;
+            }
+        }
+    };
     std::thread helper;
     try {
-        helper = std::thread([&] { sweep_part(dat, second, cancel_second, parts[1]); });
+        helper = std::thread([&] { sweep_side(1, cancel_back); });
     } catch (const std::system_error&) {
-        // No helper thread: the second stretch is swept below, after the first.
+        // No helper thread: the front sweeps every stretch.
     }
-    sweep_part(dat, first, never, parts[0]);
-    if (parts[0].stopped) {
-        cancel_second = true;
-    }
+    sweep_side(0, never);
     if (helper.joinable()) {
         helper.join();
-    } else if (!parts[0].stopped) {
-        sweep_part(dat, second, never, parts[1]);
     }
+    std::vector<PartResult> parts = std::move(sides[0]);
+    parts.insert(parts.end(), std::make_move_iterator(sides[1].rbegin()),
+                 std::make_move_iterator(sides[1].rend()));
 
     for (const PartResult& part : parts) {
         if (part.stopped) {

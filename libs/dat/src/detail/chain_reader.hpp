@@ -191,13 +191,20 @@ class QUILLMERE_DAT_TEST_SEAM ChainReader {
 
 /// How far reads of files listed in the order they are read may fetch ahead: to where the last
 /// of the files after the one read would end, each starting just after the one before (at most
-/// `kMaxGap` bytes later, a directory node or a few free blocks in between, say) and stored in
+/// a gap's width later: a directory node or a few free blocks in between, say) and stored in
 /// consecutive blocks. A sound archive mostly stores files one after another, so their chains
 /// then come in a few large reads; only bytes the entries say chains read, and the gaps between
 /// them, are fetched.
 class QUILLMERE_DAT_TEST_SEAM ReadAheadRuns {
   public:
+    /// The widest gap for a reader of every file, which would read most of the gaps' bytes
+    /// anyway (directory nodes, free blocks).
     static constexpr std::uint64_t kMaxGap = std::uint64_t{64} << 10;
+
+    /// Runs that take gaps of at most `max_gap` bytes. A reader of some files only would copy
+    /// the others' bytes in the gaps for nothing: a gap is worth reading through only while
+    /// copying it costs less than the system read it saves.
+    explicit ReadAheadRuns(std::uint64_t max_gap = kMaxGap) noexcept : max_gap_(max_gap) {}
 
     /// The end for the read of file `index` of `count`; `chain(i)` is where file `i`'s chain
     /// starts and would end in consecutive blocks, or nothing for a file not to be read (which
@@ -214,7 +221,7 @@ class QUILLMERE_DAT_TEST_SEAM ReadAheadRuns {
             run_end_ = own->end;
             for (std::optional<ByteRange> next; *run_last_ + 1 < count; ++*run_last_) {
                 next = chain(*run_last_ + 1);
-                if (!next || next->start < run_end_ || next->start - run_end_ > kMaxGap) {
+                if (!next || next->start < run_end_ || next->start - run_end_ > max_gap_) {
                     break;
                 }
                 run_end_ = next->end;
@@ -224,6 +231,7 @@ class QUILLMERE_DAT_TEST_SEAM ReadAheadRuns {
     }
 
   private:
+    std::uint64_t max_gap_;
     std::size_t run_first_ = 0;
     std::optional<std::size_t> run_last_;
     std::uint64_t run_end_ = 0;

@@ -177,6 +177,10 @@ class QUILLMERE_DAT_EXPORT SequentialReader {
     SequentialReader& operator=(SequentialReader&&) noexcept;
     ~SequentialReader();
 
+    /// Goes on with the files `ids` instead, keeping the window and what it holds: for a reader
+    /// handed its files a stretch at a time, the read-ahead never going past the stretch.
+    void restart(std::vector<std::uint32_t> ids);
+
     /// The files of the list.
     [[nodiscard]] std::span<const std::uint32_t> ids() const noexcept;
 
