@@ -1,7 +1,8 @@
-// The full sweep: the ordered list of files, its cut in two halves and the two threads that
-// sweep them.
+// The full sweep: the ordered list of files, handed out in stretches from both ends to the two
+// threads that sweep them.
 #include "full_sweep.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 #include <iterator>
@@ -73,30 +74,38 @@ void sweep_part(dat::SequentialReader& reader, std::span<const Work> work,
     }
 }
 
-// Hands the list out in stretches of `kStretchFiles`: one thread takes them from the front, the
-// other from the back, until they meet, so both stay busy to the end whatever each file costs.
+// Hands the list out in stretches: one thread takes them from the front, the other from the
+// back, until they meet, so both stay busy to the end whatever each file costs. A stretch is a
+// sixteenth of the list, at most `kMostFiles` files (large enough that the reads still come in
+// runs, small enough that the two threads end close together).
 class Stretches {
   public:
-    static constexpr std::size_t kStretchFiles = 128;
+    static constexpr std::size_t kMostFiles = 128;
 
-    explicit Stretches(std::span<const Work> work) : work_(work), end_(work.size()) {}
+    explicit Stretches(std::span<const Work> work)
+        : work_(work), files_(std::clamp<std::size_t>(work.size() / 16, 1, kMostFiles)),
+          end_(work.size()) {}
+
+    // Stretches the list is handed out in, at most.
+    [[nodiscard]] std::size_t count() const noexcept { return work_.size() / files_ + 1; }
 
     // The next stretch from the front, or from the back; empty once they have met.
     std::span<const Work> front() {
         const std::lock_guard lock(mutex_);
         const std::size_t begin = begin_;
-        begin_ = std::min(begin_ + kStretchFiles, end_);
+        begin_ = std::min(begin_ + files_, end_);
         return work_.subspan(begin, begin_ - begin);
     }
     std::span<const Work> back() {
         const std::lock_guard lock(mutex_);
         const std::size_t end = end_;
-        end_ -= std::min(kStretchFiles, end_ - begin_);
+        end_ -= std::min(files_, end_ - begin_);
         return work_.subspan(end_, end - end_);
     }
 
   private:
     std::span<const Work> work_;
+    std::size_t files_;
     std::mutex mutex_;
     std::size_t begin_ = 0;
     std::size_t end_;
@@ -131,7 +140,7 @@ SweepOutcome sweep_all(const dat::DatDatabase& dat) {
     const std::vector<Work> work = work_list(dat, outcome);
     Stretches stretches(work);
     // Room for every stretch on either side, so that taking one allocates nothing.
-    const std::size_t most = work.size() / Stretches::kStretchFiles + 1;
+    const std::size_t most = stretches.count();
     std::array<std::vector<PartResult>, 2> sides;
     sides[0].reserve(most);
     sides[1].reserve(most);

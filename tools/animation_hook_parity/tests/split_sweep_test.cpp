@@ -1,7 +1,7 @@
-// The full sweep shares its files between two threads, each taking one stretch of the ordered
-// list. These tests run the checker on archives whose failures lie on both sides of the cut and
-// require what one pass over the list gives: FAIL lines in list order, the full count, and the
-// first round-trip failure in list order, whichever thread meets its own first.
+// The full sweep shares its files between two threads, which take stretches of the ordered list
+// from its two ends until they meet. These tests run the checker on archives whose failures lie
+// all along the list and require what one pass over it gives: FAIL lines in list order, the full
+// count, and the first round-trip failure in list order, whichever thread meets its own first.
 #include "file_types.hpp"
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/common/text.hpp"
@@ -89,7 +89,7 @@ single_pass_failures(const std::filesystem::path& path) {
 TEST(SplitSweepTest, FailuresFromBothStretchesComeInListOrder) {
     ArchiveBuilder builder(1024);
     builder.shuffle_blocks(3);
-    // Animations of growing size, so the cut falls among them; every third one cut short.
+    // Animations of growing size, every third one cut short.
     for (std::uint32_t i = 1; i <= 45; ++i) {
         auto bytes = animation(0x03000000 + i, 1 + i / 3);
         if (i % 3 == 0) {
@@ -142,8 +142,8 @@ TEST(SplitSweepTest, TheFirstRoundTripFailureInListOrderEndsTheCase) {
     for (std::uint32_t i = 1; i <= 3; ++i) {
         builder.add_file(0x03000000 + i, animation(0x03000000 + i, 1));
     }
-    // The first script carries most of the archive's bytes, so the cut falls right after it
-    // and the second script, which fails too, is swept by the other thread.
+    // Both scripts fail; the second, last on the list, is the first the thread taking
+    // stretches from the back meets.
     builder.add_file(0x33000001, physics_script(0x33000001, 3000));
     builder.add_file(0x33000002, physics_script(0x33000002, 1));
     testkit::TempFile file({}, "split-sweep");
