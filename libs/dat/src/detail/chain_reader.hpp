@@ -33,8 +33,10 @@ struct ByteRange {
 /// past a page boundary) read from a page-aligned offset.
 class QUILLMERE_DAT_TEST_SEAM StagingWindow {
   public:
-    /// The most bytes one read fetches.
-    static constexpr std::size_t kCapacity = std::size_t{1} << 20;
+    /// The most bytes one read fetches: 256 KiB, so that the window stays in a core's cache
+    /// (a window of 1 MiB made verify 10 to 15 % slower on the development machine, whose cores
+    /// have 512 KiB of second-level cache each).
+    static constexpr std::size_t kCapacity = std::size_t{1} << 18;
     /// The page size the reads are aligned to (the smallest in use; a multiple of it aligns as
     /// well).
     static constexpr std::size_t kPageSize = 4096;

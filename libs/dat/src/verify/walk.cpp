@@ -7,7 +7,8 @@
 
 #include <algorithm>
 #include <array>
-#include <unordered_map>
+#include <bit>
+#include <utility>
 
 namespace quillmere::dat::detail {
 namespace {
@@ -63,6 +64,59 @@ std::string interval_text(const NodePlace& node) {
     }
     return out;
 }
+
+// The ids listed so far and the node each was first listed in: open addressing in a table that
+// doubles when half full (a map node per entry cost more than the rest of the walk).
+class FirstNodes {
+  public:
+    // The node `id` was first listed in, or nothing after recording it as listed in `node`.
+    std::optional<std::uint32_t> find_or_add(std::uint32_t id, std::uint32_t node) {
+        if (2 * (used_ + 1) > slots_.size()) {
+            grow();
+        }
+        Slot& slot = slot_of(id);
+        if (slot.used) {
+            return slot.node;
+        }
+        slot = {id, node, true};
+        ++used_;
+        return std::nullopt;
+    }
+
+  private:
+    struct Slot {
+        std::uint32_t id = 0;
+        std::uint32_t node = 0;
+        bool used = false;
+    };
+
+    // The slot holding `id`, or the free one where it goes; the table's size is a power of two,
+    // the start the high bits of a multiplicative hash.
+    Slot& slot_of(std::uint32_t id) {
+        const std::size_t mask = slots_.size() - 1;
+        for (auto at = static_cast<std::size_t>((id * 0x9E3779B97F4A7C15ULL) >> shift_);;
+             at = (at + 1) & mask) {
+            if (!slots_[at].used || slots_[at].id == id) {
+                return slots_[at];
+            }
+        }
+    }
+
+    void grow() {
+        const std::size_t size = std::max<std::size_t>(64, 2 * slots_.size());
+        std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(size));
+        shift_ = 64 - std::countr_zero(size);
+        for (const Slot& slot : old) {
+            if (slot.used) {
+                slot_of(slot.id) = slot;
+            }
+        }
+    }
+
+    std::vector<Slot> slots_;
+    std::size_t used_ = 0;
+    int shift_ = 64;
+};
 
 // Records every problem the directory walk meets, and what the later steps need: each node's
 // extents and each entry on the list of files.
@@ -142,11 +196,10 @@ class WalkRecorder final : public DirectoryVisitor {
 
   private:
     void check_entry(const NodePlace& node, std::uint32_t id, std::optional<std::uint32_t> before) {
-        const auto [first, inserted] = first_node_of_.try_emplace(id, node.offset);
-        if (!inserted) {
+        if (const auto first = first_node_of_.find_or_add(id, node.offset)) {
             problems_.add(ProblemKind::DuplicateId, id, node.offset,
                           "listed again (first in directory node at offset " +
-                              std::to_string(first->second) + "); open keeps this later entry");
+                              std::to_string(*first) + "); open keeps this later entry");
             return;
         }
         if (before && id <= *before) {
@@ -171,7 +224,7 @@ class WalkRecorder final : public DirectoryVisitor {
 
     Verifier::State& state_;
     ProblemList& problems_;
-    std::unordered_map<std::uint32_t, std::uint32_t> first_node_of_;
+    FirstNodes first_node_of_;
     std::optional<std::uint64_t> first_leaf_depth_;
     bool depth_reported_ = false;
     ChainReader reader_;
