@@ -277,32 +277,29 @@ void check_whole_archive(const Verifier::State& state, const SortedExtents& exte
 }
 
 SortedExtents::SortedExtents(std::vector<std::vector<Extent>> runs) : runs_(std::move(runs)) {
+    std::size_t total = 0;
     for (auto& run : runs_) {
         if (!std::is_sorted(run.begin(), run.end(), extent_before)) {
             std::sort(run.begin(), run.end(), extent_before);
         }
+        total += run.size();
     }
-}
-
-SortedExtents::Cursor::Cursor(const std::vector<std::vector<Extent>>& runs)
-    : runs_(&runs), at_(runs.size(), 0) {
-    settle();
-}
-
-void SortedExtents::Cursor::next() {
-    ++at_[run_];
-    settle();
-}
-
-// Points at the least head of the runs (there are a few: one per part and the nodes').
-void SortedExtents::Cursor::settle() {
-    current_ = nullptr;
-    for (std::size_t k = 0; k < runs_->size(); ++k) {
-        const std::vector<Extent>& run = (*runs_)[k];
-        if (at_[k] < run.size() && (current_ == nullptr || extent_before(run[at_[k]], *current_))) {
-            current_ = &run[at_[k]];
-            run_ = k;
+    // A merge of the runs, taking the least head each time (there are a few: one per part and
+    // the nodes').
+    order_.reserve(total);
+    std::vector<std::size_t> at(runs_.size(), 0);
+    while (order_.size() < total) {
+        const Extent* least = nullptr;
+        std::size_t from = 0;
+        for (std::size_t k = 0; k < runs_.size(); ++k) {
+            if (at[k] < runs_[k].size() &&
+                (least == nullptr || extent_before(runs_[k][at[k]], *least))) {
+                least = &runs_[k][at[k]];
+                from = k;
+            }
         }
+        order_.push_back(least);
+        ++at[from];
     }
 }
 

@@ -31,9 +31,10 @@ struct Extent {
     return a.start != b.start ? a.start < b.start : a.owner < b.owner;
 }
 
-/// Extents held as sorted runs (a part's, the directory nodes'), read as one sorted sequence by
-/// merging the runs on the fly: they are never copied into one vector, which on a scattered
-/// archive, with an extent per block, would double what they take.
+/// Extents held as sorted runs (a part's, the directory nodes'), read as one sorted sequence: the
+/// runs are merged once into a list of where each extent lies, never copied into one vector of
+/// extents, which on a scattered archive, with an extent per block, would double what they take
+/// (a place is a quarter of an extent).
 class SortedExtents {
   public:
     /// Takes `runs`, sorting each that is not sorted.
@@ -42,25 +43,22 @@ class SortedExtents {
     /// A pass over the extents in order.
     class Cursor {
       public:
-        explicit Cursor(const std::vector<std::vector<Extent>>& runs);
-        [[nodiscard]] bool done() const noexcept { return current_ == nullptr; }
-        [[nodiscard]] const Extent& operator*() const noexcept { return *current_; }
-        [[nodiscard]] const Extent* operator->() const noexcept { return current_; }
-        void next();
+        explicit Cursor(const std::vector<const Extent*>& order) : order_(&order) {}
+        [[nodiscard]] bool done() const noexcept { return at_ == order_->size(); }
+        [[nodiscard]] const Extent& operator*() const noexcept { return *(*order_)[at_]; }
+        [[nodiscard]] const Extent* operator->() const noexcept { return (*order_)[at_]; }
+        void next() noexcept { ++at_; }
 
       private:
-        void settle();
-
-        const std::vector<std::vector<Extent>>* runs_;
-        std::vector<std::size_t> at_;
-        std::size_t run_ = 0;
-        const Extent* current_ = nullptr;
+        const std::vector<const Extent*>* order_;
+        std::size_t at_ = 0;
     };
 
-    [[nodiscard]] Cursor cursor() const { return Cursor(runs_); }
+    [[nodiscard]] Cursor cursor() const { return Cursor(order_); }
 
   private:
     std::vector<std::vector<Extent>> runs_;
+    std::vector<const Extent*> order_;
 };
 
 /// Where the blocks holding `range`, one of the stretches `trace` read, end: the last one
