@@ -2,6 +2,7 @@
 // the library's hook visitor finds them.
 #include "hook_listing.hpp"
 
+#include "archive_access.hpp"
 #include "command.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/common/try.hpp"
@@ -36,7 +37,24 @@ std::string hook_file_types_text() {
 }
 
 std::string cannot_decode(std::uint32_t id, FileType type, const common::DecodeError& error) {
-    return "cannot decode " + id_text(id) + " as " + with_article(type) + ": " + error.one_line();
+    return cannot_decode(id, type, error.one_line());
+}
+
+std::string cannot_decode(std::uint32_t id, FileType type, std::string_view why) {
+    return "cannot decode " + id_text(id) + " as " + with_article(type) + ": " + std::string(why);
+}
+
+Gathered<HookFile> read_hook_file(const std::string& path, std::uint32_t id) {
+    QM_TRY(const dat::DatDatabase db, open_archive(path));
+    if (!db.files().contains(id)) {
+        return std::unexpected(one_line(dat::DatError::not_found(id)));
+    }
+    const auto type = dat::file_type::of(id);
+    if (!type) {
+        return std::unexpected(id_text(id) + " is not " + hook_file_types_text());
+    }
+    QM_TRY(std::vector<std::uint8_t> bytes, read_file(db, id, path));
+    return HookFile{*type, std::move(bytes)};
 }
 
 common::DecodeResult<HookListing> list_hooks(FileType type, std::span<const std::uint8_t> bytes) {

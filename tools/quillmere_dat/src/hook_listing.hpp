@@ -2,6 +2,7 @@
 // file (frame index, placement key or start time).
 #pragma once
 
+#include "command.hpp"
 #include "quillmere/common/decode_error.hpp"
 #include "quillmere/dat/file_type/animation_hook.hpp"
 #include "quillmere/dat/file_type/file_type.hpp"
@@ -10,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillmere::dat_tool {
@@ -43,6 +45,20 @@ struct HookListing {
 /// Why a file of `type` did not decode: "cannot decode 0x03000001 as an animation: {error}".
 [[nodiscard]] std::string cannot_decode(std::uint32_t id, dat::file_type::FileType type,
                                         const common::DecodeError& error);
+/// The same with the reason in words.
+[[nodiscard]] std::string cannot_decode(std::uint32_t id, dat::file_type::FileType type,
+                                        std::string_view why);
+
+/// A hook-carrying file read out of an archive.
+struct HookFile {
+    dat::file_type::FileType type = dat::file_type::FileType::Animation;
+    std::vector<std::uint8_t> bytes;
+};
+
+/// Opens the archive at `path` and reads file `id`, which must be an animation, setup model or
+/// physics script; else the one-line error (the archive's, a missing id's, or "0x01000001 is not
+/// an animation (0x03......), ...").
+[[nodiscard]] Gathered<HookFile> read_hook_file(const std::string& path, std::uint32_t id);
 
 /// Reads `bytes` as a file of `type` through the library's hook visitor and lists its hooks. The
 /// error is the decoder's, unchanged.

@@ -5,6 +5,7 @@
 #include "hook_listing.hpp"
 #include "hook_rows.hpp"
 #include "json.hpp"
+#include "quillmere/common/try.hpp"
 
 namespace quillmere::dat_tool {
 namespace {
@@ -25,24 +26,10 @@ struct HooksModel {
 };
 
 Gathered<HooksModel> gather(const std::string& path, std::uint32_t id) {
-    auto db = open_archive(path);
-    if (!db) {
-        return std::unexpected(std::move(db.error()));
-    }
-    if (!db->files().contains(id)) {
-        return std::unexpected(one_line(dat::DatError::not_found(id)));
-    }
-    const auto type = dat::file_type::of(id);
-    if (!type) {
-        return std::unexpected(id_text(id) + " is not " + hook_file_types_text());
-    }
-    auto bytes = read_file(*db, id, path);
-    if (!bytes) {
-        return std::unexpected(std::move(bytes.error()));
-    }
-    auto listing = list_hooks(*type, *bytes);
+    QM_TRY(const HookFile file, read_hook_file(path, id));
+    auto listing = list_hooks(file.type, file.bytes);
     if (!listing) {
-        return std::unexpected(cannot_decode(id, *type, listing.error()));
+        return std::unexpected(cannot_decode(id, file.type, listing.error()));
     }
 
     HooksModel model;

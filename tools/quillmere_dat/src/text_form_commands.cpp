@@ -4,6 +4,7 @@
 #include "commands.hpp"
 #include "hook_listing.hpp"
 #include "local_files.hpp"
+#include "quillmere/common/try.hpp"
 #include "text_form.hpp"
 
 #include <istream>
@@ -13,27 +14,10 @@ namespace quillmere::dat_tool {
 namespace {
 
 Gathered<std::string> decode_from(const std::string& path, std::uint32_t id) {
-    auto db = open_archive(path);
-    if (!db) {
-        return std::unexpected(std::move(db.error()));
-    }
-    if (!db->files().contains(id)) {
-        return std::unexpected(one_line(dat::DatError::not_found(id)));
-    }
-    const auto type = dat::file_type::of(id);
-    if (!type) {
-        return std::unexpected(id_text(id) + " is not " + hook_file_types_text());
-    }
-    auto bytes = read_file(*db, id, path);
-    if (!bytes) {
-        return std::unexpected(std::move(bytes.error()));
-    }
-    auto text = decode_text_form(*type, *bytes);
+    QM_TRY(const HookFile file, read_hook_file(path, id));
+    auto text = decode_text_form(file.type, file.bytes);
     if (!text) {
-        const std::string_view article =
-            *type == dat::file_type::FileType::Animation ? "an " : "a ";
-        return std::unexpected("cannot decode " + id_text(id) + " as " + std::string(article) +
-                               std::string(dat::file_type::name(*type)) + ": " + text.error());
+        return std::unexpected(cannot_decode(id, file.type, text.error()));
     }
     return text;
 }
