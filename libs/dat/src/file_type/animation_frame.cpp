@@ -2,7 +2,6 @@
 // the frame's hooks.
 #include "quillmere/dat/file_type/animation_frame.hpp"
 
-#include "file_type/capped_reserve.hpp"
 #include "file_type/detail/animation_frame.hpp"
 #include "quillmere/common/le.hpp"
 #include "quillmere/common/try.hpp"
@@ -46,21 +45,6 @@ std::vector<Frame> decode_frames(std::span<const std::uint8_t> bytes) {
         frame.orientation.y = common::load_le<float>(p + 20);
         frame.orientation.z = common::load_le<float>(p + 24);
         p += Frame::kWireSize;
-    }
-    return frames;
-}
-
-DecodeResult<std::vector<Frame>> read_frames(ByteCursor& cursor, std::uint32_t count) {
-    QM_TRY(auto bytes, placements(cursor, count));
-    return decode_frames(bytes);
-}
-
-DecodeResult<std::vector<Frame>> read_frames_by_field(ByteCursor& cursor, std::uint32_t count) {
-    std::vector<Frame> frames;
-    file_type::detail::capped_reserve(frames, count, cursor, Frame::kWireSize);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        QM_TRY(Frame frame, Frame::read_le(cursor));
-        frames.push_back(frame);
     }
     return frames;
 }

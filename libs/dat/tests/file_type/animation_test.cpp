@@ -12,6 +12,30 @@ namespace quillmere::dat::file_type::animation {
 namespace {
 
 using setup_model::AnimationFrame;
+
+// `count` consecutive frames the library's way: `placements`, then `decode_frames`.
+common::DecodeResult<std::vector<graphics::Frame>> read_frames(common::ByteCursor& cursor,
+                                                               std::uint32_t count) {
+    auto bytes = setup_model::detail::placements(cursor, count);
+    if (!bytes) {
+        return std::unexpected(std::move(bytes).error());
+    }
+    return setup_model::detail::decode_frames(*bytes);
+}
+
+// `count` consecutive frames, each through `Frame::read_le`: the reference.
+common::DecodeResult<std::vector<graphics::Frame>> read_frames_by_field(common::ByteCursor& cursor,
+                                                                        std::uint32_t count) {
+    std::vector<graphics::Frame> frames;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        auto frame = graphics::Frame::read_le(cursor);
+        if (!frame) {
+            return std::unexpected(std::move(frame).error());
+        }
+        frames.push_back(*frame);
+    }
+    return frames;
+}
 using testkit::Bytes;
 using testkit::contexts_of;
 
@@ -288,8 +312,8 @@ TEST(AnimationFrameTest, BulkAndFieldByFieldPlacementsAgree) {
                 common::ByteCursor by_field(prefix);
                 bulk.set_position(start);
                 by_field.set_position(start);
-                auto fast = setup_model::detail::read_frames(bulk, count);
-                auto slow = setup_model::detail::read_frames_by_field(by_field, count);
+                auto fast = read_frames(bulk, count);
+                auto slow = read_frames_by_field(by_field, count);
                 const auto where = "start " + std::to_string(start) + " count " +
                                    std::to_string(count) + " length " + std::to_string(length);
                 ASSERT_EQ(fast.has_value(), slow.has_value()) << where;
