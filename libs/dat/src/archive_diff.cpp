@@ -56,28 +56,16 @@ bool same_bytes(const std::vector<std::uint8_t>& x, const std::vector<std::uint8
 // The stored bytes of one archive's files, read in the order of a sorted entry list. Chains
 // are read as the verifier reads them: each run of consecutive blocks is copied out of a window
 // of the file filled by one contiguous read, and a refill may read ahead as far as the files
-// next in the list would end when each starts just after the one before (the directory's own
-// claims, gaps of at most 64 KiB between them), so files stored in list order come in a few
-// large reads. As the verifier does, files are not read once those read before them store more
-// than 4 times the archive's length: a damaged directory can make many entries share chains.
+// next in the list would end when each starts just after the one before (`ReadAheadRuns`: the
+// directory's own claims, gaps of at most 64 KiB between them), so files stored in list order
+// come in a few large reads. As the verifier does, files are not read once those read before them
+// store more than 4 times the archive's length: a damaged directory can make many entries share
+// chains.
 class StoredReader {
   public:
     StoredReader(const DatDatabase& db, std::span<const DatFileEntry> entries)
         : file_(detail::DatabaseAccess::file(db)), block_size_(db.header().block_size),
-          length_(db.archive_length()), entries_(entries), run_end_(entries.size(), 0) {
-        // Backwards: each file's read-ahead ends where the run of files from it on ends.
-        for (std::size_t i = entries.size(); i-- > 0;) {
-            const std::uint64_t end =
-                layout::consecutive_chain_end(entries[i].offset, entries[i].size, block_size_);
-            run_end_[i] = end;
-            if (i + 1 < entries.size() && readable(entries[i + 1])) {
-                const std::uint64_t next = entries[i + 1].offset;
-                if (next >= end && next - end <= kMaxGap) {
-                    run_end_[i] = run_end_[i + 1];
-                }
-            }
-        }
-    }
+          length_(db.archive_length()), entries_(entries) {}
 
     // The stored bytes of entry `index` of the list into `out`; errors as `read_file_data`'s.
     DatResult<void> read(std::size_t index, std::vector<std::uint8_t>& out) {
@@ -102,12 +90,18 @@ class StoredReader {
                 std::to_string(kStoredBoundFactor) + " times the archive's length"));
         }
         out.resize(entry.size);
-        reader_.read_ahead_to(run_end_[index]);
+        reader_.read_ahead_to(read_ahead_.end(index, entries_.size(), [this](std::size_t at) {
+            const DatFileEntry& file = entries_[at];
+            return readable(file)
+                       ? std::optional<detail::ByteRange>(
+                             {file.offset,
+                              layout::consecutive_chain_end(file.offset, file.size, block_size_)})
+                       : std::nullopt;
+        }));
         return reader_.read(file_, block_size_, entry.offset, out);
     }
 
   private:
-    static constexpr std::uint64_t kMaxGap = std::uint64_t{64} << 10;
     static constexpr std::uint64_t kStoredBoundFactor = 4;
 
     [[nodiscard]] bool readable(const DatFileEntry& entry) const noexcept {
@@ -118,7 +112,7 @@ class StoredReader {
     std::uint32_t block_size_;
     std::uint64_t length_;
     std::span<const DatFileEntry> entries_;
-    std::vector<std::uint64_t> run_end_;
+    detail::ReadAheadRuns read_ahead_;
     detail::ChainReader reader_;
     std::uint64_t read_ = 0;
 };
