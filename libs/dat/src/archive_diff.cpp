@@ -92,11 +92,9 @@ class StoredReader {
         out.resize(entry.size);
         reader_.read_ahead_to(read_ahead_.end(index, entries_.size(), [this](std::size_t at) {
             const DatFileEntry& file = entries_[at];
-            return readable(file)
-                       ? std::optional<detail::ByteRange>(
-                             {file.offset,
-                              layout::consecutive_chain_end(file.offset, file.size, block_size_)})
-                       : std::nullopt;
+            return readable(file) ? std::optional(detail::consecutive_chain(file.offset, file.size,
+                                                                            block_size_))
+                                  : std::nullopt;
         }));
         return reader_.read(file_, block_size_, entry.offset, out);
     }

@@ -326,9 +326,7 @@ struct SequentialReader::State {
         if (entry == nullptr || entry->size > database->archive_length()) {
             return std::nullopt;
         }
-        return detail::ByteRange{entry->offset,
-                                 layout::consecutive_chain_end(entry->offset, entry->size,
-                                                               database->header().block_size)};
+        return detail::consecutive_chain(entry->offset, entry->size, database->header().block_size);
     }
 };
 

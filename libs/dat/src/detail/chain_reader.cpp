@@ -326,7 +326,6 @@ DatResult<void> ChainReader::read(const ArchiveFile& file, std::uint32_t block_s
 ChainReader& thread_chain_reader() {
     thread_local ChainReader reader;
     reader.forget();
-    reader.read_ahead_to(0);
     return reader;
 }
 

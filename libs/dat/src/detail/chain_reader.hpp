@@ -3,6 +3,7 @@
 // trace of the bytes each block gave and a map of the file's link words learned in one pass.
 #pragma once
 
+#include "detail/archive_layout.hpp"
 #include "detail/test_seam.hpp"
 #include "quillmere/dat/dat_error.hpp"
 
@@ -22,6 +23,13 @@ struct ByteRange {
 
     friend bool operator==(const ByteRange&, const ByteRange&) = default;
 };
+
+/// The bytes the chain from `offset` holding `size` bytes spans when its blocks are consecutive:
+/// a link word per block, then the bytes.
+[[nodiscard]] constexpr ByteRange consecutive_chain(std::uint32_t offset, std::uint32_t size,
+                                                    std::uint32_t block_size) noexcept {
+    return {offset, layout::consecutive_chain_end(offset, size, block_size)};
+}
 
 /// A stretch of the archive file held in memory, refilled by one contiguous read. The buffer
 /// grows to the longest read asked of it, at most `kCapacity` bytes, and is kept for later reads.

@@ -172,12 +172,10 @@ class FileChecker {
         }
         return read_ahead_.end(index, data_.last, [this](std::size_t at) {
             const ListedFile& file = state_.files[at];
-            if (!file.within_bound || file.entry.size > state_.length()) {
-                return std::optional<ByteRange>();
-            }
-            return std::optional<ByteRange>(
-                {file.entry.offset,
-                 layout::consecutive_chain_end(file.entry.offset, file.entry.size, block_size_)});
+            return file.within_bound && file.entry.size <= state_.length()
+                       ? std::optional(
+                             consecutive_chain(file.entry.offset, file.entry.size, block_size_))
+                       : std::nullopt;
         });
     }
 
