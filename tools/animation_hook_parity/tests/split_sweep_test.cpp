@@ -3,6 +3,7 @@
 // all along the list and require what one pass over it gives: FAIL lines in list order, the full
 // count, and the first round-trip failure in list order, whichever thread meets its own first.
 #include "file_types.hpp"
+#include "full_sweep.hpp"
 #include "quillmere/common/byte_cursor.hpp"
 #include "quillmere/common/text.hpp"
 #include "quillmere/dat/dat_database.hpp"
@@ -156,6 +157,35 @@ TEST(SplitSweepTest, TheFirstRoundTripFailureInListOrderEndsTheCase) {
         EXPECT_NE(result.err.find("PhysicsScript 0x33000001 did not round-trip byte-equal"),
                   std::string::npos);
         EXPECT_EQ(result.err.find("PhysicsScript 0x33000002"), std::string::npos);
+    }
+}
+
+// A list long enough that both threads take many stretches: every failure, not only the first
+// twenty the report prints, comes in list order.
+TEST(SplitSweepTest, EveryFailureOfAManyStretchListComesInListOrder) {
+    ArchiveBuilder builder(1024);
+    std::vector<std::uint32_t> failing;
+    for (std::uint32_t i = 1; i <= 3000; ++i) {
+        auto bytes = animation(0x03000000 + i, 1);
+        if (i % 3 == 0) {
+            bytes.resize(bytes.size() / 2);
+            failing.push_back(0x03000000 + i);
+        }
+        builder.add_file(0x03000000 + i, bytes);
+    }
+    testkit::TempFile file({}, "split-sweep");
+    builder.write_to(file.path());
+    auto dat = dat::DatDatabase::open(file.path());
+    ASSERT_TRUE(dat);
+
+    for (int run = 0; run < 3; ++run) {
+        const SweepOutcome outcome = sweep_all(*dat);
+        std::vector<std::uint32_t> ids;
+        for (const Failure& failure : outcome.failures) {
+            ids.push_back(failure.id);
+        }
+        EXPECT_EQ(ids, failing);
+        EXPECT_EQ(outcome.types[kAnimationType].stats.files, 2000U);
     }
 }
 
