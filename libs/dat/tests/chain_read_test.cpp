@@ -11,12 +11,14 @@
 #include "quillmere/testkit/temp_file.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <map>
 #include <numeric>
 #include <optional>
 #include <random>
 #include <sys/uio.h>
+#include <thread>
 #include <unistd.h>
 
 namespace quillmere::dat {
@@ -200,6 +202,60 @@ TEST(ChainReadTest, TraceRecordsWhatTheWalkTouched) {
                 EXPECT_EQ(trace.end_block_payload(), walked.end_payload);
             }
         }
+    }
+}
+
+// Reads that cover this offset (in the link word of the 6,000th block of 1,024 bytes) fail, as
+// a bad sector would make them.
+constexpr off_t kBadByte = kDataStart + 6000 * 1024 + 2;
+
+ssize_t pread_with_bad_byte(int fd, void* buf, std::size_t count, off_t offset) {
+    if (offset <= kBadByte && kBadByte < offset + static_cast<off_t>(count)) {
+        errno = EIO;
+        return -1;
+    }
+    return ::pread(fd, buf, count, offset);
+}
+
+// A map learned chunk by chunk, the chunks shared out between two threads, holds the link word
+// of every block on its grid, as one pass would; a failed read leaves the rest of its chunk
+// unlearned (those blocks are read from the file) and no other chunk.
+TEST(ChainReadTest, LinkMapLearnedInChunksOnTwoThreadsHoldsEveryLinkWord) {
+    constexpr std::uint32_t kBlockSize = 1024;
+    constexpr std::size_t kBlocks = 10 * 1024; // ten MiB: three chunks
+    std::mt19937 random(5);
+    const Buffer image = random_image(random, kBlockSize, kBlocks);
+    testkit::TempFile file(image, "chunks");
+    for (const bool bad_byte : {false, true}) {
+        auto archive =
+            detail::ArchiveFile::open(file.path(), {bad_byte ? &pread_with_bad_byte : &::pread});
+        ASSERT_TRUE(archive);
+        auto map = detail::LinkMap::sized(image.size(), kBlockSize, kDataStart);
+        ASSERT_TRUE(map);
+        ASSERT_EQ(map->chunks(), 3U);
+        const auto learn_every_other = [&](std::size_t from) {
+            detail::StagingWindow window;
+            for (std::size_t chunk = from; chunk < map->chunks(); chunk += 2) {
+                map->learn_chunk(*archive, chunk, window);
+            }
+        };
+        std::thread odd(learn_every_other, 1);
+        learn_every_other(0);
+        odd.join();
+        // The window holding the bad byte, and the rest of its chunk (the second), stay unlearned.
+        const std::uint64_t window_blocks = detail::StagingWindow::kCapacity / kBlockSize;
+        const std::uint64_t bad_window = (kBadByte - kDataStart) / kBlockSize / window_blocks;
+        const std::uint64_t chunk_blocks = detail::LinkMap::kChunkBytes / kBlockSize;
+        for (std::uint64_t k = 0; k < kBlocks; ++k) {
+            const std::uint64_t block = kDataStart + k * kBlockSize;
+            const bool unlearned =
+                bad_byte && k >= bad_window * window_blocks && k < 2 * chunk_blocks;
+            EXPECT_EQ(map->link(block),
+                      unlearned ? std::nullopt : std::optional(load_u32(image, block)))
+                << k;
+        }
+        EXPECT_FALSE(map->link(kDataStart + 1));
+        EXPECT_FALSE(map->link(kDataStart + kBlocks * kBlockSize));
     }
 }
 

@@ -21,6 +21,8 @@
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <optional>
+#include <thread>
 #include <tuple>
 
 namespace quillmere::dat {
@@ -676,6 +678,42 @@ TEST(VerifierTest, ReportDoesNotDependOnHowTheFileListIsCut) {
             }
         }
     }
+}
+
+// A scattered archive of several chunks of link words, its two halves checked on two threads at
+// once (which share the pass that learns the link words), reports what one thread finds, broken
+// chains included.
+TEST(VerifierTest, ScatteredArchiveCheckedOnTwoThreadsAtOnceReportsAsOne) {
+    ArchiveBuilder builder(1024);
+    builder.shuffle_blocks(21);
+    std::optional<ChainRef> broken;
+    for (std::uint32_t i = 0; i < 2000; ++i) {
+        const ChainRef chain =
+            builder.add_file(0x06000001 + i, pattern(4000 + i % 4000, i), {.compress = i % 7 == 0});
+        broken = i == 1000 ? chain : broken;
+    }
+    Buffer archive = builder.build();
+    ASSERT_GT(archive.size(), std::size_t{9} << 20);
+    // One chain's first link word sent past the end of the archive.
+    common::store_le(archive.data() + builder.resolve(*broken), std::uint32_t{0xFFFFFC00});
+    const testkit::TempFile file(archive, "scattered");
+
+    auto one = Verifier::open(file.path());
+    ASSERT_TRUE(one);
+    const VerifyReport whole = one->finish({});
+    EXPECT_EQ(whole.error_count, 1U);
+    auto two = Verifier::open(file.path());
+    ASSERT_TRUE(two);
+    const auto halves = two->stretches(2);
+    std::optional<VerifyPart> second;
+    std::thread helper([&] { second.emplace(two->check_files(halves[1].first, halves[1].last)); });
+    std::vector<VerifyPart> parts;
+    parts.push_back(two->check_files(halves[0].first, halves[0].last));
+    helper.join();
+    parts.push_back(std::move(*second));
+    const VerifyReport joined = two->finish(std::move(parts));
+    EXPECT_EQ(joined.problems, whole.problems);
+    EXPECT_EQ(joined.summary, whole.summary);
 }
 
 // Kept problems are the first in report order: errors before warnings, then by offset (none

@@ -251,9 +251,8 @@ std::span<const std::uint8_t> StagingWindow::fetch(const ArchiveFile& file, std:
     return {data_ + from, std::min(length, filled_ - from)};
 }
 
-std::optional<LinkMap> LinkMap::learn(const ArchiveFile& file, std::uint32_t block_size,
-                                      std::uint64_t first, StagingWindow& window) {
-    const std::uint64_t length = file.length();
+std::optional<LinkMap> LinkMap::sized(std::uint64_t length, std::uint32_t block_size,
+                                      std::uint64_t first) {
     if (block_size < kMinBlockSize || block_size > StagingWindow::kCapacity ||
         first + layout::kLinkSize > length) {
         return std::nullopt;
@@ -269,22 +268,51 @@ std::optional<LinkMap> LinkMap::learn(const ArchiveFile& file, std::uint32_t blo
     if (std::has_single_bit(block_size)) {
         map.shift_ = std::countr_zero(block_size);
     }
-    map.links_.reserve(count);
-    const std::uint64_t step = StagingWindow::kCapacity / block_size * block_size;
+    // Whole windows' worth of blocks, rounded up to a power of two.
+    const std::uint64_t per_window = StagingWindow::kCapacity / block_size;
+    map.chunk_shift_ = std::countr_zero(
+        std::bit_ceil(std::max<std::uint64_t>(kChunkBytes / block_size, per_window)));
+    map.links_.resize(count);
+    map.learned_.resize((count + (std::uint64_t{1} << map.chunk_shift_) - 1) >> map.chunk_shift_);
+    return map;
+}
+
+std::optional<LinkMap> LinkMap::learn(const ArchiveFile& file, std::uint32_t block_size,
+                                      std::uint64_t first, StagingWindow& window) {
+    auto map = sized(file.length(), block_size, first);
+    if (map) {
+        for (std::size_t chunk = 0; chunk < map->chunks(); ++chunk) {
+            map->learn_chunk(file, chunk, window);
+        }
+    }
+    return map;
+}
+
+void LinkMap::learn_chunk(const ArchiveFile& file, std::size_t chunk, StagingWindow& window) {
+    const std::uint64_t begin = std::uint64_t{chunk} << chunk_shift_;
+    const std::uint64_t end =
+        std::min<std::uint64_t>(begin + (std::uint64_t{1} << chunk_shift_), links_.size());
+    const std::uint64_t per_window = StagingWindow::kCapacity / block_size_;
+    const std::uint64_t length = file.length();
     window.forget();
-    for (std::uint64_t at = first; map.links_.size() < count; at += step) {
-        const auto wanted = static_cast<std::size_t>(std::min(step, length - at));
+    std::uint64_t index = begin;
+    while (index < end) {
+        const std::uint64_t at = first_ + index * block_size_;
+        const std::uint64_t blocks = std::min(per_window, end - index);
+        // The last block needs only its link word within the file.
+        const auto wanted = static_cast<std::size_t>(
+            std::min((blocks - 1) * block_size_ + layout::kLinkSize, length - at));
         const auto bytes = window.fetch(file, at, wanted);
-        for (std::size_t k = 0; k + layout::kLinkSize <= bytes.size() && map.links_.size() < count;
-             k += block_size) {
-            map.links_.push_back(load_le<std::uint32_t>(bytes.data() + k));
+        for (std::size_t k = 0; k + layout::kLinkSize <= bytes.size() && index < end;
+             k += block_size_) {
+            links_[index++] = load_le<std::uint32_t>(bytes.data() + k);
         }
         // After a read that failed, the blocks further on are read from the file as ever.
         if (bytes.size() < wanted) {
             break;
         }
     }
-    return map;
+    learned_[chunk] = static_cast<std::uint32_t>(index - begin);
 }
 
 std::optional<std::uint32_t> LinkMap::link(std::uint64_t block) const noexcept {
@@ -294,10 +322,11 @@ std::optional<std::uint32_t> LinkMap::link(std::uint64_t block) const noexcept {
     // Block sizes are mostly powers of two: a shift instead of a division, once per block.
     const std::uint64_t distance = block - first_;
     const std::uint64_t index = shift_ != 0 ? distance >> shift_ : distance / block_size_;
-    if (index * block_size_ != distance) {
+    if (index * block_size_ != distance || index >= links_.size()) {
         return std::nullopt;
     }
-    if (index >= links_.size()) {
+    const std::uint64_t chunk = index >> chunk_shift_;
+    if (index - (chunk << chunk_shift_) >= learned_[chunk]) {
         return std::nullopt;
     }
     return links_[index];

@@ -126,10 +126,11 @@ class QUILLMERE_DAT_TEST_SEAM ChainTrace {
 };
 
 /// The link word of every block on one grid of the archive (offsets `first + k * block_size`),
-/// learned by reading the file front to back in large windows. A chain read that has it follows
-/// those blocks without reading their link words again; blocks off the grid, or past what the
-/// pass could read, are read from the file as ever. Its size follows from the file's length and
-/// the block size alone, whatever a directory claims.
+/// learned by reading the file front to back in large windows, a chunk of the grid at a time (so
+/// that several threads can share the pass, each learning chunks of its own). A chain read that
+/// has it follows those blocks without reading their link words again; blocks off the grid, or
+/// past what the pass could read, are read from the file as ever. Its size follows from the
+/// file's length and the block size alone, whatever a directory claims.
 class QUILLMERE_DAT_TEST_SEAM LinkMap {
   public:
     /// Most link words a map holds (32 MiB of them): a larger archive gets no map.
@@ -137,13 +138,25 @@ class QUILLMERE_DAT_TEST_SEAM LinkMap {
     /// The smallest block size mapped, so that a map never holds more than a sixteenth of the
     /// file's length.
     static constexpr std::uint32_t kMinBlockSize = 64;
+    /// Bytes of the file one chunk covers, at least (a whole number of windows): 4 MiB.
+    static constexpr std::uint64_t kChunkBytes = std::uint64_t{4} << 20;
 
-    /// Learns the grid through `first`, reading through `window`; nothing when the map would
-    /// hold more than `kMaxLinks` words, for blocks smaller than `kMinBlockSize` or larger than
-    /// a window.
+    /// A map of the grid through `first` with nothing learned yet; nothing when it would hold
+    /// more than `kMaxLinks` words, for blocks smaller than `kMinBlockSize` or larger than a
+    /// window.
+    [[nodiscard]] static std::optional<LinkMap>
+    sized(std::uint64_t length, std::uint32_t block_size, std::uint64_t first);
+    /// `sized`, then every chunk learned in turn, reading through `window`.
     [[nodiscard]] static std::optional<LinkMap> learn(const ArchiveFile& file,
                                                       std::uint32_t block_size, std::uint64_t first,
                                                       StagingWindow& window);
+
+    /// Chunks the grid is learned in.
+    [[nodiscard]] std::size_t chunks() const noexcept { return learned_.size(); }
+    /// Learns chunk `chunk` (below `chunks()`), reading through `window`. Chunks are disjoint:
+    /// threads may learn different ones at once, but none may look a link up meanwhile. After a
+    /// read that failed, the chunk's further blocks stay unlearned.
+    void learn_chunk(const ArchiveFile& file, std::size_t chunk, StagingWindow& window);
 
     /// The link word of the block at `block`, when it lies on the grid and was learned.
     [[nodiscard]] std::optional<std::uint32_t> link(std::uint64_t block) const noexcept;
@@ -153,7 +166,11 @@ class QUILLMERE_DAT_TEST_SEAM LinkMap {
     std::uint32_t block_size_ = 0;
     // log2 of the block size when it is a power of two, else 0 (a block size of 1 has no room).
     int shift_ = 0;
+    // Links per chunk: a power of two, so that a lookup finds its chunk with a shift.
+    int chunk_shift_ = 0;
     std::vector<std::uint32_t> links_;
+    // Per chunk, how many of its links were learned.
+    std::vector<std::uint32_t> learned_;
 };
 
 /// `Corruption` for a block size that leaves a block no payload (4 or less).

@@ -55,7 +55,7 @@ class FileChecker {
   public:
     FileChecker(const Verifier::State& state, VerifyPart::Data& data)
         : state_(state), data_(data), block_size_(state.header->block_size) {
-        reader_.use_links(state.links ? &*state.links : nullptr);
+        reader_.use_links(state.links ? &state.links->learned(state.file) : nullptr);
     }
 
     void check(std::size_t index) {
@@ -243,8 +243,9 @@ constexpr std::size_t kProbedFiles = 64;
 // blocks, and its chains are best read run by run with the read-ahead; when most sampled chains
 // leave their first block for somewhere else, one pass over the whole file learning every link
 // word costs about what reading it once does, after which only the payloads that are decompressed
-// or decoded are read. The map's size follows from the file's length alone (`LinkMap::learn`).
-void learn_links(Verifier::State& state) {
+// or decoded are read. The map's size follows from the file's length alone (`LinkMap::sized`);
+// the pass is made by the first file checks (`SharedLinks`).
+void plan_links(Verifier::State& state) {
     const std::uint32_t block_size = state.header->block_size;
     const std::uint64_t payload = block_size - layout::kLinkSize;
     std::vector<const DatFileEntry*> spanning;
@@ -268,10 +269,38 @@ void learn_links(Verifier::State& state) {
         scattered += next != std::uint64_t{entry.offset} + block_size ? 1 : 0;
     }
     if (2 * scattered > probed) {
-        StagingWindow window;
-        state.links =
-            LinkMap::learn(state.file, block_size, spanning.front()->offset % block_size, window);
+        if (auto map =
+                LinkMap::sized(state.length(), block_size, spanning.front()->offset % block_size)) {
+            state.links.emplace(std::move(*map));
+        }
     }
+}
+
+const LinkMap& SharedLinks::learned(const ArchiveFile& file) const {
+    const std::size_t chunks = map_.chunks();
+    if (done_.load(std::memory_order_acquire) == chunks) {
+        return map_;
+    }
+    StagingWindow window;
+    for (std::size_t chunk = taken_.fetch_add(1); chunk < chunks; chunk = taken_.fetch_add(1)) {
+        // Counted as done however learning ends (a failed allocation leaves the chunk
+        // unlearned, to be read from the file as ever), so that no thread waits forever.
+        struct Done {
+            std::atomic<std::size_t>& done;
+            std::size_t chunks;
+            ~Done() {
+                if (done.fetch_add(1, std::memory_order_acq_rel) + 1 == chunks) {
+                    done.notify_all();
+                }
+            }
+        } counted{done_, chunks};
+        map_.learn_chunk(file, chunk, window);
+    }
+    for (std::size_t seen = done_.load(std::memory_order_acquire); seen < chunks;
+         seen = done_.load(std::memory_order_acquire)) {
+        done_.wait(seen, std::memory_order_acquire);
+    }
+    return map_;
 }
 
 void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data) {
@@ -284,7 +313,7 @@ void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data) {
     }
     // Sorted here, on the thread that checked the stretch, so that the whole-archive checks only
     // merge the stretches' extents.
-    std::sort(data.extents.begin(), data.extents.end(), extent_before);
+    sort_extents(data.extents);
 }
 
 } // namespace quillmere::dat::detail

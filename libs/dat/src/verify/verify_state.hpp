@@ -8,6 +8,7 @@
 #include "quillmere/dat/dat_header.hpp"
 #include "quillmere/dat/verifier.hpp"
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,10 +27,14 @@ struct Extent {
     std::uint64_t reach = 0;
 };
 
-/// The order extents are checked in: by start, then by owner.
-[[nodiscard]] inline bool extent_before(const Extent& a, const Extent& b) noexcept {
+/// The order extents are checked in: by start, then by owner. An object rather than a function,
+/// so that the sorts that take it compare inline.
+inline constexpr auto extent_before = [](const Extent& a, const Extent& b) noexcept {
     return a.start != b.start ? a.start < b.start : a.owner < b.owner;
-}
+};
+
+/// Sorts `extents`, which come in ascending owner order, by `extent_before`.
+void sort_extents(std::vector<Extent>& extents);
 
 /// Extents held as sorted runs (a part's, the directory nodes'), read as one sorted sequence: the
 /// runs are merged once into a list of where each extent lies, never copied into one vector of
@@ -112,6 +117,21 @@ class ProblemList {
 [[nodiscard]] std::string chain_failure(const ChainTrace& trace, const DatError& error,
                                         std::uint64_t length);
 
+/// A link map learned by the first file checks that need it, on their own threads: each learns
+/// chunks no other has taken, then waits for the chunks the others took. Read-only afterwards.
+class SharedLinks {
+  public:
+    explicit SharedLinks(LinkMap map) : map_(std::move(map)) {}
+
+    /// The whole map, once learned; learns what no other thread has taken first.
+    [[nodiscard]] const LinkMap& learned(const ArchiveFile& file) const;
+
+  private:
+    mutable LinkMap map_;
+    mutable std::atomic<std::size_t> taken_ = 0;
+    mutable std::atomic<std::size_t> done_ = 0;
+};
+
 /// A directory entry on the list of files to check.
 struct ListedFile {
     DatFileEntry entry;
@@ -145,8 +165,9 @@ struct Verifier::State {
     std::vector<detail::ListedFile> files;
     std::uint64_t entries = 0;
     std::uint64_t tree_height = 0;
-    /// The link words of the archive's blocks, when its chains are scattered.
-    std::optional<detail::LinkMap> links;
+    /// The link words of the archive's blocks, when its chains are scattered: learned by the
+    /// first file checks, so that the threads checking files share the pass.
+    std::optional<detail::SharedLinks> links;
 
     [[nodiscard]] std::uint64_t length() const noexcept { return file.length(); }
     [[nodiscard]] std::uint32_t file_owner(std::size_t index) const noexcept {
@@ -179,9 +200,9 @@ namespace detail {
 /// Reads the header and walks the directory into `state`.
 void walk_archive(Verifier::State& state);
 
-/// Learns `state.links` when the files' chains look scattered: a sample of the listed files
-/// whose chains span several blocks, most not continuing in the block after their first.
-void learn_links(Verifier::State& state);
+/// Sizes `state.links` when the files' chains look scattered: a sample of the listed files whose
+/// chains span several blocks, most not continuing in the block after their first.
+void plan_links(Verifier::State& state);
 
 /// Checks the files at list positions `data.first` to `data.last` into `data`.
 void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data);
