@@ -2,6 +2,7 @@
 // structural problem recorded, and the list of files to check.
 #include "detail/archive_layout.hpp"
 #include "detail/directory_walk.hpp"
+#include "detail/radix_sort.hpp"
 #include "quillmere/common/text.hpp"
 #include "verify/verify_state.hpp"
 
@@ -235,9 +236,7 @@ class WalkRecorder final : public DirectoryVisitor {
 // Orders the files by where their chains start, so the checks read the archive front to back,
 // and marks those past the bound on stored bytes.
 void list_files(Verifier::State& state) {
-    std::stable_sort(
-        state.files.begin(), state.files.end(),
-        [](const ListedFile& a, const ListedFile& b) { return a.entry.offset < b.entry.offset; });
+    radix_sort(state.files, [](const ListedFile& file) { return file.entry.offset; });
     const std::uint64_t bound = kStoredBoundFactor * state.length();
     std::uint64_t claimed = 0;
     for (ListedFile& file : state.files) {
@@ -260,7 +259,7 @@ void walk_archive(Verifier::State& state) {
     WalkRecorder recorder(state, state.walk_problems);
     walk_directory(state.header->root_offset, state.length(), recorder);
     list_files(state);
-    learn_links(state);
+    plan_links(state);
 }
 
 } // namespace quillmere::dat::detail
