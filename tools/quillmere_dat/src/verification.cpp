@@ -4,7 +4,10 @@
 #include "archive_access.hpp"
 #include "quillmere/common/try.hpp"
 
+#include <array>
 #include <exception>
+#include <iterator>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <system_error>
@@ -16,6 +19,10 @@ namespace {
 // Problems the gate shows before it gives its verdict.
 constexpr std::size_t kGateProblemsShown = 10;
 
+// Stretches the two threads of a check share: enough that the one that ends first waits at most
+// about a thirty-second of the whole.
+constexpr std::size_t kStretches = 8;
+
 // "3 errors", "1 warning".
 std::string count_text(std::uint64_t count, std::string_view noun) {
     return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
@@ -23,42 +30,52 @@ std::string count_text(std::uint64_t count, std::string_view noun) {
 
 } // namespace
 
-// Without a helper thread, `finish` checks the second stretch itself. What either thread throws
-// (a failed allocation) is thrown again here once both are done, never left to end the process.
+// The list is cut into `kStretches` stretches of about equal stored bytes, handed out to the two
+// threads from both ends until they meet, so both stay busy to the end whatever each file costs
+// (decompressing and decoding cost more than reading). Without a helper thread, the caller's
+// thread checks them all. What either thread throws (a failed allocation) is thrown again here
+// once both are done, never left to end the process.
 dat::VerifyReport check_on_two_threads(const dat::Verifier& verifier) {
-    const auto halves = verifier.stretches(2);
-    std::optional<dat::VerifyPart> second;
-    std::exception_ptr helper_failure;
+    const auto stretches = verifier.stretches(kStretches);
+    std::mutex taking;
+    std::size_t front = 0;
+    std::size_t back = stretches.size();
+    // Side 0 takes stretches from the front, side 1 from the back.
+    const auto take = [&](std::size_t side) -> std::optional<dat::Verifier::Stretch> {
+        const std::lock_guard lock(taking);
+        if (front == back) {
+            return std::nullopt;
+        }
+        return side == 0 ? stretches[front++] : stretches[--back];
+    };
+    std::array<std::vector<dat::VerifyPart>, 2> sides;
+    std::array<std::exception_ptr, 2> failures;
+    const auto check_side = [&](std::size_t side) noexcept {
+        try {
+            while (const auto stretch = take(side)) {
+                sides[side].push_back(verifier.check_files(stretch->first, stretch->last));
+            }
+        } catch (...) {
+            failures[side] = std::current_exception();
+        }
+    };
     std::thread helper;
     try {
-        helper = std::thread([&] {
-            try {
-                second.emplace(verifier.check_files(halves[1].first, halves[1].last));
-            } catch (...) {
-                helper_failure = std::current_exception();
-            }
-        });
+        helper = std::thread(check_side, 1);
     } catch (const std::system_error&) {
-        // No helper thread: the second stretch is left to finish.
+        // No helper thread: the front takes every stretch.
     }
-    std::vector<dat::VerifyPart> parts;
-    std::exception_ptr own_failure;
-    try {
-        parts.push_back(verifier.check_files(halves[0].first, halves[0].last));
-    } catch (...) {
-        own_failure = std::current_exception();
-    }
+    check_side(0);
     if (helper.joinable()) {
         helper.join();
     }
-    for (const auto& failure : {own_failure, helper_failure}) {
+    for (const auto& failure : failures) {
         if (failure) {
             std::rethrow_exception(failure);
         }
     }
-    if (second) {
-        parts.push_back(std::move(*second));
-    }
+    std::vector<dat::VerifyPart> parts = std::move(sides[0]);
+    std::move(sides[1].begin(), sides[1].end(), std::back_inserter(parts));
     return verifier.finish(std::move(parts));
 }
 

@@ -10,9 +10,9 @@
 
 namespace quillmere::dat_tool {
 
-/// The whole check of an opened verifier, the file list cut in two stretches of about equal
-/// stored bytes checked on two threads (one when no second thread can be had); the report is
-/// exactly that of one pass.
+/// The whole check of an opened verifier, the file list cut in stretches of about equal stored
+/// bytes checked on two threads (one when no second thread can be had); the report is exactly
+/// that of one pass.
 [[nodiscard]] dat::VerifyReport check_on_two_threads(const dat::Verifier& verifier);
 
 /// One problem as `verify` prints it: "error overlap 0x0A000012 at 1051648: file ...", with '-'
