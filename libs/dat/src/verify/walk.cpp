@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <utility>
 
 namespace quillmere::dat::detail {
@@ -66,59 +65,6 @@ std::string interval_text(const NodePlace& node) {
     return out;
 }
 
-// The ids listed so far and the node each was first listed in: open addressing in a table that
-// doubles when half full (a map node per entry cost more than the rest of the walk).
-class FirstNodes {
-  public:
-    // The node `id` was first listed in, or nothing after recording it as listed in `node`.
-    std::optional<std::uint32_t> find_or_add(std::uint32_t id, std::uint32_t node) {
-        if (2 * (used_ + 1) > slots_.size()) {
-            grow();
-        }
-        Slot& slot = slot_of(id);
-        if (slot.used) {
-            return slot.node;
-        }
-        slot = {id, node, true};
-        ++used_;
-        return std::nullopt;
-    }
-
-  private:
-    struct Slot {
-        std::uint32_t id = 0;
-        std::uint32_t node = 0;
-        bool used = false;
-    };
-
-    // The slot holding `id`, or the free one where it goes; the table's size is a power of two,
-    // the start the high bits of a multiplicative hash.
-    Slot& slot_of(std::uint32_t id) {
-        const std::size_t mask = slots_.size() - 1;
-        for (auto at = static_cast<std::size_t>((id * 0x9E3779B97F4A7C15ULL) >> shift_);;
-             at = (at + 1) & mask) {
-            if (!slots_[at].used || slots_[at].id == id) {
-                return slots_[at];
-            }
-        }
-    }
-
-    void grow() {
-        const std::size_t size = std::max<std::size_t>(64, 2 * slots_.size());
-        std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(size));
-        shift_ = 64 - std::countr_zero(size);
-        for (const Slot& slot : old) {
-            if (slot.used) {
-                slot_of(slot.id) = slot;
-            }
-        }
-    }
-
-    std::vector<Slot> slots_;
-    std::size_t used_ = 0;
-    int shift_ = 64;
-};
-
 // Records every problem the directory walk meets, and what the later steps need: each node's
 // extents and each entry on the list of files.
 class WalkRecorder final : public DirectoryVisitor {
@@ -165,8 +111,9 @@ class WalkRecorder final : public DirectoryVisitor {
         for (std::size_t i = 0; i < entries.size(); ++i) {
             ++state_.entries;
             state_.files.push_back({entries[i]});
-            check_entry(place, entries[i].id,
-                        i == 0 ? std::nullopt : std::optional(entries[i - 1].id));
+            listed_in_.push_back(place.offset);
+            check_key_order(place, entries[i].id,
+                            i == 0 ? std::nullopt : std::optional(entries[i - 1].id));
         }
         if (node.is_leaf()) {
             check_leaf_depth(place);
@@ -195,19 +142,47 @@ class WalkRecorder final : public DirectoryVisitor {
                           "the walk stops at this node");
     }
 
-  private:
-    void check_entry(const NodePlace& node, std::uint32_t id, std::optional<std::uint32_t> before) {
-        if (const auto first = first_node_of_.find_or_add(id, node.offset)) {
-            problems_.add(ProblemKind::DuplicateId, id, node.offset,
-                          "listed again (first in directory node at offset " +
-                              std::to_string(*first) + "); open keeps this later entry");
-            return;
+    // Once the walk is over: each entry whose id an earlier one (in walk order) already listed,
+    // found by sorting the ids, and the entries out of order that were not listed again.
+    void report_ids() {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> listed; // id, walk position
+        listed.reserve(state_.files.size());
+        for (std::size_t at = 0; at < state_.files.size(); ++at) {
+            listed.emplace_back(state_.files[at].entry.id, static_cast<std::uint32_t>(at));
         }
+        radix_sort(listed, [](const auto& pair) { return pair.first; });
+        std::vector<bool> again(state_.files.size(), false);
+        for (std::size_t k = 1, first = 0; k < listed.size(); ++k) {
+            if (listed[k].first != listed[first].first) {
+                first = k;
+                continue;
+            }
+            const std::uint32_t at = listed[k].second;
+            again[at] = true;
+            problems_.add(ProblemKind::DuplicateId, listed[k].first, listed_in_[at],
+                          "listed again (first in directory node at offset " +
+                              std::to_string(listed_in_[listed[first].second]) +
+                              "); open keeps this later entry");
+        }
+        for (OutOfOrder& entry : out_of_order_) {
+            if (!again[entry.entry]) {
+                problems_.add(ProblemKind::KeyOrder, state_.files[entry.entry].entry.id,
+                              listed_in_[entry.entry], std::move(entry.message));
+            }
+        }
+    }
+
+  private:
+    // An id out of order is held back until the walk is over: an entry listed again is reported
+    // as that, not also as out of order.
+    void check_key_order(const NodePlace& node, std::uint32_t id,
+                         std::optional<std::uint32_t> before) {
         if (before && id <= *before) {
-            problems_.add(ProblemKind::KeyOrder, id, node.offset,
-                          "not above the id before it in its node, " + id_text(*before));
+            out_of_order_.push_back(
+                {state_.files.size() - 1,
+                 "not above the id before it in its node, " + id_text(*before)});
         } else if ((node.above && id <= *node.above) || (node.below && id >= *node.below)) {
-            problems_.add(ProblemKind::KeyOrder, id, node.offset, interval_text(node));
+            out_of_order_.push_back({state_.files.size() - 1, interval_text(node)});
         }
     }
 
@@ -223,9 +198,16 @@ class WalkRecorder final : public DirectoryVisitor {
         }
     }
 
+    struct OutOfOrder {
+        std::size_t entry;
+        std::string message;
+    };
+
     Verifier::State& state_;
     ProblemList& problems_;
-    FirstNodes first_node_of_;
+    // Per entry, in walk order, the offset of the node that lists it.
+    std::vector<std::uint32_t> listed_in_;
+    std::vector<OutOfOrder> out_of_order_;
     std::optional<std::uint64_t> first_leaf_depth_;
     bool depth_reported_ = false;
     ChainReader reader_;
@@ -258,6 +240,7 @@ void walk_archive(Verifier::State& state) {
     }
     WalkRecorder recorder(state, state.walk_problems);
     walk_directory(state.header->root_offset, state.length(), recorder);
+    recorder.report_ids();
     list_files(state);
     plan_links(state);
 }
