@@ -309,15 +309,19 @@ SortedExtents::SortedExtents(std::vector<std::vector<Extent>> runs) : runs_(std:
     }
     order_.reserve(total);
     while (!heads.empty()) {
-        // Conditional moves rather than branches: on a scattered archive which head is least is
-        // as good as random.
+        // The least head's key is kept at hand rather than looked up again for each comparison
+        // (on a scattered archive which head is least is as good as random).
         std::size_t least = 0;
+        std::uint64_t least_start = heads[0].start;
+        std::uint32_t least_owner = heads[0].owner;
         for (std::size_t k = 1; k < heads.size(); ++k) {
             const Head& head = heads[k];
-            const Head& best = heads[least];
-            const bool before = (head.start < best.start) |
-                                ((head.start == best.start) & (head.owner < best.owner));
-            least = before ? k : least;
+            if (head.start < least_start ||
+                (head.start == least_start && head.owner < least_owner)) {
+                least = k;
+                least_start = head.start;
+                least_owner = head.owner;
+            }
         }
         Head& head = heads[least];
         order_.push_back(head.next);
