@@ -239,7 +239,11 @@ class QUILLMERE_DAT_EXPORT Verifier {
     [[nodiscard]] std::vector<Stretch> stretches(std::size_t count) const;
 
     /// Reads, decompresses and decodes the files at list positions `first` to `last` (clamped
-    /// to the list). Never fails: what it meets is recorded in the part.
+    /// to the list). Never fails: what it meets is recorded in the part. On an archive whose
+    /// chains are scattered, the first calls also share one pass over the whole file that
+    /// learns every block's link word: each call learns parts of the file no other call has
+    /// taken, then waits for the parts the others took, so calls made at once on several
+    /// threads split that pass between them.
     [[nodiscard]] VerifyPart check_files(std::size_t first, std::size_t last) const;
 
     /// Joins the parts and runs the whole-archive checks: overlaps between chains, the free
