@@ -19,8 +19,8 @@ namespace {
 // Problems the gate shows before it gives its verdict.
 constexpr std::size_t kGateProblemsShown = 10;
 
-// Stretches the two threads of a check share: enough that the one that ends first waits at most
-// about a thirty-second of the whole.
+// Stretches the two threads of a check share. Each stretch's extents are a run the report merges,
+// one head per run: on a scattered archive 8 measured faster than 6, 12 or 16.
 constexpr std::size_t kStretches = 8;
 
 // "3 errors", "1 warning".

@@ -147,7 +147,8 @@ inline constexpr std::uint64_t kStoredBoundFactor = 4;
 
 namespace quillmere::dat {
 
-/// Everything `Verifier::open` found, read-only afterwards.
+/// Everything `Verifier::open` found, read-only afterwards but for the link map the first file
+/// checks learn (`SharedLinks`, safe to share between threads).
 struct Verifier::State {
     State(detail::ArchiveFile opened, VerifyOptions chosen)
         : file(std::move(opened)), options(chosen), walk_problems(chosen.max_stored_problems) {}
