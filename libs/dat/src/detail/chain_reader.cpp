@@ -332,6 +332,21 @@ std::optional<std::uint32_t> LinkMap::link(std::uint64_t block) const noexcept {
     return links_[index];
 }
 
+void LinkMap::warm(std::span<Chain> chains) const noexcept {
+    for (bool moving = true; moving;) {
+        moving = false;
+        for (Chain& chain : chains) {
+            if (chain.blocks == 0) {
+                continue;
+            }
+            const auto next = link(chain.block);
+            chain.block = next.value_or(0);
+            chain.blocks = next && *next != 0 ? chain.blocks - 1 : 0;
+            moving = true;
+        }
+    }
+}
+
 DatError no_room_for_data(std::uint32_t block_size) {
     return DatError::corruption("block size " + std::to_string(block_size) +
                                 " leaves no room for data");

@@ -161,6 +161,17 @@ class QUILLMERE_DAT_TEST_SEAM LinkMap {
     /// The link word of the block at `block`, when it lies on the grid and was learned.
     [[nodiscard]] std::optional<std::uint32_t> link(std::uint64_t block) const noexcept;
 
+    /// A chain about to be read: its first block and how many blocks it spans.
+    struct Chain {
+        std::uint64_t block = 0;
+        std::uint64_t blocks = 0;
+    };
+    /// Loads the link words of `chains` side by side, a block of each in turn, so that the loads
+    /// wait on memory together rather than one after another: on a scattered archive nearly
+    /// every lookup misses the cache, and the chain reads that follow find the words there.
+    /// Changes `chains`.
+    void warm(std::span<Chain> chains) const noexcept;
+
   private:
     std::uint64_t first_ = 0;
     std::uint32_t block_size_ = 0;
