@@ -51,16 +51,16 @@ std::optional<DatHeader> read_header(const ArchiveFile& file, ProblemList& probl
     return std::move(*header);
 }
 
-std::string interval_text(const NodePlace& node) {
+std::string interval_text(std::optional<std::uint32_t> above, std::optional<std::uint32_t> below) {
     std::string out = "outside the ids its place in the tree allows:";
-    if (node.above) {
-        out += " above " + id_text(*node.above);
+    if (above) {
+        out += " above " + id_text(*above);
     }
-    if (node.above && node.below) {
+    if (above && below) {
         out += " and";
     }
-    if (node.below) {
-        out += " below " + id_text(*node.below);
+    if (below) {
+        out += " below " + id_text(*below);
     }
     return out;
 }
@@ -164,25 +164,27 @@ class WalkRecorder final : public DirectoryVisitor {
                               std::to_string(listed_in_[listed[first].second]) +
                               "); open keeps this later entry");
         }
-        for (OutOfOrder& entry : out_of_order_) {
+        for (const OutOfOrder& entry : out_of_order_) {
             if (!again[entry.entry]) {
                 problems_.add(ProblemKind::KeyOrder, state_.files[entry.entry].entry.id,
-                              listed_in_[entry.entry], std::move(entry.message));
+                              listed_in_[entry.entry],
+                              entry.before ? "not above the id before it in its node, " +
+                                                 id_text(*entry.before)
+                                           : interval_text(entry.above, entry.below));
             }
         }
     }
 
   private:
-    // An id out of order is held back until the walk is over: an entry listed again is reported
-    // as that, not also as out of order.
+    // An id out of order is held back until the walk is over (what its message needs, not the
+    // message): an entry listed again is reported as that, not also as out of order.
     void check_key_order(const NodePlace& node, std::uint32_t id,
                          std::optional<std::uint32_t> before) {
+        const std::size_t entry = state_.files.size() - 1;
         if (before && id <= *before) {
-            out_of_order_.push_back(
-                {state_.files.size() - 1,
-                 "not above the id before it in its node, " + id_text(*before)});
+            out_of_order_.push_back({entry, before, std::nullopt, std::nullopt});
         } else if ((node.above && id <= *node.above) || (node.below && id >= *node.below)) {
-            out_of_order_.push_back({state_.files.size() - 1, interval_text(node)});
+            out_of_order_.push_back({entry, std::nullopt, node.above, node.below});
         }
     }
 
@@ -198,9 +200,13 @@ class WalkRecorder final : public DirectoryVisitor {
         }
     }
 
+    // An entry out of order: not above `before`, the id before it in its node, or (without
+    // `before`) outside the ids its place allows.
     struct OutOfOrder {
         std::size_t entry;
-        std::string message;
+        std::optional<std::uint32_t> before;
+        std::optional<std::uint32_t> above;
+        std::optional<std::uint32_t> below;
     };
 
     Verifier::State& state_;
