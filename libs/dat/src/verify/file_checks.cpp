@@ -274,29 +274,36 @@ constexpr std::size_t kProbedFiles = 64;
 void plan_links(Verifier::State& state) {
     const std::uint32_t block_size = state.header->block_size;
     const std::uint64_t payload = block_size - layout::kLinkSize;
-    std::vector<const DatFileEntry*> spanning;
-    for (const ListedFile& file : state.files) {
-        if (file.within_bound && file.entry.size > payload && file.entry.size <= state.length()) {
-            spanning.push_back(&file.entry);
-        }
-    }
-    if (spanning.empty()) {
+    const auto spanning = [&](const ListedFile& file) {
+        return file.within_bound && file.entry.size > payload && file.entry.size <= state.length();
+    };
+    const auto count =
+        static_cast<std::size_t>(std::count_if(state.files.begin(), state.files.end(), spanning));
+    if (count == 0) {
         return;
     }
-    const std::size_t probed = std::min(spanning.size(), kProbedFiles);
+    // Probe k is spanning file k * count / probed, in list order.
+    const std::size_t probed = std::min(count, kProbedFiles);
+    const DatFileEntry* first = nullptr;
+    std::size_t seen = 0;
+    std::size_t k = 0;
     std::size_t scattered = 0;
-    for (std::size_t k = 0; k < probed; ++k) {
-        const DatFileEntry& entry = *spanning[k * spanning.size() / probed];
-        std::array<std::uint8_t, layout::kLinkSize> link{};
-        if (!state.file.read_exact_at(link, entry.offset)) {
+    for (const ListedFile& file : state.files) {
+        if (!spanning(file)) {
             continue;
         }
-        const std::uint64_t next = common::load_le<std::uint32_t>(link.data());
-        scattered += next != std::uint64_t{entry.offset} + block_size ? 1 : 0;
+        first = first != nullptr ? first : &file.entry;
+        if (k < probed && seen++ == k * count / probed) {
+            ++k;
+            std::array<std::uint8_t, layout::kLinkSize> link{};
+            if (state.file.read_exact_at(link, file.entry.offset)) {
+                const std::uint64_t next = common::load_le<std::uint32_t>(link.data());
+                scattered += next != std::uint64_t{file.entry.offset} + block_size ? 1 : 0;
+            }
+        }
     }
     if (2 * scattered > probed) {
-        if (auto map =
-                LinkMap::sized(state.length(), block_size, spanning.front()->offset % block_size)) {
+        if (auto map = LinkMap::sized(state.length(), block_size, first->offset % block_size)) {
             state.links.emplace(std::move(*map));
         }
     }
