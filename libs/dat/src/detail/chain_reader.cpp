@@ -272,7 +272,8 @@ std::optional<LinkMap> LinkMap::sized(std::uint64_t length, std::uint32_t block_
     const std::uint64_t per_window = StagingWindow::kCapacity / block_size;
     map.chunk_shift_ = std::countr_zero(
         std::bit_ceil(std::max<std::uint64_t>(kChunkBytes / block_size, per_window)));
-    map.links_.resize(count);
+    map.links_ = std::make_unique_for_overwrite<std::uint32_t[]>(count);
+    map.count_ = count;
     map.learned_.resize((count + (std::uint64_t{1} << map.chunk_shift_) - 1) >> map.chunk_shift_);
     return map;
 }
@@ -291,7 +292,7 @@ std::optional<LinkMap> LinkMap::learn(const ArchiveFile& file, std::uint32_t blo
 void LinkMap::learn_chunk(const ArchiveFile& file, std::size_t chunk, StagingWindow& window) {
     const std::uint64_t begin = std::uint64_t{chunk} << chunk_shift_;
     const std::uint64_t end =
-        std::min<std::uint64_t>(begin + (std::uint64_t{1} << chunk_shift_), links_.size());
+        std::min<std::uint64_t>(begin + (std::uint64_t{1} << chunk_shift_), count_);
     const std::uint64_t per_window = StagingWindow::kCapacity / block_size_;
     const std::uint64_t length = file.length();
     window.forget();
@@ -322,7 +323,7 @@ std::optional<std::uint32_t> LinkMap::link(std::uint64_t block) const noexcept {
     // Block sizes are mostly powers of two: a shift instead of a division, once per block.
     const std::uint64_t distance = block - first_;
     const std::uint64_t index = shift_ != 0 ? distance >> shift_ : distance / block_size_;
-    if (index * block_size_ != distance || index >= links_.size()) {
+    if (index * block_size_ != distance || index >= count_) {
         return std::nullopt;
     }
     const std::uint64_t chunk = index >> chunk_shift_;

@@ -8,6 +8,7 @@
 #include "quillmere/dat/dat_error.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -179,7 +180,10 @@ class QUILLMERE_DAT_TEST_SEAM LinkMap {
     int shift_ = 0;
     // Links per chunk: a power of two, so that a lookup finds its chunk with a shift.
     int chunk_shift_ = 0;
-    std::vector<std::uint32_t> links_;
+    // Left unwritten until learned (`learned_` says how far), so that sizing the map costs
+    // nothing and its pages are first touched by the threads that learn them.
+    std::unique_ptr<std::uint32_t[]> links_;
+    std::uint64_t count_ = 0;
     // Per chunk, how many of its links were learned.
     std::vector<std::uint32_t> learned_;
 };
