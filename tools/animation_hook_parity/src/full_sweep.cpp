@@ -2,11 +2,12 @@
 // threads that sweep them.
 #include "full_sweep.hpp"
 
+#include "quillmere/tools/both_ends.hpp"
+
 #include <algorithm>
 #include <atomic>
 #include <exception>
 #include <iterator>
-#include <mutex>
 #include <span>
 #include <system_error>
 #include <thread>
@@ -74,42 +75,12 @@ void sweep_part(dat::SequentialReader& reader, std::span<const Work> work,
     }
 }
 
-// Hands the list out in stretches: one thread takes them from the front, the other from the
-// back, until they meet, so both stay busy to the end whatever each file costs. A stretch is a
-// sixteenth of the list, at most `kMostFiles` files (large enough that the reads still come in
-// runs, small enough that the two threads end close together).
-class Stretches {
-  public:
-    static constexpr std::size_t kMostFiles = 128;
-
-    explicit Stretches(std::span<const Work> work)
-        : work_(work), files_(std::clamp<std::size_t>(work.size() / 16, 1, kMostFiles)),
-          end_(work.size()) {}
-
-    // Stretches the list is handed out in, at most.
-    [[nodiscard]] std::size_t count() const noexcept { return work_.size() / files_ + 1; }
-
-    // The next stretch from the front, or from the back; empty once they have met.
-    std::span<const Work> front() {
-        const std::lock_guard lock(mutex_);
-        const std::size_t begin = begin_;
-        begin_ = std::min(begin_ + files_, end_);
-        return work_.subspan(begin, begin_ - begin);
-    }
-    std::span<const Work> back() {
-        const std::lock_guard lock(mutex_);
-        const std::size_t end = end_;
-        end_ -= std::min(files_, end_ - begin_);
-        return work_.subspan(end_, end - end_);
-    }
-
-  private:
-    std::span<const Work> work_;
-    std::size_t files_;
-    std::mutex mutex_;
-    std::size_t begin_ = 0;
-    std::size_t end_;
-};
+// Files in a stretch: a sixteenth of the list, at most 128 files (large enough that the reads
+// still come in runs, small enough that the two threads end close together).
+std::size_t stretch_files(std::size_t files) {
+    constexpr std::size_t kMostFiles = 128;
+    return std::clamp<std::size_t>(files / 16, 1, kMostFiles);
+}
 
 // The files of every type in sweep order; counts each type's files into `outcome`.
 std::vector<Work> work_list(const dat::DatDatabase& dat, SweepOutcome& outcome) {
@@ -138,9 +109,9 @@ std::vector<Work> work_list(const dat::DatDatabase& dat, SweepOutcome& outcome) 
 SweepOutcome sweep_all(const dat::DatDatabase& dat) {
     SweepOutcome outcome;
     const std::vector<Work> work = work_list(dat, outcome);
-    Stretches stretches(work);
+    tools::FromBothEnds stretches(work.size(), stretch_files(work.size()));
     // Room for every stretch on either side, so that taking one allocates nothing.
-    const std::size_t most = stretches.count();
+    const std::size_t most = stretches.most();
     std::array<std::vector<PartResult>, 2> sides;
     sides[0].reserve(most);
     sides[1].reserve(most);
@@ -151,11 +122,12 @@ SweepOutcome sweep_all(const dat::DatDatabase& dat) {
     // Side 0 takes stretches from the front, side 1 from the back.
     const auto sweep_side = [&](std::size_t side, const std::atomic<bool>& cancel) noexcept {
         std::vector<std::uint8_t> bytes;
-        for (auto stretch = side == 0 ? stretches.front() : stretches.back(); !stretch.empty();
-             stretch = side == 0 ? stretches.front() : stretches.back()) {
+        for (auto taken = stretches.take(side); !taken.empty(); taken = stretches.take(side)) {
             if (cancel.load(std::memory_order_relaxed)) {
                 return;
             }
+            const std::span<const Work> stretch(work.data() + taken.first,
+                                                taken.last - taken.first);
             sweep_part(readers[side], stretch, cancel, sides[side].emplace_back(), bytes);
             if (side == 0 && sides[0].back().stopped) {
                 cancel_back = true;

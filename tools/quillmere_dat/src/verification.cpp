@@ -3,12 +3,11 @@
 
 #include "archive_access.hpp"
 #include "quillmere/common/try.hpp"
+#include "quillmere/tools/both_ends.hpp"
 
 #include <array>
 #include <exception>
 #include <iterator>
-#include <mutex>
-#include <optional>
 #include <ostream>
 #include <system_error>
 #include <thread>
@@ -37,23 +36,15 @@ std::string count_text(std::uint64_t count, std::string_view noun) {
 // once both are done, never left to end the process.
 dat::VerifyReport check_on_two_threads(const dat::Verifier& verifier) {
     const auto stretches = verifier.stretches(kStretches);
-    std::mutex taking;
-    std::size_t front = 0;
-    std::size_t back = stretches.size();
-    // Side 0 takes stretches from the front, side 1 from the back.
-    const auto take = [&](std::size_t side) -> std::optional<dat::Verifier::Stretch> {
-        const std::lock_guard lock(taking);
-        if (front == back) {
-            return std::nullopt;
-        }
-        return side == 0 ? stretches[front++] : stretches[--back];
-    };
+    tools::FromBothEnds taking(stretches.size(), 1);
     std::array<std::vector<dat::VerifyPart>, 2> sides;
     std::array<std::exception_ptr, 2> failures;
+    // Side 0 takes stretches from the front, side 1 from the back.
     const auto check_side = [&](std::size_t side) noexcept {
         try {
-            while (const auto stretch = take(side)) {
-                sides[side].push_back(verifier.check_files(stretch->first, stretch->last));
+            for (auto taken = taking.take(side); !taken.empty(); taken = taking.take(side)) {
+                const dat::Verifier::Stretch& stretch = stretches[taken.first];
+                sides[side].push_back(verifier.check_files(stretch.first, stretch.last));
             }
         } catch (...) {
             failures[side] = std::current_exception();
