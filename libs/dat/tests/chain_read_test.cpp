@@ -172,8 +172,11 @@ TEST(ChainReadTest, TraceRecordsWhatTheWalkTouched) {
         testkit::TempFile file(image, "trace");
         auto archive = detail::ArchiveFile::open(file.path());
         ASSERT_TRUE(archive);
+        auto links = detail::LinkMap::sized(image.size(), block_size, kDataStart);
         detail::StagingWindow window;
-        const auto links = detail::LinkMap::learn(*archive, block_size, kDataStart, window);
+        for (std::size_t chunk = 0; links && chunk < links->chunks(); ++chunk) {
+            links->learn_chunk(*archive, chunk, window);
+        }
         ASSERT_EQ(links.has_value(), block_size >= detail::LinkMap::kMinBlockSize);
         detail::ChainReader reader;
         detail::ChainTrace trace;

@@ -278,17 +278,6 @@ std::optional<LinkMap> LinkMap::sized(std::uint64_t length, std::uint32_t block_
     return map;
 }
 
-std::optional<LinkMap> LinkMap::learn(const ArchiveFile& file, std::uint32_t block_size,
-                                      std::uint64_t first, StagingWindow& window) {
-    auto map = sized(file.length(), block_size, first);
-    if (map) {
-        for (std::size_t chunk = 0; chunk < map->chunks(); ++chunk) {
-            map->learn_chunk(file, chunk, window);
-        }
-    }
-    return map;
-}
-
 void LinkMap::learn_chunk(const ArchiveFile& file, std::size_t chunk, StagingWindow& window) {
     const std::uint64_t begin = std::uint64_t{chunk} << chunk_shift_;
     const std::uint64_t end =

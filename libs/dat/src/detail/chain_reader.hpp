@@ -147,10 +147,6 @@ class QUILLMERE_DAT_TEST_SEAM LinkMap {
     /// window.
     [[nodiscard]] static std::optional<LinkMap>
     sized(std::uint64_t length, std::uint32_t block_size, std::uint64_t first);
-    /// `sized`, then every chunk learned in turn, reading through `window`.
-    [[nodiscard]] static std::optional<LinkMap> learn(const ArchiveFile& file,
-                                                      std::uint32_t block_size, std::uint64_t first,
-                                                      StagingWindow& window);
 
     /// Chunks the grid is learned in.
     [[nodiscard]] std::size_t chunks() const noexcept { return learned_.size(); }

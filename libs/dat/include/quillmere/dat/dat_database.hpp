@@ -165,7 +165,7 @@ class QUILLMERE_DAT_EXPORT DatDatabase {
 /// one staging window kept from file to file: where the next files of the list are stored one
 /// after another in the archive (as a writer stores files in id order), one read fetches
 /// several of them, up to 256 KiB. The read-ahead covers only the bytes their entries say their
-/// chains read, and gaps of at most 64 KiB between them, whatever the directory claims. Bytes
+/// chains read, and gaps of at most 16 KiB between them, whatever the directory claims. Bytes
 /// fetched ahead serve the files after: a file changed on disk in between is read as it was
 /// when fetched. For a sweep over many files; give each thread its own reader. The database
 /// must outlive the reader.
