@@ -34,6 +34,10 @@ function(quillmere_add_test_executable name)
     if(arg_DEPENDS)
         add_dependencies(${name} ${arg_DEPENDS})
     endif()
+    # Every test source includes GoogleTest, whose headers take about two seconds to parse:
+    # precompiled once per executable (with a few standard headers nearly every test uses), they
+    # took a fifth off the compiler's time for the tool's tests.
+    target_precompile_headers(${name} PRIVATE <gtest/gtest.h> <filesystem> <string> <vector>)
     # NO_PRETTY_VALUES: a parameterised test is named by its name generator alone, without the
     # printed parameter ("  # GetParam() = ...") that CTest would otherwise append to its name.
     gtest_discover_tests(${name} NO_PRETTY_VALUES PROPERTIES TIMEOUT ${QUILLMERE_TEST_TIMEOUT})

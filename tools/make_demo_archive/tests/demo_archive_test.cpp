@@ -146,8 +146,9 @@ TEST(DemoArchiveTest, CommandLineRefusesBadArguments) {
     const std::vector<std::vector<std::string>> bad = {
         {"--files"}, {"--files", "0"}, {"--files", "12x"}, {"--size", "-1"}, {"--bogus"},
     };
-    for (auto args : bad) {
-        args.insert(args.begin(), "make_demo_archive");
+    for (const auto& tail : bad) {
+        std::vector<std::string> args{"make_demo_archive"};
+        args.insert(args.end(), tail.begin(), tail.end());
         const auto run = testkit::run_process(QUILLMERE_DEMO_PATH, args, {});
         EXPECT_EQ(run.status, 2) << args[1];
         EXPECT_THAT(run.err, HasSubstr("make_demo_archive: ")) << args[1];
