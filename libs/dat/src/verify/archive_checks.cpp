@@ -283,59 +283,78 @@ void sort_extents(std::vector<Extent>& extents) {
     radix_sort(extents, [](const Extent& extent) { return extent.start; });
 }
 
-SortedExtents::SortedExtents(std::vector<std::vector<Extent>> runs) : runs_(std::move(runs)) {
-    std::size_t total = 0;
-    for (auto& run : runs_) {
-        if (!std::is_sorted(run.begin(), run.end(), extent_before)) {
-            std::sort(run.begin(), run.end(), extent_before);
-        }
-        total += run.size();
-    }
-    // A merge of the runs, taking the least of their heads each time: there are a few runs (one
-    // per part and the nodes'), each head keeping its extent's key at hand.
+namespace {
+
+__extension__ typedef unsigned __int128 WideKey;
+
+// An extent's place in `extent_before` order as one number: its start above its owner. Block
+// offsets are 32-bit words, so a start fits in 32 bits and so does the key in 64; `WideKey`
+// holds any start.
+template <class Key>
+Key order_key(const Extent& extent) noexcept {
+    return static_cast<Key>(static_cast<Key>(extent.start) << 32 | extent.owner);
+}
+
+// Merges sorted `runs` into `order`, taking the least of their heads each time. There are a few
+// runs (one per part and the nodes'); which head is least is as good as random on a scattered
+// archive, so each head's key is one number, compared without a branch.
+template <class Key>
+void merge_runs(const std::vector<std::vector<Extent>>& runs, std::vector<const Extent*>& order) {
     constexpr std::ptrdiff_t kPrefetchAhead = 16;
     struct Head {
-        std::uint64_t start;
-        std::uint32_t owner;
         const Extent* next;
         const Extent* end;
     };
+    std::vector<Key> keys;
     std::vector<Head> heads;
-    for (const auto& run : runs_) {
+    std::size_t total = 0;
+    for (const auto& run : runs) {
         if (!run.empty()) {
-            heads.push_back(
-                {run.front().start, run.front().owner, run.data(), run.data() + run.size()});
+            keys.push_back(order_key<Key>(run.front()));
+            heads.push_back({run.data(), run.data() + run.size()});
+            total += run.size();
         }
     }
-    order_.reserve(total);
-    while (!heads.empty()) {
-        // The least head's key is kept at hand rather than looked up again for each comparison
-        // (on a scattered archive which head is least is as good as random).
+    order.reserve(total);
+    while (!keys.empty()) {
         std::size_t least = 0;
-        std::uint64_t least_start = heads[0].start;
-        std::uint32_t least_owner = heads[0].owner;
-        for (std::size_t k = 1; k < heads.size(); ++k) {
-            const Head& head = heads[k];
-            if (head.start < least_start ||
-                (head.start == least_start && head.owner < least_owner)) {
-                least = k;
-                least_start = head.start;
-                least_owner = head.owner;
-            }
+        Key key = keys[0];
+        for (std::size_t k = 1; k < keys.size(); ++k) {
+            const bool less = keys[k] < key;
+            least = less ? k : least;
+            key = less ? keys[k] : key;
         }
         Head& head = heads[least];
-        order_.push_back(head.next);
-        if (++head.next == head.end) {
+        order.push_back(head.next++);
+        if (head.next == head.end) {
+            keys[least] = keys.back();
+            keys.pop_back();
             head = heads.back();
             heads.pop_back();
         } else {
-            head.start = head.next->start;
-            head.owner = head.next->owner;
+            keys[least] = order_key<Key>(*head.next);
             // More runs than the processor follows on its own: fetch ahead in each.
             if (head.end - head.next > kPrefetchAhead) {
                 __builtin_prefetch(head.next + kPrefetchAhead);
             }
         }
+    }
+}
+
+} // namespace
+
+SortedExtents::SortedExtents(std::vector<std::vector<Extent>> runs) : runs_(std::move(runs)) {
+    bool narrow = true;
+    for (auto& run : runs_) {
+        if (!std::is_sorted(run.begin(), run.end(), extent_before)) {
+            std::sort(run.begin(), run.end(), extent_before);
+        }
+        narrow = narrow && (run.empty() || run.back().start <= 0xFFFFFFFF);
+    }
+    if (narrow) {
+        merge_runs<std::uint64_t>(runs_, order_);
+    } else {
+        merge_runs<WideKey>(runs_, order_);
     }
 }
 
