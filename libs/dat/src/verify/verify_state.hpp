@@ -4,6 +4,7 @@
 
 #include "detail/archive_file.hpp"
 #include "detail/chain_reader.hpp"
+#include "detail/test_seam.hpp"
 #include "quillmere/dat/dat_file_entry.hpp"
 #include "quillmere/dat/dat_header.hpp"
 #include "quillmere/dat/verifier.hpp"
@@ -34,13 +35,13 @@ inline constexpr auto extent_before = [](const Extent& a, const Extent& b) noexc
 };
 
 /// Sorts `extents`, which come in ascending owner order, by `extent_before`.
-void sort_extents(std::vector<Extent>& extents);
+QUILLMERE_DAT_TEST_SEAM void sort_extents(std::vector<Extent>& extents);
 
 /// Extents held as sorted runs (a part's, the directory nodes'), read as one sorted sequence: the
 /// runs are merged once into a list of where each extent lies, never copied into one vector of
 /// extents, which on a scattered archive, with an extent per block, would double what they take
 /// (a place is a quarter of an extent).
-class SortedExtents {
+class QUILLMERE_DAT_TEST_SEAM SortedExtents {
   public:
     /// Takes `runs`, sorting each that is not sorted.
     explicit SortedExtents(std::vector<std::vector<Extent>> runs);
