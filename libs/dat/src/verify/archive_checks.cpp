@@ -292,7 +292,7 @@ __extension__ typedef unsigned __int128 WideKey;
 // holds any start.
 template <class Key>
 Key order_key(const Extent& extent) noexcept {
-    return static_cast<Key>(static_cast<Key>(extent.start) << 32 | extent.owner);
+    return static_cast<Key>(extent.start) << 32 | extent.owner;
 }
 
 // Merges sorted `runs` into `order`, taking the least of their heads each time. There are a few
