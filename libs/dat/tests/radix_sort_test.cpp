@@ -16,11 +16,19 @@ namespace {
 TEST(RadixSortTest, GivesTheOrderOfAStableSortByKey) {
     std::mt19937_64 random(3);
     for (const std::size_t size : {std::size_t{0}, std::size_t{10}, std::size_t{5000}}) {
-        for (const int key_bits : {1, 12, 40, 64}) {
+        // 0 bits: every key the same; 22 bits: keys sharing their low 10 bits, as the offsets
+        // of 1024-byte blocks do.
+        for (const int key_bits : {0, 1, 12, 22, 40, 64}) {
             // (key, position before sorting): equal keys must keep their positions' order.
             std::vector<std::pair<std::uint64_t, std::size_t>> items;
             for (std::size_t i = 0; i < size; ++i) {
-                const std::uint64_t key = key_bits == 64 ? random() : random() >> (64 - key_bits);
+                std::uint64_t key = 1024;
+                if (key_bits != 0) {
+                    key = key_bits == 64 ? random() : random() >> (64 - key_bits);
+                }
+                if (key_bits == 22) {
+                    key = key >> 10 << 10 | 5;
+                }
                 items.emplace_back(key, i);
             }
             auto expected = items;
