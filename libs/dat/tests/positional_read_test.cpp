@@ -1,4 +1,6 @@
-// Tests of exact positional reads: retries, partial reads, end of file and platform errors.
+// Tests of exact positional reads: retries, partial reads, end of file and platform errors; and
+// of the archive file they read.
+#include "detail/archive_file.hpp"
 #include "detail/positional_read.hpp"
 #include "quillmere/dat/positional_read.hpp"
 #include "quillmere/testkit/temp_file.hpp"
@@ -8,6 +10,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <numeric>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -123,6 +126,23 @@ TEST(PositionalReadTest, UnseekableDescriptorFailsWithThePlatformError) {
     EXPECT_EQ(read.error(), IoError::from_errno(ESPIPE));
     ::close(pipe_fds[0]);
     ::close(pipe_fds[1]);
+}
+
+// Under the default `relatime` a read sets an access time older than the last change; an archive
+// file is opened so that reading it leaves the time as it was.
+TEST(PositionalReadTest, ReadingAnArchiveFileLeavesItsAccessTimeAlone) {
+    const std::vector<std::uint8_t> contents(4096, 7);
+    const testkit::TempFile file(contents, "atime");
+    const timespec times[2] = {{1000000000, 0}, {0, UTIME_NOW}}; // access in 2001, change now
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.path().c_str(), times, 0), 0);
+
+    auto archive = dat::detail::ArchiveFile::open(file.path());
+    ASSERT_TRUE(archive);
+    std::vector<std::uint8_t> buf(100);
+    ASSERT_TRUE(archive->read_exact_at(buf, 10));
+    struct stat info {};
+    ASSERT_EQ(::stat(file.path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_atim.tv_sec, 1000000000);
 }
 
 } // namespace
