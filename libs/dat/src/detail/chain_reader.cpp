@@ -305,34 +305,31 @@ void LinkMap::learn_chunk(const ArchiveFile& file, std::size_t chunk, StagingWin
     learned_[chunk] = static_cast<std::uint32_t>(index - begin);
 }
 
-std::optional<std::uint32_t> LinkMap::link(std::uint64_t block) const noexcept {
-    if (block < first_) {
-        return std::nullopt;
+void LinkWarmer::add(std::size_t number, std::uint64_t block, std::uint64_t blocks) noexcept {
+    if (blocks != 0) {
+        chains_[held_++] = {block, blocks, number};
     }
-    // Block sizes are mostly powers of two: a shift instead of a division, once per block.
-    const std::uint64_t distance = block - first_;
-    const std::uint64_t index = shift_ != 0 ? distance >> shift_ : distance / block_size_;
-    if (index * block_size_ != distance || index >= count_) {
-        return std::nullopt;
-    }
-    const std::uint64_t chunk = index >> chunk_shift_;
-    if (index - (chunk << chunk_shift_) >= learned_[chunk]) {
-        return std::nullopt;
-    }
-    return links_[index];
 }
 
-void LinkMap::warm(std::span<Chain> chains) const noexcept {
-    for (bool moving = true; moving;) {
-        moving = false;
-        for (Chain& chain : chains) {
-            if (chain.blocks == 0) {
-                continue;
-            }
-            const auto next = link(chain.block);
-            chain.block = next.value_or(0);
-            chain.blocks = next && *next != 0 ? chain.blocks - 1 : 0;
-            moving = true;
+bool LinkWarmer::loading_through(std::size_t number) const noexcept {
+    for (std::size_t k = 0; k < held_; ++k) {
+        if (chains_[k].number <= number) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void LinkWarmer::step() noexcept {
+    for (std::size_t k = 0; k < held_;) {
+        Chain& chain = chains_[k];
+        const auto next = links_->link(chain.block);
+        if (next && *next != 0 && chain.blocks > 1) {
+            chain.block = *next;
+            --chain.blocks;
+            ++k;
+        } else {
+            chain = chains_[--held_];
         }
     }
 }

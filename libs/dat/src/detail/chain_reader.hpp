@@ -7,6 +7,7 @@
 #include "detail/test_seam.hpp"
 #include "quillmere/dat/dat_error.hpp"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -158,17 +159,6 @@ class QUILLMERE_DAT_TEST_SEAM LinkMap {
     /// The link word of the block at `block`, when it lies on the grid and was learned.
     [[nodiscard]] std::optional<std::uint32_t> link(std::uint64_t block) const noexcept;
 
-    /// A chain about to be read: its first block and how many blocks it spans.
-    struct Chain {
-        std::uint64_t block = 0;
-        std::uint64_t blocks = 0;
-    };
-    /// Loads the link words of `chains` side by side, a block of each in turn, so that the loads
-    /// wait on memory together rather than one after another: on a scattered archive nearly
-    /// every lookup misses the cache, and the chain reads that follow find the words there.
-    /// Changes `chains`.
-    void warm(std::span<Chain> chains) const noexcept;
-
   private:
     std::uint64_t first_ = 0;
     std::uint32_t block_size_ = 0;
@@ -182,6 +172,58 @@ class QUILLMERE_DAT_TEST_SEAM LinkMap {
     std::uint64_t count_ = 0;
     // Per chunk, how many of its links were learned.
     std::vector<std::uint32_t> learned_;
+};
+
+// Here, so that the chain reads and the warmer, which look a link up once per block, inline it.
+inline std::optional<std::uint32_t> LinkMap::link(std::uint64_t block) const noexcept {
+    if (block < first_) {
+        return std::nullopt;
+    }
+    // Block sizes are mostly powers of two: a shift instead of a division, once per block.
+    const std::uint64_t distance = block - first_;
+    const std::uint64_t index = shift_ != 0 ? distance >> shift_ : distance / block_size_;
+    if (index * block_size_ != distance || index >= count_) {
+        return std::nullopt;
+    }
+    const std::uint64_t chunk = index >> chunk_shift_;
+    if (index - (chunk << chunk_shift_) >= learned_[chunk]) {
+        return std::nullopt;
+    }
+    return links_[index];
+}
+
+/// Loads the link words of chains about to be read, several side by side, so that the loads wait
+/// on memory together rather than one after another: on a scattered archive nearly every lookup
+/// misses the cache, and the chain reads that follow find the words there. A chain that ends
+/// makes room for the next at once, so that one long chain never walks alone.
+class QUILLMERE_DAT_TEST_SEAM LinkWarmer {
+  public:
+    /// Chains walked side by side (32 measured a little faster than 16).
+    static constexpr std::size_t kSideBySide = 32;
+
+    /// `links` must outlive the warmer.
+    explicit LinkWarmer(const LinkMap& links) noexcept : links_(&links) {}
+
+    [[nodiscard]] bool has_room() const noexcept { return held_ < kSideBySide; }
+    /// Takes on chain number `number` (numbers rising from one chain to the next): `blocks`
+    /// blocks from `block`, at most. Needs room.
+    void add(std::size_t number, std::uint64_t block, std::uint64_t blocks) noexcept;
+    /// Whether the words of chain `number`, or of one numbered below it, are still loading.
+    [[nodiscard]] bool loading_through(std::size_t number) const noexcept;
+    /// Loads the next link word of every chain held; a chain whose word is missing or 0, or
+    /// that has walked its blocks, is let go.
+    void step() noexcept;
+
+  private:
+    struct Chain {
+        std::uint64_t block;
+        std::uint64_t blocks;
+        std::size_t number;
+    };
+
+    const LinkMap* links_;
+    std::array<Chain, kSideBySide> chains_{};
+    std::size_t held_ = 0;
 };
 
 /// `Corruption` for a block size that leaves a block no payload (4 or less).
