@@ -158,6 +158,15 @@ class QUILLMERE_DAT_TEST_SEAM LinkMap {
 
     /// The link word of the block at `block`, when it lies on the grid and was learned.
     [[nodiscard]] std::optional<std::uint32_t> link(std::uint64_t block) const noexcept;
+    /// Asks for the link word of the block at `block` to be brought into the cache, when it lies
+    /// on the grid; does not wait for it.
+    void prefetch(std::uint64_t block) const noexcept {
+        const std::uint64_t distance = block - first_;
+        const std::uint64_t index = shift_ != 0 ? distance >> shift_ : distance / block_size_;
+        if (block >= first_ && index < count_) {
+            __builtin_prefetch(links_.get() + index);
+        }
+    }
 
   private:
     std::uint64_t first_ = 0;
