@@ -3,9 +3,11 @@
 #include "detail/archive_file.hpp"
 #include "detail/positional_read.hpp"
 #include "quillmere/dat/positional_read.hpp"
+#include "quillmere/testkit/process.hpp"
 #include "quillmere/testkit/temp_file.hpp"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -143,6 +145,27 @@ TEST(PositionalReadTest, ReadingAnArchiveFileLeavesItsAccessTimeAlone) {
     struct stat info {};
     ASSERT_EQ(::stat(file.path().c_str(), &info), 0);
     EXPECT_EQ(info.st_atim.tv_sec, 1000000000);
+}
+
+// Only its owner may read a file without moving its access time; anyone else reads it all the
+// same. Needs root, to read as another user.
+TEST(PositionalReadTest, AnArchiveFileOfAnotherUserOpensAllTheSame) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "reading as another user needs root";
+    }
+    const std::vector<std::uint8_t> contents(4096, 7);
+    const testkit::TempFile file(contents, "other-user");
+    ASSERT_EQ(::chmod(file.path().c_str(), 0644), 0);
+    const auto read_as_nobody = [&file] {
+        constexpr uid_t kNobody = 65534;
+        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+            return false;
+        }
+        auto archive = dat::detail::ArchiveFile::open(file.path());
+        std::vector<std::uint8_t> buf(100);
+        return archive && archive->length() == 4096 && archive->read_exact_at(buf, 10);
+    };
+    EXPECT_EQ(testkit::run_with_memory_budget(std::uint64_t{64} << 20, 10, read_as_nobody), 0);
 }
 
 } // namespace
