@@ -161,14 +161,15 @@ class QUILLMERE_DAT_TEST_SEAM LinkMap {
     /// Asks for the link word of the block at `block` to be brought into the cache, when it lies
     /// on the grid; does not wait for it.
     void prefetch(std::uint64_t block) const noexcept {
-        const std::uint64_t distance = block - first_;
-        const std::uint64_t index = shift_ != 0 ? distance >> shift_ : distance / block_size_;
-        if (block >= first_ && index < count_) {
-            __builtin_prefetch(links_.get() + index);
+        if (const auto index = index_of(block)) {
+            __builtin_prefetch(links_.get() + *index);
         }
     }
 
   private:
+    // The place of the block at `block` in the map, when it lies on the grid.
+    [[nodiscard]] std::optional<std::uint64_t> index_of(std::uint64_t block) const noexcept;
+
     std::uint64_t first_ = 0;
     std::uint32_t block_size_ = 0;
     // log2 of the block size when it is a power of two, else 0 (a block size of 1 has no room).
@@ -183,8 +184,8 @@ class QUILLMERE_DAT_TEST_SEAM LinkMap {
     std::vector<std::uint32_t> learned_;
 };
 
-// Here, so that the chain reads and the warmer, which look a link up once per block, inline it.
-inline std::optional<std::uint32_t> LinkMap::link(std::uint64_t block) const noexcept {
+// Here, so that the chain reads and the warmer, which look a link up once per block, inline them.
+inline std::optional<std::uint64_t> LinkMap::index_of(std::uint64_t block) const noexcept {
     if (block < first_) {
         return std::nullopt;
     }
@@ -194,11 +195,19 @@ inline std::optional<std::uint32_t> LinkMap::link(std::uint64_t block) const noe
     if (index * block_size_ != distance || index >= count_) {
         return std::nullopt;
     }
-    const std::uint64_t chunk = index >> chunk_shift_;
-    if (index - (chunk << chunk_shift_) >= learned_[chunk]) {
+    return index;
+}
+
+inline std::optional<std::uint32_t> LinkMap::link(std::uint64_t block) const noexcept {
+    const auto index = index_of(block);
+    if (!index) {
         return std::nullopt;
     }
-    return links_[index];
+    const std::uint64_t chunk = *index >> chunk_shift_;
+    if (*index - (chunk << chunk_shift_) >= learned_[chunk]) {
+        return std::nullopt;
+    }
+    return links_[*index];
 }
 
 /// Loads the link words of chains about to be read, several side by side, so that the loads wait
