@@ -222,7 +222,8 @@ ssize_t pread_with_bad_byte(int fd, void* buf, std::size_t count, off_t offset) 
 
 // A map learned chunk by chunk, the chunks shared out between two threads, holds the link word
 // of every block on its grid, as one pass would; a failed read leaves the rest of its chunk
-// unlearned (those blocks are read from the file) and no other chunk.
+// unlearned (those blocks are read from the file) and no other chunk. Every note is 0 after,
+// whatever it held before.
 TEST(ChainReadTest, LinkMapLearnedInChunksOnTwoThreadsHoldsEveryLinkWord) {
     constexpr std::uint32_t kBlockSize = 1024;
     constexpr std::size_t kBlocks = 10 * 1024; // ten MiB: three chunks
@@ -236,6 +237,9 @@ TEST(ChainReadTest, LinkMapLearnedInChunksOnTwoThreadsHoldsEveryLinkWord) {
         auto map = detail::LinkMap::sized(image.size(), kBlockSize, kDataStart);
         ASSERT_TRUE(map);
         ASSERT_EQ(map->chunks(), 3U);
+        for (std::uint64_t k = 0; k < map->size(); ++k) {
+            map->note(k).store(0xA5A5A5A5);
+        }
         const auto learn_every_other = [&](std::size_t from) {
             detail::StagingWindow window;
             for (std::size_t chunk = from; chunk < map->chunks(); chunk += 2) {
@@ -256,6 +260,7 @@ TEST(ChainReadTest, LinkMapLearnedInChunksOnTwoThreadsHoldsEveryLinkWord) {
             EXPECT_EQ(map->link(block),
                       unlearned ? std::nullopt : std::optional(load_u32(image, block)))
                 << k;
+            EXPECT_EQ(map->note(k).load(), 0U) << k;
         }
         EXPECT_FALSE(map->link(kDataStart + 1));
         EXPECT_FALSE(map->link(kDataStart + kBlocks * kBlockSize));

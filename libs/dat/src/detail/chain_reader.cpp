@@ -272,7 +272,7 @@ std::optional<LinkMap> LinkMap::sized(std::uint64_t length, std::uint32_t block_
     const std::uint64_t per_window = StagingWindow::kCapacity / block_size;
     map.chunk_shift_ = std::countr_zero(
         std::bit_ceil(std::max<std::uint64_t>(kChunkBytes / block_size, per_window)));
-    map.links_ = std::make_unique_for_overwrite<std::uint32_t[]>(count);
+    map.places_ = std::make_unique_for_overwrite<Place[]>(count);
     map.count_ = count;
     map.learned_.resize((count + (std::uint64_t{1} << map.chunk_shift_) - 1) >> map.chunk_shift_);
     return map;
@@ -284,6 +284,9 @@ void LinkMap::learn_chunk(const ArchiveFile& file, std::size_t chunk, StagingWin
         std::min<std::uint64_t>(begin + (std::uint64_t{1} << chunk_shift_), count_);
     const std::uint64_t per_window = StagingWindow::kCapacity / block_size_;
     const std::uint64_t length = file.length();
+    for (std::uint64_t place = begin; place < end; ++place) {
+        places_[place].note = 0;
+    }
     window.forget();
     std::uint64_t index = begin;
     while (index < end) {
@@ -295,7 +298,7 @@ void LinkMap::learn_chunk(const ArchiveFile& file, std::size_t chunk, StagingWin
         const auto bytes = window.fetch(file, at, wanted);
         for (std::size_t k = 0; k + layout::kLinkSize <= bytes.size() && index < end;
              k += block_size_) {
-            links_[index++] = load_le<std::uint32_t>(bytes.data() + k);
+            places_[index++].link = load_le<std::uint32_t>(bytes.data() + k);
         }
         // After a read that failed, the blocks further on are read from the file as ever.
         if (bytes.size() < wanted) {

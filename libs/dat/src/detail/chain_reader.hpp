@@ -8,6 +8,7 @@
 #include "quillmere/dat/dat_error.hpp"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -135,7 +136,8 @@ class QUILLMERE_DAT_TEST_SEAM ChainTrace {
 /// file's length and the block size alone, whatever a directory claims.
 class QUILLMERE_DAT_TEST_SEAM LinkMap {
   public:
-    /// Most link words a map holds (32 MiB of them): a larger archive gets no map.
+    /// Most link words a map holds (32 MiB of them, and as much again of notes): a larger
+    /// archive gets no map.
     static constexpr std::uint64_t kMaxLinks = std::uint64_t{8} << 20;
     /// The smallest block size mapped, so that a map never holds more than a sixteenth of the
     /// file's length.
@@ -162,13 +164,33 @@ class QUILLMERE_DAT_TEST_SEAM LinkMap {
     /// on the grid; does not wait for it.
     void prefetch(std::uint64_t block) const noexcept {
         if (const auto index = index_of(block)) {
-            __builtin_prefetch(links_.get() + *index);
+            __builtin_prefetch(places_.get() + *index);
         }
     }
 
-  private:
-    // The place of the block at `block` in the map, when it lies on the grid.
+    /// The place of the block at `block` on the grid (0 for `first`), when it lies on it.
     [[nodiscard]] std::optional<std::uint64_t> index_of(std::uint64_t block) const noexcept;
+    /// Places on the grid: the blocks whose link words lie in the file.
+    [[nodiscard]] std::uint64_t size() const noexcept { return count_; }
+    /// Where the block at place `index` starts.
+    [[nodiscard]] std::uint64_t block_at(std::uint64_t index) const noexcept {
+        return first_ + index * block_size_;
+    }
+
+    /// The caller's word for place `index` (below `size()`), kept beside its link word so that a
+    /// caller noting something of each block it follows (the verifier: who read it) writes to
+    /// the cache line the lookup of the link word brought in. 0 once the place's chunk is being
+    /// learned, whatever the pass then meets. Notes of different places may be written from
+    /// several threads at once, while others look links up.
+    [[nodiscard]] std::atomic_ref<std::uint32_t> note(std::uint64_t index) const noexcept {
+        return std::atomic_ref(places_[index].note);
+    }
+
+  private:
+    struct Place {
+        std::uint32_t link;
+        std::uint32_t note;
+    };
 
     std::uint64_t first_ = 0;
     std::uint32_t block_size_ = 0;
@@ -178,7 +200,7 @@ class QUILLMERE_DAT_TEST_SEAM LinkMap {
     int chunk_shift_ = 0;
     // Left unwritten until learned (`learned_` says how far), so that sizing the map costs
     // nothing and its pages are first touched by the threads that learn them.
-    std::unique_ptr<std::uint32_t[]> links_;
+    std::unique_ptr<Place[]> places_;
     std::uint64_t count_ = 0;
     // Per chunk, how many of its links were learned.
     std::vector<std::uint32_t> learned_;
@@ -207,7 +229,7 @@ inline std::optional<std::uint32_t> LinkMap::link(std::uint64_t block) const noe
     if (*index - (chunk << chunk_shift_) >= learned_[chunk]) {
         return std::nullopt;
     }
-    return links_[*index];
+    return places_[*index].link;
 }
 
 /// Loads the link words of chains about to be read, several side by side, so that the loads wait
