@@ -66,12 +66,23 @@ std::vector<Verifier::Stretch> Verifier::stretches(std::size_t count) const {
     return out;
 }
 
+namespace {
+
+// The files at list positions `first` to `last` (clamped to the list), checked; see
+// `detail::check_file_stretch`.
+std::unique_ptr<VerifyPart::Data> checked(const Verifier::State& state, std::size_t first,
+                                          std::size_t last, bool claim) {
+    auto data = std::make_unique<VerifyPart::Data>(state.options.max_stored_problems);
+    data->first = std::min(first, state.files.size());
+    data->last = std::clamp(last, data->first, state.files.size());
+    detail::check_file_stretch(state, *data, claim);
+    return data;
+}
+
+} // namespace
+
 VerifyPart Verifier::check_files(std::size_t first, std::size_t last) const {
-    auto data = std::make_unique<VerifyPart::Data>(state_->options.max_stored_problems);
-    data->first = std::min(first, state_->files.size());
-    data->last = std::clamp(last, data->first, state_->files.size());
-    detail::check_file_stretch(*state_, *data);
-    return VerifyPart(std::move(data));
+    return VerifyPart(checked(*state_, first, last, true));
 }
 
 VerifyReport Verifier::finish(std::vector<VerifyPart> parts) const {
@@ -80,42 +91,77 @@ VerifyReport Verifier::finish(std::vector<VerifyPart> parts) const {
         parts, [](const VerifyPart& part) { return !part.data_ || part.first() == part.last(); });
     std::sort(parts.begin(), parts.end(),
               [](const VerifyPart& a, const VerifyPart& b) { return a.first() < b.first(); });
+    // The whole list: the parts and the stretches between them, checked here.
+    std::vector<std::unique_ptr<VerifyPart::Data>> stretches;
+    std::size_t at = 0;
+    for (VerifyPart& part : parts) {
+        assert(part.first() >= at && "parts of the file list must not overlap");
+        if (at < part.first()) {
+            stretches.push_back(checked(*state_, at, part.first(), true));
+        }
+        at = std::max(at, part.last());
+        stretches.push_back(std::move(part.data_));
+    }
+    if (at < state_->files.size()) {
+        stretches.push_back(checked(*state_, at, state_->files.size(), true));
+    }
+
+    // The claims stand for the extents when every stretch was claimed and, the directory nodes'
+    // blocks claimed as well, they are still usable and no block was claimed twice; else the
+    // stretches claimed are checked again, on this thread, keeping extents (on a damaged
+    // scattered archive that is a second check). A part checked and dropped, its files then
+    // checked here, has claimed the same blocks for the same owners: nothing changes.
+    detail::BlockClaims* claims = state_->claims ? &*state_->claims : nullptr;
+    bool use_claims = claims != nullptr && !stretches.empty() &&
+                      std::all_of(stretches.begin(), stretches.end(),
+                                  [](const auto& data) { return data->claimed; });
+    std::uint64_t claimed_bytes = 0;
+    if (use_claims) {
+        std::uint64_t blocks = 0;
+        for (const auto& data : stretches) {
+            blocks += data->claimed_blocks;
+            claimed_bytes += data->claimed_bytes;
+        }
+        for (const detail::Extent& extent : state_->node_extents) {
+            blocks += claims->claim(extent);
+            claimed_bytes += extent.end - extent.start;
+        }
+        use_claims = claims->usable() && claims->claimed() == blocks;
+    }
+    for (auto& data : stretches) {
+        if (data->claimed && !use_claims) {
+            data = checked(*state_, data->first, data->last, false);
+        }
+    }
+    if (claims != nullptr) {
+        claims->spoil(); // good for one finish
+    }
 
     VerifyReport report;
     VerifySummary& summary = report.summary;
     summary.archive_length = state_->length();
     detail::ProblemList problems = state_->walk_problems;
     std::vector<detail::ByteRange> blocks_reached = state_->node_blocks_reached;
-    // The extents come in sorted runs, the nodes' and then each part's.
+    // The extents come in sorted runs, the nodes' and then each stretch's.
     std::vector<std::vector<detail::Extent>> extent_runs(1, state_->node_extents);
-    const auto absorb = [&](VerifyPart::Data& data) {
-        problems.absorb(std::move(data.problems));
-        extent_runs.push_back(std::move(data.extents));
-        blocks_reached.insert(blocks_reached.end(), data.blocks_reached.begin(),
-                              data.blocks_reached.end());
-        data.blocks_reached = {};
-        summary.files_read += data.files_read;
-        summary.stored_bytes += data.stored_bytes;
-        summary.decompressed_bytes += data.decompressed_bytes;
-        summary.compressed_files += data.compressed_files;
-    };
-    std::size_t at = 0;
-    const auto check_up_to = [&](std::size_t end) {
-        if (at < end) {
-            VerifyPart gap = check_files(at, end);
-            absorb(*gap.data_);
-        }
-    };
-    for (VerifyPart& part : parts) {
-        assert(part.first() >= at && "parts of the file list must not overlap");
-        check_up_to(part.first());
-        absorb(*part.data_);
-        at = std::max(at, part.last());
+    for (auto& data : stretches) {
+        problems.absorb(std::move(data->problems));
+        extent_runs.push_back(std::move(data->extents));
+        blocks_reached.insert(blocks_reached.end(), data->blocks_reached.begin(),
+                              data->blocks_reached.end());
+        summary.files_read += data->files_read;
+        summary.stored_bytes += data->stored_bytes;
+        summary.decompressed_bytes += data->decompressed_bytes;
+        summary.compressed_files += data->compressed_files;
+        data.reset();
     }
-    check_up_to(state_->files.size());
-
-    const detail::SortedExtents extents(std::move(extent_runs));
-    detail::check_whole_archive(*state_, extents, blocks_reached, problems, summary);
+    if (use_claims) {
+        detail::check_whole_archive(*state_, *claims, claimed_bytes, blocks_reached, problems,
+                                    summary);
+    } else {
+        const detail::SortedExtents extents(std::move(extent_runs));
+        detail::check_whole_archive(*state_, extents, blocks_reached, problems, summary);
+    }
     if (state_->header) {
         summary.entries = state_->entries;
         summary.directory_nodes = state_->node_offsets.size();

@@ -1,12 +1,17 @@
 // The verifier's orderings: the radix sort it orders extents and files with gives the order of a
-// stable comparison sort (short and long lists, narrow and 64-bit keys), and the merge of sorted
-// runs of extents gives the order of sorting them all.
+// stable comparison sort (short and long lists, narrow and 64-bit keys), the merge of sorted
+// runs of extents gives the order of sorting them all, and block claims give the extents they
+// stand for in order, or are spoiled.
+#include "detail/archive_file.hpp"
 #include "detail/radix_sort.hpp"
+#include "quillmere/testkit/temp_file.hpp"
 #include "verify/verify_state.hpp"
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <memory>
 #include <random>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -71,6 +76,62 @@ TEST(SortedExtentsTest, MergesRunsIntoTheOrderOfSortingThemAll) {
             expected.emplace_back(extent.start, extent.owner);
         }
         EXPECT_EQ(merged, expected) << "starts " << stride << " bytes apart";
+    }
+}
+
+// Claims on a grid of 1024-byte blocks from offset 0 of a 16 KiB archive: each extent becomes an
+// extent per block, to the block's end; what they cannot stand for spoils them, and a block
+// claimed twice shows in the count.
+TEST(BlockClaimsTest, GiveAnExtentPerBlockOrAreSpoiled) {
+    constexpr std::uint32_t kBlock = 1024;
+    constexpr std::uint64_t kLength = 16 * kBlock;
+    const testkit::TempFile file(std::vector<std::uint8_t>(kLength), "claims");
+    auto archive = detail::ArchiveFile::open(file.path());
+    ASSERT_TRUE(archive);
+    auto links = detail::LinkMap::sized(kLength, kBlock, 0);
+    ASSERT_TRUE(links);
+    const auto fresh = [&] {
+        detail::StagingWindow window;
+        links->learn_chunk(*archive, 0, window);
+        return std::make_unique<detail::BlockClaims>(*links, kBlock, kLength);
+    };
+    const auto extent = [](std::uint64_t start, std::uint64_t end, std::uint32_t owner,
+                           std::uint64_t reach) {
+        return detail::Extent{start, end, owner, reach};
+    };
+
+    auto claims = fresh();
+    EXPECT_EQ(claims->claim(extent(5 * kBlock, 5 * kBlock + 50, 0, 6 * kBlock)), 1U);
+    EXPECT_EQ(claims->claim(extent(kBlock, 2 * kBlock + 100, 3, 3 * kBlock)), 2U);
+    EXPECT_EQ(claims->claim(extent(15 * kBlock, 16 * kBlock, 7, kLength)), 1U);
+    ASSERT_TRUE(claims->usable());
+    EXPECT_EQ(claims->claimed(), 4U);
+    EXPECT_EQ(claims->unread(1124 + 50 + 1024), kLength - 400 - 2198);
+    std::vector<std::tuple<std::uint64_t, std::uint64_t, std::uint32_t, std::uint64_t>> seen;
+    for (auto cursor = claims->cursor(); !cursor.done(); cursor.next()) {
+        seen.emplace_back(cursor->start, cursor->end, cursor->owner, cursor->reach);
+    }
+    using Seen = decltype(seen)::value_type;
+    EXPECT_EQ(seen, (decltype(seen){Seen{kBlock, 2 * kBlock, 3, 2 * kBlock},
+                                    Seen{2 * kBlock, 3 * kBlock, 3, 3 * kBlock},
+                                    Seen{5 * kBlock, 6 * kBlock, 0, 6 * kBlock},
+                                    Seen{15 * kBlock, kLength, 7, kLength}}));
+
+    // Claimed twice: fewer blocks hold claims than the claims gave.
+    claims = fresh();
+    EXPECT_EQ(claims->claim(extent(kBlock, 3 * kBlock, 1, 3 * kBlock)), 2U);
+    EXPECT_EQ(claims->claim(extent(2 * kBlock, 2 * kBlock + 8, 2, 3 * kBlock)), 1U);
+    EXPECT_EQ(claims->claimed(), 2U);
+
+    for (const auto& [why, spoiler] : {
+             std::pair{"off the grid", extent(kBlock + 4, kBlock + 100, 1, 2 * kBlock + 4)},
+             std::pair{"in the header", extent(0, 100, 1, kBlock)},
+             std::pair{"overlong last block", extent(kBlock, kBlock + 2004, 1, kBlock + 2004)},
+             std::pair{"past the grid", extent(15 * kBlock, 17 * kBlock, 1, kLength)},
+         }) {
+        claims = fresh();
+        EXPECT_EQ(claims->claim(spoiler), 0U) << why;
+        EXPECT_FALSE(claims->usable()) << why;
     }
 }
 

@@ -716,6 +716,57 @@ TEST(VerifierTest, ScatteredArchiveCheckedOnTwoThreadsAtOnceReportsAsOne) {
     EXPECT_EQ(joined.summary, whole.summary);
 }
 
+// On a scattered archive the file checks claim the blocks they read rather than keep an extent
+// per block. Whatever the damage, the report is the one the extents give, which a second
+// `finish` shows: the claims serve one, so it checks the files keeping extents.
+TEST(VerifierTest, ScatteredArchivesReportWhatTheirExtentsShow) {
+    using ::testing::Contains;
+    using ::testing::Field;
+    ArchiveBuilder builder(1024);
+    builder.shuffle_blocks(9);
+    std::vector<ChainRef> chains;
+    for (std::uint32_t i = 0; i < 300; ++i) {
+        chains.push_back(
+            builder.add_file(0x06000001 + i, pattern(2000 + i * 13, i), {.compress = i % 5 == 4}));
+    }
+    builder.add_chain(pattern(3000, 1)); // lost: no entry leads to it
+    const Buffer sound = builder.build();
+    const auto block = [&](std::size_t chain, std::uint32_t k) {
+        return builder.resolve(BlockRef{chains[chain], k});
+    };
+    const auto link = [](Buffer& archive, std::uint64_t at, std::uint32_t to) {
+        common::store_le(archive.data() + at, to);
+    };
+    const std::vector<std::pair<ProblemKind, std::function<void(Buffer&)>>> damages = {
+        {ProblemKind::Unreachable, [](Buffer&) {}},
+        {ProblemKind::FreeList,
+         [&](Buffer& a) {
+             for (const std::uint64_t field : {340U, 344U}) { // free_head, free_tail
+                 link(a, field, block(5, 1));
+             }
+             link(a, 348U, 1); // free_count
+         }},
+        {ProblemKind::FileUnreadable, [&](Buffer& a) { link(a, block(7, 0), kFar); }},
+        {ProblemKind::Overlap, [&](Buffer& a) { link(a, block(8, 0), block(10, 1)); }},
+        {ProblemKind::OverlongLastBlock, [&](Buffer& a) { link(a, block(11, 0), 0); }},
+        {ProblemKind::Overlap, [&](Buffer& a) { link(a, block(2, 0), block(3, 0) + 100); }},
+    };
+    for (const auto& [shows, damage] : damages) {
+        Buffer archive = sound;
+        damage(archive);
+        const testkit::TempFile file(archive, "scattered");
+        auto verifier = Verifier::open(file.path());
+        ASSERT_TRUE(verifier);
+        const VerifyReport report = verifier->finish({});
+        const VerifyReport with_extents = verifier->finish({});
+        EXPECT_THAT(report.problems, Contains(Field(&Problem::kind, shows))) << kind_name(shows);
+        EXPECT_EQ(report.problems, with_extents.problems) << kind_name(shows);
+        EXPECT_EQ(report.summary, with_extents.summary) << kind_name(shows);
+        EXPECT_EQ(report.error_count, with_extents.error_count) << kind_name(shows);
+        EXPECT_EQ(report.warning_count, with_extents.warning_count) << kind_name(shows);
+    }
+}
+
 // Kept problems are the first in report order: errors before warnings, then by offset (none
 // last), then by id (none last); the counts cover every problem.
 TEST(VerifierTest, KeepsTheFirstProblemsInReportOrderAndCountsAll) {

@@ -32,8 +32,10 @@ std::optional<std::uint32_t> file_id_of(const Verifier::State& state, std::uint3
 // extent overlaps exactly the open ones when it starts, and the first time a pair of owners
 // meets is at the first byte they share. Each pair is reported once. Past the listing bounds
 // what follows is counted, and the count reported, instead of listed.
-void find_overlaps(const Verifier::State& state, const SortedExtents& extents,
-                   ProblemList& problems) {
+//
+// These sweeps take the extents in order from `SortedExtents` or from `BlockClaims` alike.
+template <class Extents>
+void find_overlaps(const Verifier::State& state, const Extents& extents, ProblemList& problems) {
     struct Open {
         std::uint64_t end;
         std::uint32_t owner;
@@ -112,7 +114,8 @@ class FreeListCheck {
         : state_(state), problems_(problems), header_(*state.header) {}
 
     // The blocks of the list as far as it could be followed, in ascending order.
-    std::vector<std::uint32_t> run(const SortedExtents& extents) {
+    template <class Extents>
+    std::vector<std::uint32_t> run(const Extents& extents) {
         if (header_.free_head == 0) {
             check_empty_list();
             return {};
@@ -193,7 +196,8 @@ class FreeListCheck {
     // With the free blocks in order, the extents that start before a block ends are a growing
     // prefix of the sorted extents; the block is read by a chain when the one of them that
     // reaches furthest reaches into it.
-    void check_against_chains(const SortedExtents& extents) {
+    template <class Extents>
+    void check_against_chains(const Extents& extents) {
         auto next = extents.cursor();
         std::optional<Extent> furthest;
         for (const std::uint32_t block : blocks_) {
@@ -219,8 +223,8 @@ class FreeListCheck {
 // Reports each stretch of at least a block after the header that no block holds: none that a
 // chain visits (`extents`, to their reach, and `blocks_reached`) and no free block. Gives the
 // bytes of those stretches.
-std::uint64_t find_unreachable(const SortedExtents& extents,
-                               const std::vector<ByteRange>& blocks_reached,
+template <class Extents>
+std::uint64_t find_unreachable(const Extents& extents, const std::vector<ByteRange>& blocks_reached,
                                const std::vector<std::uint32_t>& free_blocks,
                                std::uint32_t block_size, std::uint64_t length,
                                ProblemList& problems) {
@@ -262,20 +266,34 @@ std::uint64_t find_unreachable(const SortedExtents& extents,
     return unreachable;
 }
 
+template <class Extents>
+void check_all(const Verifier::State& state, const Extents& extents, std::uint64_t unread,
+               const std::vector<ByteRange>& blocks_reached, ProblemList& problems,
+               VerifySummary& summary) {
+    if (!state.header) {
+        return;
+    }
+    find_overlaps(state, extents, problems);
+    summary.unread_bytes = unread;
+    const std::vector<std::uint32_t> free_blocks = FreeListCheck(state, problems).run(extents);
+    summary.free_blocks = free_blocks.size();
+    summary.unreachable_bytes = find_unreachable(
+        extents, blocks_reached, free_blocks, state.header->block_size, state.length(), problems);
+}
+
 } // namespace
 
 void check_whole_archive(const Verifier::State& state, const SortedExtents& extents,
                          const std::vector<ByteRange>& blocks_reached, ProblemList& problems,
                          VerifySummary& summary) {
-    if (!state.header) {
-        return;
-    }
-    find_overlaps(state, extents, problems);
-    summary.unread_bytes = unread_bytes(extents, state.length());
-    const std::vector<std::uint32_t> free_blocks = FreeListCheck(state, problems).run(extents);
-    summary.free_blocks = free_blocks.size();
-    summary.unreachable_bytes = find_unreachable(
-        extents, blocks_reached, free_blocks, state.header->block_size, state.length(), problems);
+    check_all(state, extents, unread_bytes(extents, state.length()), blocks_reached, problems,
+              summary);
+}
+
+void check_whole_archive(const Verifier::State& state, const BlockClaims& claims,
+                         std::uint64_t read, const std::vector<ByteRange>& blocks_reached,
+                         ProblemList& problems, VerifySummary& summary) {
+    check_all(state, claims, claims.unread(read), blocks_reached, problems, summary);
 }
 
 void sort_extents(std::vector<Extent>& extents) {

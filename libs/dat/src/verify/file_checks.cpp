@@ -53,8 +53,8 @@ std::optional<std::string> decode_failure(FileType type, std::uint32_t id,
 // cleared: every byte a file uses is read into it first.
 class FileChecker {
   public:
-    FileChecker(const Verifier::State& state, VerifyPart::Data& data)
-        : state_(state), data_(data), block_size_(state.header->block_size) {
+    FileChecker(const Verifier::State& state, VerifyPart::Data& data, BlockClaims* claims)
+        : state_(state), data_(data), block_size_(state.header->block_size), claims_(claims) {
         links_ = state.links ? &state.links->learned(state.file) : nullptr;
         reader_.use_links(links_);
         if (links_ != nullptr) {
@@ -234,6 +234,15 @@ class FileChecker {
             add_empty_file_block(index);
             return;
         }
+        if (claims_ != nullptr) {
+            for (const ByteRange& range : trace_.ranges()) {
+                data_.claimed_bytes += range.end - range.start;
+                data_.claimed_blocks +=
+                    claims_->claim({range.start, range.end, state_.file_owner(index),
+                                    block_reach(range, trace_, block_size_, state_.length())});
+            }
+            return;
+        }
         ranges_ = trace_.ranges();
         if (const auto shared = settle_ranges(ranges_)) {
             data_.problems.add(ProblemKind::Overlap, id, *shared,
@@ -257,6 +266,8 @@ class FileChecker {
     const Verifier::State& state_;
     VerifyPart::Data& data_;
     std::uint32_t block_size_;
+    // Where the chains' blocks are claimed, if they are, instead of kept as extents.
+    BlockClaims* claims_;
     const LinkMap* links_ = nullptr;
     std::optional<LinkWarmer> warmer_;
     // The first file whose chain the warmer has not taken on.
@@ -316,6 +327,7 @@ void plan_links(Verifier::State& state) {
     if (2 * scattered > probed) {
         if (auto map = LinkMap::sized(state.length(), block_size, first->offset % block_size)) {
             state.links.emplace(std::move(*map));
+            state.claims.emplace(state.links->grid(), block_size, state.length());
         }
     }
 }
@@ -347,11 +359,14 @@ const LinkMap& SharedLinks::learned(const ArchiveFile& file) const {
     return map_;
 }
 
-void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data) {
+void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data, bool claim) {
     if (!state.header) {
         return;
     }
-    FileChecker checker(state, data);
+    BlockClaims* claims =
+        claim && state.claims && state.claims->usable() ? &*state.claims : nullptr;
+    data.claimed = claims != nullptr;
+    FileChecker checker(state, data, claims);
     for (std::size_t index = data.first; index < data.last; ++index) {
         checker.check(index);
     }

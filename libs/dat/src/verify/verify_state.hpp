@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,6 +66,72 @@ class QUILLMERE_DAT_TEST_SEAM SortedExtents {
   private:
     std::vector<std::vector<Extent>> runs_;
     std::vector<const Extent*> order_;
+};
+
+/// Who read each block of a link map's grid, claimed by the file checks as they read, in place of
+/// their extents. On a scattered archive no two blocks of a chain lie side by side, so a chain
+/// leaves an extent per block, and making, sorting and merging those took about a fifth of the
+/// check's processor time; a claim is the owner written in the block's note (`LinkMap::note`),
+/// beside the link word the read has just looked up.
+///
+/// The claims stand for the extents exactly while every stretch claimed starts on the grid after
+/// the header and reaches where its blocks would end (no overlong last block), and no block is
+/// claimed twice (no two chains read the same bytes, and none runs into itself): each block read
+/// then holds the bytes of one owner from its start, and the whole-archive checks find in an
+/// extent of each to the end of its block what they find in the extents, but for the bytes read,
+/// which the claimers count (`unread`). Anything else spoils the claims, and the files are checked
+/// again with extents.
+///
+/// Claims may be made from several threads at once. A claim only stores: a load to see whether
+/// the block is taken would wait on memory for each block, a locked exchange for every store
+/// before it (the payloads just copied). A block claimed twice is found by counting instead:
+/// fewer blocks are then claimed (`claimed`) than the claims gave.
+class QUILLMERE_DAT_TEST_SEAM BlockClaims {
+  public:
+    /// Claims in the notes of `links` (which must outlive them, learned before the first claim)
+    /// of an archive of `length` bytes.
+    BlockClaims(const LinkMap& links, std::uint32_t block_size, std::uint64_t length) noexcept
+        : links_(&links), block_size_(block_size), length_(length) {}
+
+    /// Claims the blocks holding `extent`'s bytes for its owner and gives how many, or spoils the
+    /// claims when they cannot stand for it.
+    std::uint64_t claim(const Extent& extent) noexcept;
+    void spoil() noexcept { spoiled_.store(true, std::memory_order_relaxed); }
+    [[nodiscard]] bool usable() const noexcept { return !spoiled_.load(std::memory_order_relaxed); }
+    /// Blocks claimed: what the claims gave in all, unless a block was claimed twice.
+    [[nodiscard]] std::uint64_t claimed() const noexcept;
+    /// The bytes after the header no claim holds, when the claims hold `read` bytes in all.
+    [[nodiscard]] std::uint64_t unread(std::uint64_t read) const noexcept;
+
+    /// A pass over the claimed blocks in order, each as an extent of its owner to its block's
+    /// end (or the archive's).
+    class Cursor {
+      public:
+        explicit Cursor(const BlockClaims& claims) noexcept : claims_(&claims) { settle(); }
+        [[nodiscard]] bool done() const noexcept { return at_ == claims_->links_->size(); }
+        [[nodiscard]] const Extent& operator*() const noexcept { return extent_; }
+        [[nodiscard]] const Extent* operator->() const noexcept { return &extent_; }
+        void next() noexcept {
+            ++at_;
+            settle();
+        }
+
+      private:
+        // Moves on to the first claimed block from `at_`, and makes its extent.
+        void settle() noexcept;
+
+        const BlockClaims* claims_;
+        std::uint64_t at_ = 0;
+        Extent extent_;
+    };
+
+    [[nodiscard]] Cursor cursor() const noexcept { return Cursor(*this); }
+
+  private:
+    const LinkMap* links_;
+    std::uint32_t block_size_;
+    std::uint64_t length_;
+    std::atomic<bool> spoiled_ = false;
 };
 
 /// Where the blocks holding `range`, one of the stretches `trace` read, end: the last one
@@ -126,6 +193,8 @@ class SharedLinks {
 
     /// The whole map, once learned; learns what no other thread has taken first.
     [[nodiscard]] const LinkMap& learned(const ArchiveFile& file) const;
+    /// The map for its grid alone (`index_of`, `size`, `block_at`), learned or not.
+    [[nodiscard]] const LinkMap& grid() const noexcept { return map_; }
 
   private:
     mutable LinkMap map_;
@@ -170,6 +239,9 @@ struct Verifier::State {
     /// The link words of the archive's blocks, when its chains are scattered: learned by the
     /// first file checks, so that the threads checking files share the pass.
     std::optional<detail::SharedLinks> links;
+    /// With `links`, who read each block of their grid: the file checks claim blocks there
+    /// instead of keeping extents while the claims are usable. Good for one `finish`.
+    mutable std::optional<detail::BlockClaims> claims;
 
     [[nodiscard]] std::uint64_t length() const noexcept { return file.length(); }
     [[nodiscard]] std::uint32_t file_owner(std::size_t index) const noexcept {
@@ -195,6 +267,11 @@ struct VerifyPart::Data {
     std::uint64_t stored_bytes = 0;
     std::uint64_t decompressed_bytes = 0;
     std::uint64_t compressed_files = 0;
+    /// Whether the stretch's chains were claimed in the state's `claims` instead of kept in
+    /// `extents`; the blocks the claims gave and the bytes they hold.
+    bool claimed = false;
+    std::uint64_t claimed_blocks = 0;
+    std::uint64_t claimed_bytes = 0;
 };
 
 namespace detail {
@@ -206,8 +283,9 @@ void walk_archive(Verifier::State& state);
 /// chains span several blocks, most not continuing in the block after their first.
 void plan_links(Verifier::State& state);
 
-/// Checks the files at list positions `data.first` to `data.last` into `data`.
-void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data);
+/// Checks the files at list positions `data.first` to `data.last` into `data`: their chains
+/// claimed in `state.claims` when `claim` and the claims are usable, else kept as extents.
+void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data, bool claim);
 
 /// The whole-archive checks over every chain's extents: overlaps, the free list,
 /// the unread and the unreachable bytes. Fills in `summary.free_blocks`, `summary.unread_bytes`
@@ -215,6 +293,10 @@ void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data);
 void check_whole_archive(const Verifier::State& state, const SortedExtents& extents,
                          const std::vector<ByteRange>& blocks_reached, ProblemList& problems,
                          VerifySummary& summary);
+/// The same over usable claims, which stand for the extents, holding `read` bytes in all.
+void check_whole_archive(const Verifier::State& state, const BlockClaims& claims,
+                         std::uint64_t read, const std::vector<ByteRange>& blocks_reached,
+                         ProblemList& problems, VerifySummary& summary);
 
 } // namespace detail
 } // namespace quillmere::dat

@@ -250,6 +250,11 @@ class QUILLMERE_DAT_EXPORT Verifier {
     /// list, the unread bytes and the summary. Parts may come in any order but must not overlap
     /// one another (empty ones aside); any stretch of the list that no part covers is checked here,
     /// on the caller's thread, so `finish({})` checks everything.
+    ///
+    /// On a scattered archive the file checks note who read each block rather than keep every
+    /// stretch each chain read. Where the notes cannot stand for those stretches (two chains
+    /// reading one block, a block off the grid: damage), the files are checked again here, on
+    /// the caller's thread; so they are by any later `finish` of the same verifier.
     [[nodiscard]] VerifyReport finish(std::vector<VerifyPart> parts) const;
 
     struct State;
