@@ -68,21 +68,20 @@ std::vector<Verifier::Stretch> Verifier::stretches(std::size_t count) const {
 
 namespace {
 
-// The files at list positions `first` to `last` (clamped to the list), checked; see
-// `detail::check_file_stretch`.
+// The files at list positions `first` to `last` (clamped to the list), checked.
 std::unique_ptr<VerifyPart::Data> checked(const Verifier::State& state, std::size_t first,
-                                          std::size_t last, bool claim) {
+                                          std::size_t last) {
     auto data = std::make_unique<VerifyPart::Data>(state.options.max_stored_problems);
     data->first = std::min(first, state.files.size());
     data->last = std::clamp(last, data->first, state.files.size());
-    detail::check_file_stretch(state, *data, claim);
+    detail::check_file_stretch(state, *data);
     return data;
 }
 
 } // namespace
 
 VerifyPart Verifier::check_files(std::size_t first, std::size_t last) const {
-    return VerifyPart(checked(*state_, first, last, true));
+    return VerifyPart(checked(*state_, first, last));
 }
 
 VerifyReport Verifier::finish(std::vector<VerifyPart> parts) const {
@@ -97,20 +96,20 @@ VerifyReport Verifier::finish(std::vector<VerifyPart> parts) const {
     for (VerifyPart& part : parts) {
         assert(part.first() >= at && "parts of the file list must not overlap");
         if (at < part.first()) {
-            stretches.push_back(checked(*state_, at, part.first(), true));
+            stretches.push_back(checked(*state_, at, part.first()));
         }
         at = std::max(at, part.last());
         stretches.push_back(std::move(part.data_));
     }
     if (at < state_->files.size()) {
-        stretches.push_back(checked(*state_, at, state_->files.size(), true));
+        stretches.push_back(checked(*state_, at, state_->files.size()));
     }
 
     // The claims stand for the extents when every stretch was claimed and, the directory nodes'
     // blocks claimed as well, they are still usable and no block was claimed twice; else the
-    // stretches claimed are checked again, on this thread, keeping extents (on a damaged
-    // scattered archive that is a second check). A part checked and dropped, its files then
-    // checked here, has claimed the same blocks for the same owners: nothing changes.
+    // chains of the stretches claimed are followed again, on this thread, keeping extents (not
+    // decompressed or decoded again). A part checked and dropped, its files then checked here,
+    // has claimed the same blocks for the same owners: nothing changes.
     detail::BlockClaims* claims = state_->claims ? &*state_->claims : nullptr;
     bool use_claims = claims != nullptr && !stretches.empty() &&
                       std::all_of(stretches.begin(), stretches.end(),
@@ -130,7 +129,7 @@ VerifyReport Verifier::finish(std::vector<VerifyPart> parts) const {
     }
     for (auto& data : stretches) {
         if (data->claimed && !use_claims) {
-            data = checked(*state_, data->first, data->last, false);
+            detail::keep_extents(*state_, *data);
         }
     }
     if (claims != nullptr) {

@@ -748,6 +748,7 @@ TEST(VerifierTest, ScatteredArchivesReportWhatTheirExtentsShow) {
          }},
         {ProblemKind::FileUnreadable, [&](Buffer& a) { link(a, block(7, 0), kFar); }},
         {ProblemKind::Overlap, [&](Buffer& a) { link(a, block(8, 0), block(10, 1)); }},
+        {ProblemKind::Overlap, [&](Buffer& a) { link(a, block(20, 1), block(20, 0)); }},
         {ProblemKind::OverlongLastBlock, [&](Buffer& a) { link(a, block(11, 0), 0); }},
         {ProblemKind::Overlap, [&](Buffer& a) { link(a, block(2, 0), block(3, 0) + 100); }},
     };

@@ -50,11 +50,15 @@ std::optional<std::string> decode_failure(FileType type, std::uint32_t id,
 }
 
 // Checks files one after another with one read buffer, grown to the largest file met and never
-// cleared: every byte a file uses is read into it first.
+// cleared: every byte a file uses is read into it first. What the chains read goes to `chains`
+// (their extents, and a chain that runs into itself), the rest to `data`; without `contents`
+// the chains are only followed, not decompressed or decoded.
 class FileChecker {
   public:
-    FileChecker(const Verifier::State& state, VerifyPart::Data& data, BlockClaims* claims)
-        : state_(state), data_(data), block_size_(state.header->block_size), claims_(claims) {
+    FileChecker(const Verifier::State& state, VerifyPart::Data& data, BlockClaims* claims,
+                bool contents, VerifyPart::Data& chains)
+        : state_(state), data_(data), chains_(chains), block_size_(state.header->block_size),
+          claims_(claims), contents_(contents) {
         links_ = state.links ? &state.links->learned(state.file) : nullptr;
         reader_.use_links(links_);
         if (links_ != nullptr) {
@@ -74,8 +78,8 @@ class FileChecker {
         const auto type = file_type::of(entry.id);
         // Only what is decompressed or decoded needs its bytes; the rest only needs to read.
         const bool decoded = type.has_value() && state_.options.decode;
-        const auto stored = read_stored(index, entry.is_compressed() || decoded);
-        if (!stored) {
+        const auto stored = read_stored(index, contents_ && (entry.is_compressed() || decoded));
+        if (!stored || !contents_) {
             return;
         }
         const auto bytes = contents(entry, *stored);
@@ -245,11 +249,11 @@ class FileChecker {
         }
         ranges_ = trace_.ranges();
         if (const auto shared = settle_ranges(ranges_)) {
-            data_.problems.add(ProblemKind::Overlap, id, *shared,
-                               state_.owner_name(state_.file_owner(index)) +
-                                   " reads the same bytes twice: its chain runs into itself");
+            chains_.problems.add(ProblemKind::Overlap, id, *shared,
+                                 state_.owner_name(state_.file_owner(index)) +
+                                     " reads the same bytes twice: its chain runs into itself");
         }
-        add_chain_extents(data_.extents, ranges_, state_.file_owner(index), trace_, block_size_,
+        add_chain_extents(chains_.extents, ranges_, state_.file_owner(index), trace_, block_size_,
                           state_.length());
     }
 
@@ -265,9 +269,11 @@ class FileChecker {
 
     const Verifier::State& state_;
     VerifyPart::Data& data_;
+    VerifyPart::Data& chains_;
     std::uint32_t block_size_;
     // Where the chains' blocks are claimed, if they are, instead of kept as extents.
     BlockClaims* claims_;
+    bool contents_;
     const LinkMap* links_ = nullptr;
     std::optional<LinkWarmer> warmer_;
     // The first file whose chain the warmer has not taken on.
@@ -359,20 +365,32 @@ const LinkMap& SharedLinks::learned(const ArchiveFile& file) const {
     return map_;
 }
 
-void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data, bool claim) {
+void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data) {
     if (!state.header) {
         return;
     }
-    BlockClaims* claims =
-        claim && state.claims && state.claims->usable() ? &*state.claims : nullptr;
+    BlockClaims* claims = state.claims && state.claims->usable() ? &*state.claims : nullptr;
     data.claimed = claims != nullptr;
-    FileChecker checker(state, data, claims);
+    FileChecker checker(state, data, claims, true, data);
     for (std::size_t index = data.first; index < data.last; ++index) {
         checker.check(index);
     }
     // Sorted here, on the thread that checked the stretch, so that the whole-archive checks only
     // merge the stretches' extents.
     sort_extents(data.extents);
+}
+
+void keep_extents(const Verifier::State& state, VerifyPart::Data& data) {
+    // Everything else the check finds again is in `data` already: counted and dropped here.
+    VerifyPart::Data again(0);
+    again.first = data.first;
+    again.last = data.last;
+    FileChecker checker(state, again, nullptr, false, data);
+    for (std::size_t index = data.first; index < data.last; ++index) {
+        checker.check(index);
+    }
+    sort_extents(data.extents);
+    data.claimed = false;
 }
 
 } // namespace quillmere::dat::detail

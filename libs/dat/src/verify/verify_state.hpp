@@ -284,8 +284,12 @@ void walk_archive(Verifier::State& state);
 void plan_links(Verifier::State& state);
 
 /// Checks the files at list positions `data.first` to `data.last` into `data`: their chains
-/// claimed in `state.claims` when `claim` and the claims are usable, else kept as extents.
-void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data, bool claim);
+/// claimed in `state.claims` while those are usable, else kept as extents.
+void check_file_stretch(const Verifier::State& state, VerifyPart::Data& data);
+/// Follows again the chains of the files of `data`, a stretch whose chains were claimed, keeping
+/// their extents in `data` (and the chains that run into themselves, which claims leave to this):
+/// what else the files hold was found when they were claimed.
+void keep_extents(const Verifier::State& state, VerifyPart::Data& data);
 
 /// The whole-archive checks over every chain's extents: overlaps, the free list,
 /// the unread and the unreachable bytes. Fills in `summary.free_blocks`, `summary.unread_bytes`
