@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -77,10 +76,10 @@ class QUILLMERE_DAT_TEST_SEAM SortedExtents {
 /// The claims stand for the extents exactly while every stretch claimed starts on the grid after
 /// the header and reaches where its blocks would end (no overlong last block), and no block is
 /// claimed twice (no two chains read the same bytes, and none runs into itself): each block read
-/// then holds the bytes of one owner from its start, and the whole-archive checks find in an
-/// extent of each to the end of its block what they find in the extents, but for the bytes read,
-/// which the claimers count (`unread`). Anything else spoils the claims, and the files are checked
-/// again with extents.
+/// then holds the bytes of one owner from its start, so an extent per block, to the block's end,
+/// shows the whole-archive checks what the extents would; only the bytes read differ, and those
+/// the claimers count (`unread`). Anything else spoils the claims, and the chains are followed
+/// again keeping extents (`keep_extents`).
 ///
 /// Claims may be made from several threads at once. A claim only stores: a load to see whether
 /// the block is taken would wait on memory for each block, a locked exchange for every store
