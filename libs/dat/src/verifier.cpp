@@ -141,8 +141,11 @@ VerifyReport Verifier::finish(std::vector<VerifyPart> parts) const {
     summary.archive_length = state_->length();
     detail::ProblemList problems = state_->walk_problems;
     std::vector<detail::ByteRange> blocks_reached = state_->node_blocks_reached;
-    // The extents come in sorted runs, the nodes' and then each stretch's.
-    std::vector<std::vector<detail::Extent>> extent_runs(1, state_->node_extents);
+    // Without the claims, the extents come in sorted runs, the nodes' and then each stretch's.
+    std::vector<std::vector<detail::Extent>> extent_runs;
+    if (!use_claims) {
+        extent_runs.push_back(state_->node_extents);
+    }
     for (auto& data : stretches) {
         problems.absorb(std::move(data->problems));
         extent_runs.push_back(std::move(data->extents));

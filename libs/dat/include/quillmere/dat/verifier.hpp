@@ -253,8 +253,9 @@ class QUILLMERE_DAT_EXPORT Verifier {
     ///
     /// On a scattered archive the file checks note who read each block rather than keep every
     /// stretch each chain read. Where the notes cannot stand for those stretches (two chains
-    /// reading one block, a block off the grid: damage), the files are checked again here, on
-    /// the caller's thread; so they are by any later `finish` of the same verifier.
+    /// reading one block, a block off the grid: damage), the files' chains are followed again
+    /// here, on the caller's thread, keeping the stretches; any later `finish` of the same
+    /// verifier checks the files keeping them from the start.
     [[nodiscard]] VerifyReport finish(std::vector<VerifyPart> parts) const;
 
     struct State;
